@@ -1,0 +1,29 @@
+// UTF-8 <-> UTF-16 at the platform boundary. Invalid input never fails: an unpaired
+// surrogate or a malformed UTF-8 sequence becomes U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+std::u16string utf8_to_utf16(std::string_view text);
+std::string utf16_to_utf8(std::u16string_view text);
+
+// True when `text` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
+// Decodes possibly malformed UTF-8, replacing each maximal invalid subpart with U+FFFD.
+std::string sanitize_utf8(std::string_view bytes);
+
+#ifdef _WIN32
+inline std::wstring to_wide(std::string_view text) {
+  std::u16string w = utf8_to_utf16(text);
+  return std::wstring(w.begin(), w.end());
+}
+inline std::string from_wide(std::wstring_view text) {
+  return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+#endif
+
+}  // namespace quorvane

@@ -1,0 +1,7 @@
+#include "cv/methods.h"
+
+namespace quorvane {
+
+std::span<const MethodEntry> cv_methods() { return {}; }
+
+}  // namespace quorvane

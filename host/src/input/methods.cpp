@@ -1,0 +1,7 @@
+#include "input/methods.h"
+
+namespace quorvane {
+
+std::span<const MethodEntry> input_methods() { return {}; }
+
+}  // namespace quorvane

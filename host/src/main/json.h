@@ -1,0 +1,34 @@
+// TEMPORARY NOTE TO THE ENGINEER (delete this line when you edit the file): the house rules in /work/brief-rules.md are binding for your work (naming, tests, shared-tree git rules, build dirs). Read them now.
+// Strict JSON text <-> nlohmann::json value.
+//
+// The value model is nlohmann's default `json`: objects are std::map in ascending byte
+// order of keys, numbers are unsigned 64-bit, negative signed 64-bit or double. The
+// parser and writer are our own: the library's lexer and dump() are far too slow for
+// requests and replies that carry megabytes of Base64.
+#pragma once
+
+#include "common/handler.h"
+
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// Parses one complete JSON text (RFC 8259, strict). Returns false, leaving `out`
+// unspecified, on any error: syntax, trailing non-whitespace, nesting deeper than 127,
+// a byte-order mark, invalid UTF-8, an unpaired surrogate escape, or a number outside
+// the range of a double. A repeated object key keeps its last value.
+bool parse_json(std::string_view text, json& out);
+
+// Appends the compact serialisation of `value` to `out`: sorted keys, no whitespace,
+// minimal escaping ("\u00xx" lower-case, '/' and non-ASCII raw), shortest round-trip
+// floats always with a fraction or exponent, non-finite floats as null.
+void write_json(const json& value, std::string& out);
+
+inline std::string to_json_text(const json& value) {
+  std::string out;
+  write_json(value, out);
+  return out;
+}
+
+}  // namespace quorvane
