@@ -1,0 +1,114 @@
+#include "main/transport.h"
+
+#include "main/dispatch.h"
+#include "main/json.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace quorvane {
+
+namespace {
+
+// Below this a frame comes from the ordinary heap; above it, from fresh system pages.
+constexpr std::size_t kDirectPagesThreshold = 1 << 20;
+
+bool read_exactly(InputStream& in, char* buffer, std::size_t size) {
+  while (size > 0) {
+    std::size_t got = in.read(buffer, size);
+    if (got == 0) return false;
+    buffer += got;
+    size -= got;
+  }
+  return true;
+}
+
+std::string too_large_reply(const json& reply, std::size_t size) {
+  json refusal = json::object();
+  refusal["id"] = reply.contains("id") ? reply["id"] : json();
+  refusal["error"] = {{"message", "reply_too_large: the reply of " + std::to_string(size) +
+                                      " bytes exceeds the largest frame of 4294967295 bytes"}};
+  return to_json_text(refusal);
+}
+
+}  // namespace
+
+void FrameBuffer::Release::operator()(char* p) const {
+#ifdef _WIN32
+  if (size >= kDirectPagesThreshold) {
+    VirtualFree(p, 0, MEM_RELEASE);
+    return;
+  }
+#endif
+  std::free(p);
+}
+
+std::optional<FrameBuffer> FrameBuffer::allocate(std::size_t size) {
+  // The buffer starts zero-filled. Fresh system pages already are, so large frames
+  // cost no extra pass over memory; calloc does the same for large blocks elsewhere.
+  char* p = nullptr;
+#ifdef _WIN32
+  if (size >= kDirectPagesThreshold) {
+    p = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!p) return std::nullopt;
+    return FrameBuffer(p, size);
+  }
+#endif
+  p = static_cast<char*>(std::calloc(size == 0 ? 1 : size, 1));
+  if (!p) return std::nullopt;
+  return FrameBuffer(p, size);
+}
+
+std::optional<FrameBuffer> read_frame(InputStream& in) {
+  unsigned char header[4];
+  if (!read_exactly(in, reinterpret_cast<char*>(header), 4)) return std::nullopt;
+  std::size_t length = static_cast<std::size_t>(header[0]) | (static_cast<std::size_t>(header[1]) << 8) |
+                       (static_cast<std::size_t>(header[2]) << 16) | (static_cast<std::size_t>(header[3]) << 24);
+  std::optional<FrameBuffer> frame = FrameBuffer::allocate(length);
+  if (!frame) return std::nullopt;
+  if (!read_exactly(in, frame->data(), length)) return std::nullopt;
+  return frame;
+}
+
+bool write_frame(OutputStream& out, std::string_view payload) {
+  if (payload.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  auto length = static_cast<std::uint32_t>(payload.size());
+  const unsigned char header[4] = {static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
+                                   static_cast<unsigned char>(length >> 16), static_cast<unsigned char>(length >> 24)};
+  return out.write(header, 4) && out.write(payload.data(), payload.size()) && out.flush();
+}
+
+void serve_requests(InputStream& in, OutputStream& out) {
+  for (;;) {
+    std::string text;
+    {
+      std::optional<FrameBuffer> frame = read_frame(in);
+      if (!frame) return;
+      json reply;
+      {
+        json request;
+        if (!parse_json(frame->view(), request)) return;
+        // The payload is no longer needed once parsed; hand its pages back before the
+        // handler allocates its own working memory.
+        frame.reset();
+        reply = dispatch_request(request);
+      }
+      text.reserve(128);
+      write_json(reply, text);
+      if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
+        std::size_t size = text.size();
+        std::string().swap(text);
+        text = too_large_reply(reply, size);
+      }
+    }
+    if (!write_frame(out, text)) return;
+  }
+}
+
+}  // namespace quorvane

@@ -1,0 +1,157 @@
+#include "host_process.h"
+
+#include "main/json.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+namespace quorvane::standin {
+
+std::wstring default_host_path() {
+  std::vector<wchar_t> buffer(32768);
+  DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  std::wstring path(buffer.data(), n);
+  std::size_t slash = path.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"quorvane-host.exe";
+}
+
+namespace {
+
+void make_pipe(HANDLE& read_end, HANDLE& write_end, bool child_reads) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  if (!CreatePipe(&read_end, &write_end, &sa, 1 << 16)) throw std::runtime_error("CreatePipe failed");
+  // Only the child's end is inherited.
+  SetHandleInformation(child_reads ? write_end : read_end, HANDLE_FLAG_INHERIT, 0);
+}
+
+void close(HANDLE& h) {
+  if (h) CloseHandle(h);
+  h = nullptr;
+}
+
+}  // namespace
+
+HostProcess::HostProcess(const std::wstring& exe_path) {
+  HANDLE child_in = nullptr, child_out = nullptr, child_err = nullptr;
+  make_pipe(child_in, stdin_write_, true);
+  make_pipe(stdout_read_, child_out, false);
+  make_pipe(stderr_read_, child_err, false);
+
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = child_in;
+  si.hStdOutput = child_out;
+  si.hStdError = child_err;
+  PROCESS_INFORMATION pi{};
+  std::wstring command = L"\"" + exe_path + L"\"";
+  BOOL started = CreateProcessW(exe_path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(child_in);
+  CloseHandle(child_out);
+  CloseHandle(child_err);
+  if (!started) {
+    close(stdin_write_);
+    close(stdout_read_);
+    close(stderr_read_);
+    throw std::runtime_error("cannot start the host (error " + std::to_string(GetLastError()) + ")");
+  }
+  CloseHandle(pi.hThread);
+  process_ = pi.hProcess;
+  pid_ = pi.dwProcessId;
+  stdout_thread_ = std::thread([this] { pump(stdout_read_, stdout_bytes_); });
+  stderr_thread_ = std::thread([this] { pump(stderr_read_, stderr_bytes_); });
+}
+
+HostProcess::~HostProcess() {
+  close_input();
+  if (!wait_exit(10000)) TerminateProcess(process_, 1);
+  WaitForSingleObject(process_, INFINITE);
+  stdout_thread_.join();
+  stderr_thread_.join();
+  close(stdout_read_);
+  close(stderr_read_);
+  close(process_);
+}
+
+void HostProcess::pump(HANDLE pipe, std::string& sink) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) || got == 0) break;
+    std::lock_guard lock(mutex_);
+    sink.append(buffer.data(), got);
+    changed_.notify_all();
+  }
+  std::lock_guard lock(mutex_);
+  if (&sink == &stdout_bytes_) stdout_closed_ = true;
+  changed_.notify_all();
+}
+
+bool HostProcess::send_raw(std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!stdin_write_ || !WriteFile(stdin_write_, bytes.data(), chunk, &written, nullptr)) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+bool HostProcess::send_frame(std::string_view payload) {
+  auto n = static_cast<std::uint32_t>(payload.size());
+  const char header[4] = {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                          static_cast<char>(n >> 24)};
+  return send_raw(std::string_view(header, 4)) && send_raw(payload);
+}
+
+std::optional<std::string> HostProcess::read_frame(DWORD timeout_ms) {
+  std::unique_lock lock(mutex_);
+  auto complete = [&] {
+    if (stdout_bytes_.size() < 4) return false;
+    std::uint32_t n = 0;
+    for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(stdout_bytes_[i]);
+    return stdout_bytes_.size() >= 4 + static_cast<std::size_t>(n);
+  };
+  changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return complete() || stdout_closed_; });
+  if (!complete()) return std::nullopt;
+  std::uint32_t n = 0;
+  for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(stdout_bytes_[i]);
+  std::string payload = stdout_bytes_.substr(4, n);
+  stdout_bytes_.erase(0, 4 + static_cast<std::size_t>(n));
+  return payload;
+}
+
+json HostProcess::request(const json& request_value) {
+  if (!send_frame(to_json_text(request_value))) throw std::runtime_error("cannot write to the host");
+  std::optional<std::string> reply = read_frame();
+  if (!reply) throw std::runtime_error("no reply from the host");
+  json parsed;
+  if (!parse_json(*reply, parsed)) throw std::runtime_error("malformed reply: " + reply->substr(0, 200));
+  return parsed;
+}
+
+json HostProcess::call(std::string_view method, const json& params, const json& id) {
+  return request(json{{"id", id}, {"method", std::string(method)}, {"params", params}});
+}
+
+std::size_t HostProcess::pending_output_bytes() {
+  std::lock_guard lock(mutex_);
+  return stdout_bytes_.size();
+}
+
+void HostProcess::close_input() { close(stdin_write_); }
+
+std::optional<DWORD> HostProcess::wait_exit(DWORD timeout_ms) {
+  if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return code;
+}
+
+std::string HostProcess::error_output() {
+  std::lock_guard lock(mutex_);
+  return stderr_bytes_;
+}
+
+}  // namespace quorvane::standin
