@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -30,7 +31,7 @@ using quorvane::json;
 constexpr std::string_view kFileMarker = "@base64:";
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(quorvane::to_wide(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(quorvane::to_wide(path)), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::ostringstream bytes;
   bytes << in.rdbuf();
