@@ -31,8 +31,11 @@ std::optional<double> number_param(const json& params, std::string_view name) {
 
 std::optional<std::uint64_t> count_param(const json& params, std::string_view name) {
   const json* v = find_param(params, name);
-  if (!v || !v->is_number_unsigned()) return std::nullopt;
-  return v->get<std::uint64_t>();
+  if (!v) return std::nullopt;
+  if (v->is_number_unsigned()) return v->get<std::uint64_t>();
+  // Values built in code (rather than parsed) hold non-negative integers as signed.
+  if (v->is_number_integer() && v->get<std::int64_t>() >= 0) return static_cast<std::uint64_t>(v->get<std::int64_t>());
+  return std::nullopt;
 }
 
 const json* object_param(const json& params, std::string_view name) {

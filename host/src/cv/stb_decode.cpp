@@ -1,0 +1,50 @@
+#include "cv/stb_decode.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+// Pictures sent in requests are PNG; every other stb_image format is compiled out so no
+// other file parser is reachable from request data.
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace quorvane::cv {
+
+namespace {
+struct StbFree {
+  void operator()(stbi_uc* p) const { stbi_image_free(p); }
+};
+}  // namespace
+
+Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return error("image data too large");
+  int width = 0;
+  int height = 0;
+  int channels_in_file = 0;
+  // Asking for three channels makes stb_image expand palettes and grey, drop alpha
+  // without compositing and keep the high byte of 16-bit samples.
+  std::unique_ptr<stbi_uc, StbFree> pixels(stbi_load_from_memory(
+      bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels_in_file, 3));
+  if (!pixels) {
+    const char* reason = stbi_failure_reason();
+    return error(reason ? reason : "unknown decoder failure");
+  }
+  lumetra::RgbImage image(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+  std::memcpy(image.pixels.data(), pixels.get(), image.pixels.size());
+  return image;
+}
+
+}  // namespace quorvane::cv

@@ -1,0 +1,254 @@
+#include "cv/image_input.h"
+
+#include "common/base64.h"
+#include "cv/png.h"
+#include "png_builder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quorvane::cv {
+namespace {
+
+using testing::Bytes;
+using ::testing::StartsWith;
+
+std::string b64(const Bytes& bytes) { return base64_encode(bytes.data(), bytes.size()); }
+
+json image_param(const Bytes& bytes) { return json{{"data", b64(bytes)}}; }
+
+std::string decode_error(const json& value, std::string_view name = "pattern") {
+  auto r = decode_image_param(value, name);
+  return r.ok() ? std::string("<ok>") : r.error();
+}
+
+const Bytes kTwelve = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+
+TEST(DecodeImageParam, RawSamplesAreTakenByteForByte) {
+  json p = image_param(kTwelve);
+  p["width"] = 2;
+  p["height"] = 2;
+  auto r = decode_image_param(p, "image");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.width, 2u);
+  EXPECT_EQ(r->image.height, 2u);
+  EXPECT_EQ(r->image.pixels, kTwelve);
+  EXPECT_EQ(r->dpi, 96.0);
+
+  // Dimensions keep only their low 32 bits.
+  p["width"] = (std::uint64_t{1} << 32) + 2;
+  r = decode_image_param(p, "image");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.width, 2u);
+}
+
+TEST(DecodeImageParam, DimensionsThatDoNotFitFallBackToTheDecoder) {
+  json p = image_param(kTwelve);
+  p["width"] = 3;
+  p["height"] = 2;
+  const std::string e = decode_error(p);
+  EXPECT_THAT(e, StartsWith("bad_image: pattern is neither raw RGB of 3x2x3 bytes nor decodable: "));
+  EXPECT_GT(e.size(), std::string("bad_image: pattern is neither raw RGB of 3x2x3 bytes nor decodable: ").size());
+
+  // Counts must be non-negative integers; anything else is absent and reported as 0.
+  p["width"] = 2.0;
+  p["height"] = -2;
+  EXPECT_THAT(decode_error(p, "image"), StartsWith("bad_image: image is neither raw RGB of 0x0x3 bytes"));
+  p["width"] = "2";
+  p["height"] = 2;
+  EXPECT_THAT(decode_error(p), StartsWith("bad_image: pattern is neither raw RGB of 0x2x3 bytes"));
+  // Products beyond 64 bits never match a byte count.
+  p["width"] = 0xFFFFFFFFu;
+  p["height"] = 0xFFFFFFFFu;
+  EXPECT_THAT(decode_error(p), StartsWith("bad_image: pattern is neither raw RGB of 4294967295x4294967295x3"));
+}
+
+TEST(DecodeImageParam, MissingOrMalformedDataIsReportedByName) {
+  EXPECT_EQ(decode_error(json(), "pattern"), "bad_params: missing 'pattern.data'");
+  EXPECT_EQ(decode_error(json::array(), "image"), "bad_params: missing 'image.data'");
+  EXPECT_EQ(decode_error(json{{"data", 5}}, "image"), "bad_params: missing 'image.data'");
+  EXPECT_EQ(decode_error(json{{"data", "Zm9v!mFy"}}), "bad_params: base64 decode failed: Invalid symbol 33, offset 4.");
+  for (std::string_view text : {"Zm9", "Zm9v====", "Zm9=", "Zg=A"}) {
+    std::vector<std::uint8_t> out;
+    const auto reason = base64_decode(text, out);
+    ASSERT_TRUE(reason) << text;
+    EXPECT_EQ(decode_error(json{{"data", text}}), "bad_params: base64 decode failed: " + *reason);
+  }
+  EXPECT_EQ(decode_error(json{{"data", ""}}, "image"),
+            decode_error(json{{"data", ""}, {"width", 0}}, "image"));
+  EXPECT_THAT(decode_error(json{{"data", ""}}, "image"),
+              StartsWith("bad_image: image is neither raw RGB of 0x0x3 bytes nor decodable: "));
+}
+
+TEST(DecodeImageParam, PngOfEveryColourTypeBecomesRgb) {
+  // RGBA: alpha dropped without compositing, even where fully transparent.
+  testing::PngSpec rgba;
+  rgba.width = 2;
+  rgba.type = 6;
+  rgba.rows = {{10, 20, 30, 0, 200, 100, 50, 255}};
+  auto r = decode_image_param(image_param(testing::build_png(rgba)), "pattern");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.pixels, (Bytes{10, 20, 30, 200, 100, 50}));
+
+  // 16-bit grey: the high byte, copied to all three channels.
+  testing::PngSpec grey16;
+  grey16.width = 2;
+  grey16.depth = 16;
+  grey16.type = 0;
+  grey16.rows = {{0x12, 0x34, 0xAB, 0xFF}};
+  r = decode_image_param(image_param(testing::build_png(grey16)), "pattern");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.pixels, (Bytes{0x12, 0x12, 0x12, 0xAB, 0xAB, 0xAB}));
+
+  // 2-bit palette: indices expanded through PLTE.
+  testing::PngSpec pal;
+  pal.width = 4;
+  pal.depth = 2;
+  pal.type = 3;
+  pal.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9};
+  pal.rows = {{0b00011011}};
+  r = decode_image_param(image_param(testing::build_png(pal)), "pattern");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.pixels, (Bytes{255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9}));
+
+  // Grey with alpha, 16-bit RGB.
+  testing::PngSpec ga;
+  ga.type = 4;
+  ga.rows = {{77, 0}};
+  r = decode_image_param(image_param(testing::build_png(ga)), "pattern");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.pixels, (Bytes{77, 77, 77}));
+  testing::PngSpec rgb16;
+  rgb16.depth = 16;
+  rgb16.rows = {{1, 2, 3, 4, 5, 6}};
+  r = decode_image_param(image_param(testing::build_png(rgb16)), "pattern");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.pixels, (Bytes{1, 3, 5}));
+}
+
+TEST(DecodeImageParam, PngIgnoresWidthAndHeightThatDoNotFit) {
+  const Bytes png = testing::rgb_png(2, 1, {1, 2, 3, 4, 5, 6});
+  json p = image_param(png);
+  p["width"] = 7;
+  p["height"] = 7;
+  auto r = decode_image_param(p, "pattern");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->image.width, 2u);
+  EXPECT_EQ(r->image.pixels, (Bytes{1, 2, 3, 4, 5, 6}));
+}
+
+TEST(DecodeImageParam, DamagedPngAndOtherFormatsFail) {
+  Bytes png = testing::rgb_png(4, 4, Bytes(48, 7));
+  png.resize(png.size() - 30);  // cut into the image data
+  json p = image_param(png);
+  EXPECT_THAT(decode_error(p), StartsWith("bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: "));
+
+  // A GIF header: recognised as not PNG, never parsed.
+  const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
+  EXPECT_THAT(decode_error(image_param(gif)), StartsWith("bad_image: pattern is neither raw RGB"));
+}
+
+TEST(DecodeImageParam, DpiComesFromDpiXThenPhysThenDefault) {
+  testing::PngSpec s;
+  s.rows = {{1, 2, 3}};
+  s.phys = true;
+  auto dpi_of = [](const json& p) {
+    auto r = decode_image_param(p, "image");
+    EXPECT_TRUE(r.ok()) << r.error();
+    return r.ok() ? r->dpi : -1.0;
+  };
+  s.ppu_x = 3780;
+  EXPECT_EQ(dpi_of(image_param(testing::build_png(s))), 96.0);
+  s.ppu_x = 5669;
+  const Bytes png144 = testing::build_png(s);
+  EXPECT_EQ(dpi_of(image_param(png144)), 144.0);
+
+  json p = image_param(png144);
+  p["dpiX"] = 120;
+  EXPECT_EQ(dpi_of(p), 120.0);
+  p["dpiX"] = 120.5;
+  EXPECT_EQ(dpi_of(p), 120.5);
+  p["dpiX"] = 0;
+  EXPECT_EQ(dpi_of(p), 144.0);
+  p["dpiX"] = -5;
+  EXPECT_EQ(dpi_of(p), 144.0);
+  p["dpiX"] = "120";
+  EXPECT_EQ(dpi_of(p), 144.0);
+
+  s.ppu_x = 0;  // zero density: unknown
+  EXPECT_EQ(dpi_of(image_param(testing::build_png(s))), 96.0);
+  s.ppu_x = 5669;
+  s.unit = 0;  // aspect ratio only
+  EXPECT_EQ(dpi_of(image_param(testing::build_png(s))), 96.0);
+  s.unit = 1;
+  s.ppu_x = 10;  // rounds to 0 DPI, which is passed on as it is
+  EXPECT_EQ(dpi_of(image_param(testing::build_png(s))), 0.0);
+
+  // Raw samples carry no header; dpiX still applies.
+  json raw = image_param(kTwelve);
+  raw["width"] = 2;
+  raw["height"] = 2;
+  raw["dpiX"] = 192;
+  EXPECT_EQ(dpi_of(raw), 192.0);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(GetImageInfo, ReportsHeaderFacts) {
+  const Bytes rgba = *encode_png(Bytes(100 * 50 * 4, 0).data(), 100, 50, 4, 96.0);
+  // Without the pHYs chunk the encoder always writes.
+  Bytes no_phys = testing::signature();
+  testing::put_chunk(no_phys, "IHDR", testing::ihdr_data(100, 50, 8, 6));
+  testing::put_chunk(no_phys, "IDAT", {});
+  auto r = get_image_info("get_image_info", json{{"content", b64(no_phys)}});
+  ASSERT_TRUE(r.is_ok()) << r.error();
+  EXPECT_EQ(r.value(), (json{{"bitDepth", 32}, {"color", 5}, {"dpiX", 0.0}, {"dpiY", 0.0}, {"format", 1},
+                              {"height", 50}, {"width", 100}}));
+  EXPECT_TRUE(r.value()["dpiX"].is_number_float());
+
+  r = get_image_info("get_image_info", json{{"content", b64(rgba)}});
+  ASSERT_TRUE(r.is_ok()) << r.error();
+  EXPECT_EQ(r.value()["dpiX"], 96.0);
+  EXPECT_EQ(r.value()["dpiY"], 96.0);
+
+  struct Case {
+    std::uint8_t depth, type;
+    int bit_depth, color;
+  };
+  for (const Case c : {Case{16, 0, 16, 2}, Case{4, 3, 4, 1}, Case{8, 4, 16, 3}, Case{16, 2, 48, 4},
+                       Case{16, 6, 64, 5}, Case{1, 0, 1, 2}}) {
+    Bytes png = testing::signature();
+    testing::put_chunk(png, "IHDR", testing::ihdr_data(3, 4, c.depth, c.type));
+    if (c.type == 3) testing::put_chunk(png, "PLTE", {0, 0, 0});
+    testing::put_chunk(png, "pHYs", testing::phys_data(5669, 3780, 1));
+    testing::put_chunk(png, "IDAT", {1, 2, 3});  // not even valid zlib: never inflated
+    r = get_image_info("get_image_info", json{{"content", b64(png)}});
+    ASSERT_TRUE(r.is_ok()) << r.error();
+    EXPECT_EQ(r.value()["bitDepth"], c.bit_depth) << int(c.depth) << "/" << int(c.type);
+    EXPECT_EQ(r.value()["color"], c.color);
+    EXPECT_EQ(r.value()["dpiX"], 144.0);
+    EXPECT_EQ(r.value()["dpiY"], 96.0);
+  }
+
+  Bytes unit0 = testing::signature();
+  testing::put_chunk(unit0, "IHDR", testing::ihdr_data(3, 4, 8, 2));
+  testing::put_chunk(unit0, "pHYs", testing::phys_data(5669, 5669, 0));
+  testing::put_chunk(unit0, "IDAT", {});
+  r = get_image_info("get_image_info", json{{"content", b64(unit0)}});
+  ASSERT_TRUE(r.is_ok()) << r.error();
+  EXPECT_EQ(r.value()["dpiX"], 0.0);
+}
+
+TEST(GetImageInfo, Errors) {
+  auto err = [](const json& params) {
+    auto r = get_image_info("get_image_info", params);
+    return r.is_ok() ? std::string("<ok>") : r.error();
+  };
+  EXPECT_EQ(err(json()), "bad_params: missing 'content'");
+  EXPECT_EQ(err(json{{"content", 1}}), "bad_params: missing 'content'");
+  EXPECT_EQ(err(json{{"content", "@@@@"}}), "bad_params: base64 decode failed: Invalid symbol 64, offset 0.");
+  EXPECT_EQ(err(json{{"content", b64(kTwelve)}}), "bad_image: not a decodable PNG: invalid PNG signature");
+}
+
+}  // namespace
+}  // namespace quorvane::cv

@@ -1,0 +1,151 @@
+#include "synthetic_screen.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+
+namespace quorvane::cv::testing {
+
+using lumetra::RgbImage;
+
+void fill_rect(RgbImage& img, int x, int y, int w, int h, Rgb c) {
+  const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+  const int x1 = std::min<int>(x + w, static_cast<int>(img.width));
+  const int y1 = std::min<int>(y + h, static_cast<int>(img.height));
+  for (int yy = y0; yy < y1; ++yy)
+    for (int xx = x0; xx < x1; ++xx) {
+      std::uint8_t* p = img.at(static_cast<std::uint32_t>(xx), static_cast<std::uint32_t>(yy));
+      p[0] = c.r;
+      p[1] = c.g;
+      p[2] = c.b;
+    }
+}
+
+namespace {
+
+// A fixed 5x7 bitmap per character, derived from its code so that the same word always
+// looks the same; rows keep a stem so glyphs read as letters rather than noise.
+std::uint64_t glyph_bits(unsigned char ch) {
+  if (ch == ' ') return 0;
+  std::uint64_t h = 0x9E3779B97F4A7C15ull * (ch + 1);
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  std::uint64_t bits = h & ((1ull << 35) - 1);
+  for (int row = 0; row < 7; ++row) bits |= 1ull << (row * 5 + (ch % 2 ? 0 : 4));  // a stem
+  return bits;
+}
+
+}  // namespace
+
+void draw_text(RgbImage& img, int x, int y, std::string_view text, Rgb c, int scale) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint64_t bits = glyph_bits(static_cast<unsigned char>(text[i]));
+    for (int row = 0; row < 7; ++row)
+      for (int col = 0; col < 5; ++col)
+        if (bits >> (row * 5 + col) & 1)
+          fill_rect(img, x + (static_cast<int>(i) * 6 + col) * scale, y + row * scale, scale, scale, c);
+  }
+}
+
+RgbImage make_icon(std::uint32_t size, unsigned seed) {
+  RgbImage icon(size, size);
+  std::mt19937 rng(seed);
+  const Rgb base{static_cast<std::uint8_t>(rng() % 200 + 40), static_cast<std::uint8_t>(rng() % 200 + 40),
+                 static_cast<std::uint8_t>(rng() % 200 + 40)};
+  const double s = size;
+  for (std::uint32_t y = 0; y < size; ++y)
+    for (std::uint32_t x = 0; x < size; ++x) {
+      std::uint8_t* p = icon.at(x, y);
+      const double fx = x / s, fy = y / s;
+      // Diagonal gradient body.
+      p[0] = static_cast<std::uint8_t>(std::clamp(base.r * (0.6 + 0.5 * fx), 0.0, 255.0));
+      p[1] = static_cast<std::uint8_t>(std::clamp(base.g * (0.6 + 0.5 * fy), 0.0, 255.0));
+      p[2] = static_cast<std::uint8_t>(std::clamp(base.b * (1.1 - 0.5 * fx), 0.0, 255.0));
+      // A white disc and a dark bar make the icon distinct from its own shifts.
+      const double dx = fx - 0.35 - (seed % 3) * 0.1, dy = fy - 0.4;
+      if (dx * dx + dy * dy < 0.05) p[0] = p[1] = p[2] = 245;
+      if (fy > 0.72 && fy < 0.84 && fx > 0.15 + (seed % 5) * 0.05 && fx < 0.85) p[0] = p[1] = p[2] = 30;
+      if (x == 0 || y == 0 || x + 1 == size || y + 1 == size) p[0] = p[1] = p[2] = 60;
+    }
+  return icon;
+}
+
+void blit(RgbImage& dst, const RgbImage& src, int x, int y) {
+  for (std::uint32_t sy = 0; sy < src.height; ++sy) {
+    const int dy = y + static_cast<int>(sy);
+    if (dy < 0 || dy >= static_cast<int>(dst.height)) continue;
+    for (std::uint32_t sx = 0; sx < src.width; ++sx) {
+      const int dx = x + static_cast<int>(sx);
+      if (dx < 0 || dx >= static_cast<int>(dst.width)) continue;
+      std::copy_n(src.at(sx, sy), 3, dst.at(static_cast<std::uint32_t>(dx), static_cast<std::uint32_t>(dy)));
+    }
+  }
+}
+
+RgbImage crop(const RgbImage& src, std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h) {
+  RgbImage out(w, h);
+  for (std::uint32_t r = 0; r < h; ++r) std::copy_n(src.at(x, y + r), std::size_t{w} * 3, out.row(r));
+  return out;
+}
+
+RgbImage scale_nearest(const RgbImage& src, std::uint32_t w, std::uint32_t h) {
+  RgbImage out(w, h);
+  for (std::uint32_t y = 0; y < h; ++y)
+    for (std::uint32_t x = 0; x < w; ++x)
+      std::copy_n(src.at(static_cast<std::uint32_t>(std::uint64_t{x} * src.width / w),
+                         static_cast<std::uint32_t>(std::uint64_t{y} * src.height / h)),
+                  3, out.at(x, y));
+  return out;
+}
+
+RgbImage make_desktop_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
+  RgbImage img(w, h);
+  std::mt19937 rng(seed);
+  // Wallpaper: a smooth two-axis gradient.
+  for (std::uint32_t y = 0; y < h; ++y)
+    for (std::uint32_t x = 0; x < w; ++x) {
+      std::uint8_t* p = img.at(x, y);
+      p[0] = static_cast<std::uint8_t>(20 + 60 * y / std::max(h, 1u));
+      p[1] = static_cast<std::uint8_t>(70 + 50 * x / std::max(w, 1u));
+      p[2] = static_cast<std::uint8_t>(140 + 80 * (x + y) / std::max(w + h, 1u));
+    }
+  static const char* const kWords[] = {"File", "Edit", "View", "Window", "Help", "Open", "Save", "quorvane",
+                                       "report", "total", "2024", "Settings", "name", "value", "OK", "Cancel"};
+  const int iw = static_cast<int>(w), ih = static_cast<int>(h);
+  const int windows = 2 + static_cast<int>(rng() % 3);
+  for (int k = 0; k < windows; ++k) {
+    const int ww = std::max(40, iw / 3 + static_cast<int>(rng() % static_cast<unsigned>(std::max(iw / 3, 1))));
+    const int wh = std::max(30, ih / 3 + static_cast<int>(rng() % static_cast<unsigned>(std::max(ih / 3, 1))));
+    const int wx = static_cast<int>(rng() % static_cast<unsigned>(std::max(iw - ww / 2, 1)));
+    const int wy = static_cast<int>(rng() % static_cast<unsigned>(std::max(ih - wh / 2, 1)));
+    fill_rect(img, wx - 1, wy - 1, ww + 2, wh + 2, {70, 70, 80});
+    fill_rect(img, wx, wy, ww, wh, {240, 240, 238});
+    const Rgb title{static_cast<std::uint8_t>(rng() % 90 + 20), static_cast<std::uint8_t>(rng() % 90 + 60),
+                    static_cast<std::uint8_t>(rng() % 60 + 160)};
+    fill_rect(img, wx, wy, ww, 24, title);
+    draw_text(img, wx + 8, wy + 8, kWords[rng() % 16], {255, 255, 255});
+    for (int b = 0; b < 3; ++b) fill_rect(img, wx + ww - 20 * (b + 1), wy + 6, 12, 12, {220, 220, 230});
+    for (int line = 0, ly = wy + 36; ly + 10 < wy + wh - 30; ++line, ly += 14) {
+      std::string text;
+      const int words = 2 + static_cast<int>(rng() % 9);
+      for (int i = 0; i < words; ++i) (text += kWords[rng() % 16]) += ' ';
+      const int max_chars = std::max(0, (ww - 16) / 6);
+      if (static_cast<int>(text.size()) > max_chars) text.resize(static_cast<std::size_t>(max_chars));
+      draw_text(img, wx + 8, ly, text, line % 5 == 0 ? Rgb{20, 60, 160} : Rgb{30, 30, 30});
+    }
+    fill_rect(img, wx + ww - 90, wy + wh - 28, 80, 22, {200, 205, 215});
+    draw_text(img, wx + ww - 80, wy + wh - 21, k % 2 ? "Cancel" : "OK", {10, 10, 10});
+  }
+  // Taskbar with a row of icons.
+  fill_rect(img, 0, ih - 40, iw, 40, {32, 34, 40});
+  for (int i = 0; i * 44 + 8 < iw - 200; ++i) {
+    RgbImage icon = make_icon(32, 100 + static_cast<unsigned>(i % 7));
+    blit(img, icon, 8 + i * 44, ih - 36);
+  }
+  draw_text(img, iw - 60, ih - 24, "12:34", {230, 230, 230});
+  return img;
+}
+
+}  // namespace quorvane::cv::testing
