@@ -1,7 +1,46 @@
 #include "input/methods.h"
 
+#include "input/permissions.h"
+
+#ifdef _WIN32
+#include "input/injection.h"
+#include "input/system_input_queue.h"
+#endif
+
 namespace quorvane {
 
-std::span<const MethodEntry> input_methods() { return {}; }
+namespace {
+
+#ifdef _WIN32
+HandlerResult handle_send_text(std::string_view, const json& params) {
+  SystemInputQueue queue;
+  return send_text(params, queue);
+}
+
+HandlerResult handle_send_mouse_event(std::string_view, const json& params) {
+  SystemInputQueue queue;
+  return send_mouse_event(params, queue);
+}
+
+HandlerResult handle_send_mouse_wheel_event(std::string_view, const json& params) {
+  SystemInputQueue queue;
+  return send_mouse_wheel_event(params, queue);
+}
+#endif
+
+constexpr MethodEntry methods[] = {
+#ifdef _WIN32
+    {"send_text", handle_send_text},
+    {"send_mouse_event", handle_send_mouse_event},
+    {"send_mouse_wheel_event", handle_send_mouse_wheel_event},
+#endif
+    {"get_permission_status", get_permission_status},
+    {"request_permission", request_permission},
+    {"open_permission_pane", open_permission_pane},
+};
+
+}  // namespace
+
+std::span<const MethodEntry> input_methods() { return methods; }
 
 }  // namespace quorvane

@@ -1,0 +1,112 @@
+#include "input/injection.h"
+
+#include "common/params.h"
+
+#include <limits>
+
+namespace quorvane {
+
+namespace {
+
+std::int32_t low_32_bits(std::int64_t value) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+}
+
+HandlerResult play(const ActionList& actions, InputQueue& queue) {
+  if (auto failure = play_actions(actions, queue)) return HandlerResult::fail(std::move(*failure));
+  return HandlerResult::ok(true);
+}
+
+}  // namespace
+
+std::variant<std::int64_t, std::string> read_integer_param(const json& params, std::string_view name) {
+  const json* value = find_param(params, name);
+  if (value != nullptr) {
+    if (value->is_number_unsigned()) {
+      const std::uint64_t u = value->get<std::uint64_t>();
+      constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+      return static_cast<std::int64_t>(u > max ? max : u);
+    }
+    if (value->is_number_integer()) return value->get<std::int64_t>();
+    if (value->is_number_float()) return truncate_to_i64(value->get<double>());
+  }
+  return "bad_params: missing or non-numeric '" + std::string(name) + "'";
+}
+
+ActionList mouse_event_actions(int type, MouseButton button, std::int32_t x, std::int32_t y) {
+  ActionList actions{MouseMove{x, y}};
+  const auto click = [&] {
+    actions.emplace_back(ButtonDown{button});
+    actions.emplace_back(ButtonUp{button});
+  };
+  const auto click_with = [&](Modifier modifier) {
+    actions.emplace_back(ModifierDown{modifier});
+    click();
+    actions.emplace_back(ModifierUp{modifier});
+  };
+  switch (type) {
+    case 1: actions.emplace_back(ButtonDown{button}); break;
+    case 2: actions.emplace_back(ButtonUp{button}); break;
+    case 3: click(); break;
+    case 4:
+      click();
+      actions.emplace_back(SleepMs{10});
+      click();
+      break;
+    case 5: click_with(Modifier::Ctrl); break;
+    case 6: click_with(Modifier::Shift); break;
+    case 7: click(), click(), click(); break;
+    default: break;
+  }
+  return actions;
+}
+
+HandlerResult send_text(const json& params, InputQueue& queue) {
+  const auto text = string_param(params, "text");
+  if (!text) return HandlerResult::fail("bad_params: missing 'text'");
+  KeySequence sequence = parse_key_sequence(*text);
+  if (!sequence.is_ok()) return HandlerResult::fail(sequence.error());
+  return play(sequence.actions(), queue);
+}
+
+HandlerResult send_mouse_event(const json& params, InputQueue& queue) {
+  const auto type = read_integer_param(params, "type");
+  if (const auto* error = std::get_if<std::string>(&type)) return HandlerResult::fail(*error);
+  const std::int64_t t = std::get<std::int64_t>(type);
+  if (t < 0) return HandlerResult::fail("bad_params: 'type' out of range");
+  if (t >= 8) return HandlerResult::fail("bad_params: unknown mouse event type " + std::to_string(t));
+
+  const auto button = read_integer_param(params, "button");
+  if (const auto* error = std::get_if<std::string>(&button)) return HandlerResult::fail(*error);
+  const std::int64_t b = std::get<std::int64_t>(button);
+  if (b < 0) return HandlerResult::fail("bad_params: 'button' out of range");
+  if (b >= 3) return HandlerResult::fail("bad_params: unknown mouse button " + std::to_string(b));
+
+  const auto x = read_integer_param(params, "x");
+  if (const auto* error = std::get_if<std::string>(&x)) return HandlerResult::fail(*error);
+  const auto y = read_integer_param(params, "y");
+  if (const auto* error = std::get_if<std::string>(&y)) return HandlerResult::fail(*error);
+
+  return play(mouse_event_actions(static_cast<int>(t), static_cast<MouseButton>(b), low_32_bits(std::get<std::int64_t>(x)),
+                                  low_32_bits(std::get<std::int64_t>(y))),
+              queue);
+}
+
+HandlerResult send_mouse_wheel_event(const json& params, InputQueue& queue) {
+  const auto dx = read_integer_param(params, "deltaX");
+  if (const auto* error = std::get_if<std::string>(&dx)) return HandlerResult::fail(*error);
+  const auto dy = read_integer_param(params, "deltaY");
+  if (const auto* error = std::get_if<std::string>(&dy)) return HandlerResult::fail(*error);
+
+  // deltaX turns the vertical wheel and deltaY the horizontal one: that is the protocol.
+  ActionList actions;
+  if (const std::int32_t notches = low_32_bits(std::get<std::int64_t>(dx)); notches != 0) {
+    actions.emplace_back(WheelVertical{notches});
+  }
+  if (const std::int32_t notches = low_32_bits(std::get<std::int64_t>(dy)); notches != 0) {
+    actions.emplace_back(WheelHorizontal{notches});
+  }
+  return play(actions, queue);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,27 @@
+// The input methods, written against InputQueue so that the native build can play them
+// into a recording fake; the Windows build hands them the system queue.
+#pragma once
+
+#include "common/handler.h"
+#include "input/key_sequence.h"
+#include "input/player.h"
+
+#include <cstdint>
+#include <string_view>
+#include <variant>
+
+namespace quorvane {
+
+// A numeric parameter as a signed 64-bit integer: unsigned values above the signed maximum
+// saturate, floats are truncated toward zero and saturated. Anything that is not a JSON
+// number gives "bad_params: missing or non-numeric '<name>'".
+std::variant<std::int64_t, std::string> read_integer_param(const json& params, std::string_view name);
+
+// The action list of send_mouse_event for an already checked type (0-7) and button.
+ActionList mouse_event_actions(int type, MouseButton button, std::int32_t x, std::int32_t y);
+
+HandlerResult send_text(const json& params, InputQueue& queue);
+HandlerResult send_mouse_event(const json& params, InputQueue& queue);
+HandlerResult send_mouse_wheel_event(const json& params, InputQueue& queue);
+
+}  // namespace quorvane
