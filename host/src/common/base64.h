@@ -25,6 +25,29 @@ void base64_encode_append(const void* data, std::size_t size, std::string& out);
 //   "Invalid input length: {length}"
 //   "Invalid last symbol {byte}, offset {offset}."
 //   "Invalid padding"
+// When several apply, the first in this order wins:
+//   1. Symbols are checked in order from offset 0, and the first bad one is reported as
+//      "Invalid symbol" with its decimal byte value and offset. Bad means outside the
+//      alphabet, or '=' anywhere but the last two places of the final group (the last
+//      four characters, or the last one to three when the length is not a multiple of
+//      four). A symbol after '=' reports the first '=' of that group.
+//   2. "Invalid input length: {length}" when one symbol is left over after the last
+//      whole group (length % 4 == 1): six bits can never make a byte.
+//   3. "Invalid padding" when the final group is not four characters (length % 4 of 2
+//      or 3, with or without '='): the text is missing its padding.
+//   4. "Invalid last symbol" when the last symbol before the padding has unused low
+//      bits that are not zero, with that symbol's offset.
+// On failure `out` is left empty. Empty input decodes to nothing.
 std::optional<std::string> base64_decode(std::string_view text, std::vector<std::uint8_t>& out);
+
+// The codec picks the widest instruction set the CPU offers once (AVX2, SSSE3 or plain
+// C++). These entry points force one path so tests can prove every path gives the same
+// bytes and the same messages; anything else should use the functions above.
+namespace base64_detail {
+enum class Isa { scalar, ssse3, avx2 };
+bool isa_supported(Isa isa);
+std::optional<std::string> decode_with(Isa isa, std::string_view text, std::vector<std::uint8_t>& out);
+void encode_append_with(Isa isa, const void* data, std::size_t size, std::string& out);
+}  // namespace base64_detail
 
 }  // namespace quorvane

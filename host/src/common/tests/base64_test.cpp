@@ -1,0 +1,196 @@
+#include "common/base64.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+using base64_detail::Isa;
+
+constexpr Isa kAllIsas[] = {Isa::scalar, Isa::ssse3, Isa::avx2};
+
+std::vector<std::uint8_t> random_bytes(std::mt19937& rng, std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  return bytes;
+}
+
+std::optional<std::string> decode_error(std::string_view text) {
+  std::vector<std::uint8_t> out{1, 2, 3};
+  auto err = base64_decode(text, out);
+  if (err) {
+    EXPECT_TRUE(out.empty()) << text;
+  }
+  return err;
+}
+
+std::string decoded_text(std::string_view text) {
+  std::vector<std::uint8_t> out;
+  auto err = base64_decode(text, out);
+  EXPECT_FALSE(err) << text << ": " << err.value_or("");
+  return std::string(out.begin(), out.end());
+}
+
+TEST(Base64, KnownVectors) {
+  // The test vectors of RFC 4648, section 10.
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+  };
+  for (const auto& [plain, encoded] : vectors) {
+    EXPECT_EQ(base64_encode(plain), encoded);
+    EXPECT_EQ(decoded_text(encoded), plain);
+  }
+  // All 64 symbols, both ends of the alphabet included.
+  std::vector<std::uint8_t> ramp;
+  for (int v = 0; v < 64; v += 4) {
+    ramp.push_back(static_cast<std::uint8_t>(v << 2 | (v + 1) >> 4));
+    ramp.push_back(static_cast<std::uint8_t>((v + 1) << 4 | (v + 2) >> 2));
+    ramp.push_back(static_cast<std::uint8_t>((v + 2) << 6 | (v + 3)));
+  }
+  EXPECT_EQ(base64_encode(ramp.data(), ramp.size()),
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+}
+
+TEST(Base64, AppendKeepsExistingText) {
+  std::string out = "prefix:";
+  base64_encode_append("foob", 4, out);
+  EXPECT_EQ(out, "prefix:Zm9vYg==");
+}
+
+TEST(Base64, RoundTripsEveryShortLengthOnEveryPath) {
+  std::mt19937 rng(1234);
+  for (std::size_t n = 0; n <= 100; ++n) {
+    const auto bytes = random_bytes(rng, n);
+    for (Isa isa : kAllIsas) {
+      std::string text;
+      base64_detail::encode_append_with(isa, bytes.data(), bytes.size(), text);
+      ASSERT_EQ(text.size(), (n + 2) / 3 * 4);
+      std::vector<std::uint8_t> back;
+      ASSERT_FALSE(base64_detail::decode_with(isa, text, back)) << n;
+      ASSERT_EQ(back, bytes) << "length " << n << " isa " << static_cast<int>(isa);
+    }
+  }
+}
+
+TEST(Base64, VectorPathsMatchPlainPathOnLongInputs) {
+  for (Isa isa : kAllIsas)
+    if (!base64_detail::isa_supported(isa)) std::printf("note: ISA %d not available here\n", static_cast<int>(isa));
+
+  std::mt19937 rng(99);
+  // Lengths around the internal chunk sizes and vector widths, and one of a few MB.
+  for (std::size_t n : {6143u, 6144u, 6145u, 6146u, 8191u, 12288u, 100000u, 3u * 1024 * 1024 + 1}) {
+    const auto bytes = random_bytes(rng, n);
+    std::string reference;
+    base64_detail::encode_append_with(Isa::scalar, bytes.data(), bytes.size(), reference);
+    for (Isa isa : kAllIsas) {
+      std::string text;
+      base64_detail::encode_append_with(isa, bytes.data(), bytes.size(), text);
+      ASSERT_EQ(text, reference) << n;
+      std::vector<std::uint8_t> back;
+      ASSERT_FALSE(base64_detail::decode_with(isa, reference, back));
+      ASSERT_EQ(back, bytes) << n;
+    }
+  }
+}
+
+TEST(Base64, VectorPathsReportTheFirstBadSymbolExactly) {
+  // A bad byte anywhere in a long text, on every path, must give the scalar message:
+  // the vector loops only detect trouble and let the scalar code name it.
+  std::mt19937 rng(7);
+  const auto bytes = random_bytes(rng, 30000);
+  const std::string good = base64_encode(bytes.data(), bytes.size());
+  const char bad_bytes[] = {'=', '-', '_', ' ', '\n', '\0', '\x80', '\xff', '.', '@', '[', '`', '{'};
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string text = good;
+    const std::size_t pos = rng() % (text.size() - 4);  // before the final group
+    const char bad = bad_bytes[rng() % sizeof bad_bytes];
+    text[pos] = bad;
+    if (rng() % 2) text[pos + 1 + rng() % (text.size() - pos - 1)] = '*';  // a later one must not win
+    const std::string expected = "Invalid symbol " + std::to_string(static_cast<unsigned char>(bad)) +
+                                 ", offset " + std::to_string(pos) + ".";
+    for (Isa isa : kAllIsas) {
+      std::vector<std::uint8_t> out;
+      EXPECT_EQ(base64_detail::decode_with(isa, text, out), expected) << "isa " << static_cast<int>(isa);
+    }
+  }
+}
+
+TEST(Base64, EveryCharacterOutsideTheAlphabetIsRejected) {
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (int c = 0; c < 256; ++c) {
+    if (alphabet.find(static_cast<char>(c)) != std::string::npos) continue;
+    for (Isa isa : kAllIsas) {
+      // Offset 37 lies inside the first vector block of every path.
+      std::string text(64, 'A');
+      text[37] = static_cast<char>(c);
+      std::vector<std::uint8_t> out;
+      EXPECT_EQ(base64_detail::decode_with(isa, text, out),
+                "Invalid symbol " + std::to_string(c) + ", offset 37.");
+    }
+  }
+}
+
+TEST(Base64, Messages) {
+  // Outside the alphabet, anywhere.
+  EXPECT_EQ(decode_error("Zm9v!mFy"), "Invalid symbol 33, offset 4.");
+  EXPECT_EQ(decode_error("Zm9vYmF\n"), "Invalid symbol 10, offset 7.");
+  EXPECT_EQ(decode_error(" Zm9v"), "Invalid symbol 32, offset 0.");
+  EXPECT_EQ(decode_error("Zm9vYg==\n"), "Invalid symbol 61, offset 6.");  // padding mid-text comes first
+  EXPECT_EQ(decode_error("Zm-_"), "Invalid symbol 45, offset 2.");  // URL-safe alphabet is not ours
+  // '=' where no padding can be: before the final group, in its first two places, or
+  // followed by a symbol.
+  EXPECT_EQ(decode_error("Zg==Zm9v"), "Invalid symbol 61, offset 2.");
+  EXPECT_EQ(decode_error("===="), "Invalid symbol 61, offset 0.");
+  EXPECT_EQ(decode_error("=="), "Invalid symbol 61, offset 0.");
+  EXPECT_EQ(decode_error("Z==="), "Invalid symbol 61, offset 1.");
+  EXPECT_EQ(decode_error("Zm9v===="), "Invalid symbol 61, offset 4.");
+  EXPECT_EQ(decode_error("Zm=v"), "Invalid symbol 61, offset 2.");
+  EXPECT_EQ(decode_error("Zm9vZ="), "Invalid symbol 61, offset 5.");
+  EXPECT_EQ(decode_error("Zm9v="), "Invalid symbol 61, offset 4.");
+  // One symbol left over: no byte can come of it.
+  EXPECT_EQ(decode_error("Z"), "Invalid input length: 1");
+  EXPECT_EQ(decode_error("Zm9vY"), "Invalid input length: 5");
+  // Two or three symbols without their padding, or with too little of it.
+  EXPECT_EQ(decode_error("Zg"), "Invalid padding");
+  EXPECT_EQ(decode_error("Zm8"), "Invalid padding");
+  EXPECT_EQ(decode_error("Zg="), "Invalid padding");
+  EXPECT_EQ(decode_error("Zm9vYmE"), "Invalid padding");
+  // Unused bits of the last symbol set: 'h' (33) and 'Z' (25) leave low bits behind.
+  EXPECT_EQ(decode_error("Zh=="), "Invalid last symbol 104, offset 1.");
+  EXPECT_EQ(decode_error("Zm9="), "Invalid last symbol 57, offset 2.");
+  EXPECT_EQ(decode_error("Zm9vZm9="), "Invalid last symbol 57, offset 6.");
+}
+
+TEST(Base64, MessagePrecedence) {
+  // The earliest bad symbol wins over a later one and over every other problem.
+  EXPECT_EQ(decode_error("Zm!v*"), "Invalid symbol 33, offset 2.");
+  EXPECT_EQ(decode_error("Zm9!Y"), "Invalid symbol 33, offset 3.");         // not the length
+  EXPECT_EQ(decode_error("Zh!"), "Invalid symbol 33, offset 2.");           // not the padding
+  EXPECT_EQ(decode_error("Z!=="), "Invalid symbol 33, offset 1.");
+  EXPECT_EQ(decode_error("Zm9vY\n"), "Invalid symbol 10, offset 5.");       // not the padding
+  // Length before padding and last-symbol checks; padding before the last symbol.
+  EXPECT_EQ(decode_error("Zm9vh"), "Invalid input length: 5");
+  EXPECT_EQ(decode_error("Zh"), "Invalid padding");
+  EXPECT_EQ(decode_error("Zh="), "Invalid padding");
+}
+
+TEST(Base64, EmptyInputDecodesToNothing) {
+  std::vector<std::uint8_t> out{9};
+  EXPECT_FALSE(base64_decode("", out));
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(base64_encode("", 0), "");
+}
+
+TEST(Base64, DecodeReplacesPreviousContents) {
+  std::vector<std::uint8_t> out{9, 9, 9, 9, 9};
+  ASSERT_FALSE(base64_decode("Zm8=", out));
+  EXPECT_EQ(out, (std::vector<std::uint8_t>{'f', 'o'}));
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,564 @@
+#include "main/json.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define QUORVANE_JSON_SSE2 1
+#else
+#define QUORVANE_JSON_SSE2 0
+#endif
+
+namespace quorvane {
+
+namespace {
+
+// Containers may nest 127 deep: the depth budget is 128 and the container that would
+// use the last unit is refused.
+constexpr std::size_t kMaxDepth = 127;
+
+#if QUORVANE_JSON_SSE2
+// Bit mask of the bytes in `v` that end a plain run inside a string being parsed: '"',
+// '\\', control characters and every non-ASCII byte (those go through the UTF-8 check).
+// A signed compare against 0x20 catches 0x00-0x1F and 0x80-0xFF at once.
+inline unsigned parse_stop_mask(__m128i v) {
+  const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+  return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+
+// Bytes the writer must escape: '"', '\\' and 0x00-0x1F. Non-ASCII is written raw.
+inline unsigned write_stop_mask(__m128i v) {
+  const __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                                    ctrl);
+  return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+
+inline __m128i load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// First position in [p, end) whose byte is in the set that `Mask` selects, or end.
+// Strings of megabytes (Base64 images) make this the hot loop of both directions.
+template <unsigned (*Mask)(__m128i)>
+const char* find_stop(const char* p, const char* end) {
+  while (end - p >= 64) {
+    const unsigned m0 = Mask(load16(p)), m1 = Mask(load16(p + 16)), m2 = Mask(load16(p + 32)),
+                   m3 = Mask(load16(p + 48));
+    if ((m0 | m1 | m2 | m3) != 0) {
+      const std::uint64_t all = std::uint64_t{m0} | std::uint64_t{m1} << 16 | std::uint64_t{m2} << 32 |
+                                std::uint64_t{m3} << 48;
+      return p + __builtin_ctzll(all);
+    }
+    p += 64;
+  }
+  while (end - p >= 16) {
+    const unsigned m = Mask(load16(p));
+    if (m != 0) return p + __builtin_ctz(m);
+    p += 16;
+  }
+  return nullptr;  // the caller finishes the last few bytes one at a time
+}
+#endif
+
+inline bool parse_stop_byte(unsigned char c) { return c == '"' || c == '\\' || c < 0x20 || c >= 0x80; }
+inline bool write_stop_byte(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+
+const char* find_parse_stop(const char* p, const char* end) {
+#if QUORVANE_JSON_SSE2
+  if (const char* hit = find_stop<parse_stop_mask>(p, end)) return hit;
+  p += (end - p) / 16 * 16;
+#endif
+  while (p < end && !parse_stop_byte(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+const char* find_write_stop(const char* p, const char* end) {
+#if QUORVANE_JSON_SSE2
+  if (const char* hit = find_stop<write_stop_mask>(p, end)) return hit;
+  p += (end - p) / 16 * 16;
+#endif
+  while (p < end && !write_stop_byte(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    const char b[2] = {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
+    out.append(b, 2);
+  } else if (cp < 0x10000) {
+    const char b[3] = {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                       static_cast<char>(0x80 | (cp & 0x3F))};
+    out.append(b, 3);
+  } else {
+    const char b[4] = {static_cast<char>(0xF0 | cp >> 18), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
+                       static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
+    out.append(b, 4);
+  }
+}
+
+// One well-formed UTF-8 sequence starting at p (whose first byte is >= 0x80): no
+// overlong forms, no encoded surrogates, nothing above U+10FFFF. Returns the byte after
+// it, or nullptr.
+const char* skip_utf8_sequence(const char* p, const char* end) {
+  const auto at = [&](std::ptrdiff_t i) { return static_cast<unsigned char>(p[i]); };
+  const auto cont = [&](std::ptrdiff_t i) { return (at(i) & 0xC0) == 0x80; };
+  const unsigned char c0 = at(0);
+  if (c0 < 0xC2) return nullptr;  // stray continuation byte, or overlong 2-byte lead
+  if (c0 < 0xE0) return end - p >= 2 && cont(1) ? p + 2 : nullptr;
+  if (c0 < 0xF0) {
+    if (end - p < 3) return nullptr;
+    const unsigned char lo = c0 == 0xE0 ? 0xA0 : 0x80, hi = c0 == 0xED ? 0x9F : 0xBF;
+    return at(1) >= lo && at(1) <= hi && cont(2) ? p + 3 : nullptr;
+  }
+  if (c0 < 0xF5) {
+    if (end - p < 4) return nullptr;
+    const unsigned char lo = c0 == 0xF0 ? 0x90 : 0x80, hi = c0 == 0xF4 ? 0x8F : 0xBF;
+    return at(1) >= lo && at(1) <= hi && cont(2) && cont(3) ? p + 4 : nullptr;
+  }
+  return nullptr;
+}
+
+class Parser {
+public:
+  Parser(const char* begin, const char* end) : p_(begin), end_(end) {}
+
+  bool parse(json& root);
+
+private:
+  enum class Next { value, after_value, member };
+
+  void skip_ws() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
+  bool consume_literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - p_) < word.size() || std::memcmp(p_, word.data(), word.size()) != 0)
+      return false;
+    p_ += word.size();
+    return true;
+  }
+  bool parse_string(std::string& out);
+  bool parse_escape(std::string& out);
+  bool parse_number(json& dest);
+  bool read_hex4(std::uint32_t& value);
+
+  const char* p_;
+  const char* end_;
+};
+
+bool Parser::read_hex4(std::uint32_t& value) {
+  if (end_ - p_ < 4) return false;
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int h = hex_value(p_[i]);
+    if (h < 0) return false;
+    value = value << 4 | static_cast<std::uint32_t>(h);
+  }
+  p_ += 4;
+  return true;
+}
+
+// p_ is just past the backslash.
+bool Parser::parse_escape(std::string& out) {
+  if (p_ == end_) return false;
+  const char c = *p_++;
+  switch (c) {
+    case '"': out.push_back('"'); return true;
+    case '\\': out.push_back('\\'); return true;
+    case '/': out.push_back('/'); return true;
+    case 'b': out.push_back('\b'); return true;
+    case 'f': out.push_back('\f'); return true;
+    case 'n': out.push_back('\n'); return true;
+    case 'r': out.push_back('\r'); return true;
+    case 't': out.push_back('\t'); return true;
+    case 'u': break;
+    default: return false;
+  }
+  std::uint32_t cp = 0;
+  if (!read_hex4(cp)) return false;
+  if (cp >= 0xDC00 && cp <= 0xDFFF) return false;  // low surrogate without a high one
+  if (cp >= 0xD800 && cp <= 0xDBFF) {
+    std::uint32_t low = 0;
+    if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return false;
+    p_ += 2;
+    if (!read_hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+  }
+  append_utf8(cp, out);
+  return true;
+}
+
+// p_ is just past the opening quote. The common case, a string without escapes, is
+// copied exactly once, straight from the input into a string of its final size.
+bool Parser::parse_string(std::string& out) {
+  const char* run = p_;
+  bool escaped = false;
+  for (;;) {
+    p_ = find_parse_stop(p_, end_);
+    if (p_ == end_) return false;
+    const auto c = static_cast<unsigned char>(*p_);
+    if (c == '"') {
+      if (escaped)
+        out.append(run, static_cast<std::size_t>(p_ - run));
+      else
+        out.assign(run, static_cast<std::size_t>(p_ - run));
+      ++p_;
+      return true;
+    }
+    if (c == '\\') {
+      if (!escaped) {
+        out.clear();
+        escaped = true;
+      }
+      out.append(run, static_cast<std::size_t>(p_ - run));
+      ++p_;
+      if (!parse_escape(out)) return false;
+      run = p_;
+      continue;
+    }
+    if (c < 0x20) return false;  // control characters must be escaped
+    do {
+      p_ = skip_utf8_sequence(p_, end_);
+      if (p_ == nullptr) return false;
+    } while (p_ != end_ && static_cast<unsigned char>(*p_) >= 0x80);
+  }
+}
+
+// RFC 8259 number grammar; integers that fit become unsigned (non-negative) or signed
+// (negative) 64-bit values, everything else a double.
+bool Parser::parse_number(json& dest) {
+  const char* start = p_;
+  const bool negative = *p_ == '-';
+  if (negative) ++p_;
+  if (p_ == end_ || !is_digit(*p_)) return false;
+  const char* int_begin = p_;
+  if (*p_ == '0') {
+    ++p_;
+  } else {
+    while (p_ != end_ && is_digit(*p_)) ++p_;
+  }
+  const char* int_end = p_;
+
+  bool integral = true;
+  const char* frac_begin = p_;
+  const char* frac_end = p_;
+  if (p_ != end_ && *p_ == '.') {
+    ++p_;
+    frac_begin = p_;
+    if (p_ == end_ || !is_digit(*p_)) return false;
+    while (p_ != end_ && is_digit(*p_)) ++p_;
+    frac_end = p_;
+    integral = false;
+  }
+  std::int64_t exponent = 0;
+  if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
+    ++p_;
+    bool exp_negative = false;
+    if (p_ != end_ && (*p_ == '+' || *p_ == '-')) exp_negative = *p_++ == '-';
+    if (p_ == end_ || !is_digit(*p_)) return false;
+    while (p_ != end_ && is_digit(*p_)) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (*p_ - '0'), 1'000'000'000);
+      ++p_;
+    }
+    if (exp_negative) exponent = -exponent;
+    integral = false;
+  }
+
+  if (integral && int_end - int_begin <= 20) {
+    std::uint64_t value = 0;
+    bool fits = true;
+    for (const char* d = int_begin; d != int_end; ++d) {
+      const auto digit = static_cast<std::uint64_t>(*d - '0');
+      if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+        fits = false;
+        break;
+      }
+      value = value * 10 + digit;
+    }
+    // "-0" is zero, which an unsigned integer holds; the signed kind is kept for
+    // values below zero.
+    if (fits && (!negative || value == 0)) {
+      dest = static_cast<json::number_unsigned_t>(value);
+      return true;
+    }
+    if (fits && value <= std::uint64_t{1} << 63) {
+      dest = static_cast<json::number_integer_t>(0 - value);  // modular: 2^63 -> INT64_MIN
+      return true;
+    }
+  }
+
+  double value = 0;
+  const auto result = std::from_chars(start, p_, value);
+  if (result.ec == std::errc::result_out_of_range) {
+    // Out of range both ways: too large is an error, too small is zero. The decimal
+    // exponent of the leading significant digit tells which.
+    std::int64_t magnitude = exponent;
+    const char* first = int_begin;
+    while (first != int_end && *first == '0') ++first;
+    if (first != int_end) {
+      magnitude += int_end - first;
+    } else {
+      const char* f = frac_begin;
+      while (f != frac_end && *f == '0') ++f;
+      magnitude -= f - frac_begin;
+    }
+    if (magnitude > 0) return false;
+    value = negative ? -0.0 : 0.0;
+  } else if (result.ec != std::errc() || result.ptr != p_) {
+    return false;
+  }
+  dest = value;
+  return true;
+}
+
+bool Parser::parse(json& root) {
+  // An explicit stack instead of recursion: nesting is bounded by kMaxDepth anyway,
+  // but an iterative loop keeps hostile input (a hundred thousand '[') cheap to refuse.
+  struct Frame {
+    json* container;
+    bool is_object;
+  };
+  Frame stack[kMaxDepth];
+  std::size_t depth = 0;
+  json* dest = &root;
+  Next next = Next::value;
+
+  skip_ws();
+  for (;;) {
+    switch (next) {
+      case Next::value: {
+        if (p_ == end_) return false;
+        const char c = *p_;
+        if (c == '{' || c == '[') {
+          if (depth == kMaxDepth) return false;
+          const bool is_object = c == '{';
+          *dest = is_object ? json::object() : json::array();
+          stack[depth++] = {dest, is_object};
+          ++p_;
+          skip_ws();
+          if (p_ != end_ && *p_ == (is_object ? '}' : ']')) {
+            ++p_;
+            --depth;
+            next = Next::after_value;
+          } else if (is_object) {
+            next = Next::member;
+          } else {
+            dest = &dest->get_ref<json::array_t&>().emplace_back();
+          }
+          break;
+        }
+        if (c == '"') {
+          ++p_;
+          std::string text;
+          if (!parse_string(text)) return false;
+          *dest = std::move(text);
+        } else if (c == 't') {
+          if (!consume_literal("true")) return false;
+          *dest = true;
+        } else if (c == 'f') {
+          if (!consume_literal("false")) return false;
+          *dest = false;
+        } else if (c == 'n') {
+          if (!consume_literal("null")) return false;
+          *dest = nullptr;
+        } else if (c == '-' || is_digit(c)) {
+          if (!parse_number(*dest)) return false;
+        } else {
+          return false;
+        }
+        next = Next::after_value;
+        break;
+      }
+      case Next::after_value: {
+        skip_ws();
+        if (depth == 0) return p_ == end_;
+        if (p_ == end_) return false;
+        const Frame& top = stack[depth - 1];
+        if (*p_ == ',') {
+          ++p_;
+          skip_ws();
+          if (top.is_object) {
+            next = Next::member;
+          } else {
+            dest = &top.container->get_ref<json::array_t&>().emplace_back();
+            next = Next::value;
+          }
+        } else if (*p_ == (top.is_object ? '}' : ']')) {
+          ++p_;
+          --depth;
+        } else {
+          return false;
+        }
+        break;
+      }
+      case Next::member: {
+        if (p_ == end_ || *p_ != '"') return false;
+        ++p_;
+        std::string key;
+        if (!parse_string(key)) return false;
+        skip_ws();
+        if (p_ == end_ || *p_ != ':') return false;
+        ++p_;
+        skip_ws();
+        // A repeated key keeps its last value: the slot is reused and overwritten.
+        auto& object = stack[depth - 1].container->get_ref<json::object_t&>();
+        dest = &object.try_emplace(std::move(key)).first->second;
+        next = Next::value;
+        break;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Writer
+
+// An upper bound of the output size, escapes aside, so the output grows once: a reply
+// holding a 30 MB Base64 string must not be copied again by a late reallocation.
+std::size_t estimate_size(const json& value) {
+  switch (value.type()) {
+    case json::value_t::string: return value.get_ref<const std::string&>().size() + 2;
+    case json::value_t::array: {
+      std::size_t n = 2;
+      for (const auto& item : value.get_ref<const json::array_t&>()) n += estimate_size(item) + 1;
+      return n;
+    }
+    case json::value_t::object: {
+      std::size_t n = 2;
+      for (const auto& [key, item] : value.get_ref<const json::object_t&>()) n += key.size() + 4 + estimate_size(item);
+      return n;
+    }
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned: return 20;
+    case json::value_t::number_float: return 25;
+    default: return 5;  // null, true, false
+  }
+}
+
+void write_string(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  // Scanning a bounded block before copying it keeps the block in cache for the copy.
+  constexpr std::ptrdiff_t kBlock = 32 * 1024;
+  out.push_back('"');
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* block_end = end - p > kBlock ? p + kBlock : end;
+    const char* stop = find_write_stop(p, block_end);
+    out.append(p, static_cast<std::size_t>(stop - p));
+    p = stop;
+    if (p == block_end) continue;
+    const auto c = static_cast<unsigned char>(*p++);
+    switch (c) {
+      case '"': out.append("\\\"", 2); break;
+      case '\\': out.append("\\\\", 2); break;
+      case '\b': out.append("\\b", 2); break;
+      case '\t': out.append("\\t", 2); break;
+      case '\n': out.append("\\n", 2); break;
+      case '\f': out.append("\\f", 2); break;
+      case '\r': out.append("\\r", 2); break;
+      default: {
+        const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+        out.append(esc, 6);
+      }
+    }
+  }
+  out.push_back('"');
+}
+
+void write_float(double value, std::string& out) {
+  if (!std::isfinite(value)) {
+    out.append("null", 4);
+    return;
+  }
+  char buf[32];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value);
+  const std::string_view digits(buf, static_cast<std::size_t>(result.ptr - buf));
+  out.append(digits);
+  // Shortest form drops the fraction of whole numbers; keep them visibly floats.
+  if (digits.find_first_of(".e") == std::string_view::npos) out.append(".0", 2);
+}
+
+template <typename Int>
+void write_integer(Int value, std::string& out) {
+  char buf[24];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, static_cast<std::size_t>(result.ptr - buf));
+}
+
+void write_value(const json& value, std::string& out) {
+  switch (value.type()) {
+    case json::value_t::null: out.append("null", 4); return;
+    case json::value_t::boolean:
+      if (value.get<bool>())
+        out.append("true", 4);
+      else
+        out.append("false", 5);
+      return;
+    case json::value_t::number_integer: write_integer(value.get<json::number_integer_t>(), out); return;
+    case json::value_t::number_unsigned: write_integer(value.get<json::number_unsigned_t>(), out); return;
+    case json::value_t::number_float: write_float(value.get<json::number_float_t>(), out); return;
+    case json::value_t::string: write_string(value.get_ref<const std::string&>(), out); return;
+    case json::value_t::array: {
+      out.push_back('[');
+      bool first = true;
+      for (const auto& item : value.get_ref<const json::array_t&>()) {
+        if (!first) out.push_back(',');
+        first = false;
+        write_value(item, out);
+      }
+      out.push_back(']');
+      return;
+    }
+    case json::value_t::object: {
+      out.push_back('{');
+      bool first = true;
+      for (const auto& [key, item] : value.get_ref<const json::object_t&>()) {
+        if (!first) out.push_back(',');
+        first = false;
+        write_string(key, out);
+        out.push_back(':');
+        write_value(item, out);
+      }
+      out.push_back('}');
+      return;
+    }
+    // Byte arrays and the parser's "discarded" marker never reach the writer from our
+    // own code; null keeps the output valid JSON if one ever does.
+    case json::value_t::binary:
+    case json::value_t::discarded: out.append("null", 4); return;
+  }
+  out.append("null", 4);
+}
+
+}  // namespace
+
+bool parse_json(std::string_view text, json& out) {
+  Parser parser(text.data(), text.data() + text.size());
+  return parser.parse(out);
+}
+
+void write_json(const json& value, std::string& out) {
+  out.reserve(out.size() + estimate_size(value));
+  write_value(value, out);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,382 @@
+#include "main/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+std::optional<json> parsed(std::string_view text) {
+  json value;
+  if (!parse_json(text, value)) return std::nullopt;
+  return value;
+}
+
+bool accepts(std::string_view text) { return parsed(text).has_value(); }
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(JsonParse, ConformanceFolder) {
+  const std::filesystem::path dir = std::filesystem::path(QUORVANE_TESTDATA_DIR) / "json-parsing";
+  int must_parse = 0, must_fail = 0;
+  std::vector<std::string> wrong;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() < 2 || name[1] != '_' || (name[0] != 'y' && name[0] != 'n')) continue;
+    const bool expect_ok = name[0] == 'y';
+    (expect_ok ? must_parse : must_fail)++;
+    if (accepts(read_file(entry.path())) != expect_ok) wrong.push_back(name);
+  }
+  // The folder holds 95 files that must parse and 188 that must not; an empty or
+  // unreadable folder must not pass quietly.
+  EXPECT_GE(must_parse, 95);
+  EXPECT_GE(must_fail, 188);
+  EXPECT_TRUE(wrong.empty()) << ::testing::PrintToString(wrong);
+}
+
+TEST(JsonParse, NestingLimit) {
+  const auto nested_arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  EXPECT_TRUE(accepts(nested_arrays(1)));
+  EXPECT_TRUE(accepts(nested_arrays(127)));
+  EXPECT_FALSE(accepts(nested_arrays(128)));
+  EXPECT_FALSE(accepts(std::string(100000, '[')));
+  EXPECT_FALSE(accepts(nested_arrays(100000)));
+
+  const auto nested_objects = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth - 1; ++i) text += "{\"k\":";
+    text += "{}";
+    return text + std::string(depth - 1, '}');
+  };
+  EXPECT_TRUE(accepts(nested_objects(127)));
+  EXPECT_FALSE(accepts(nested_objects(128)));
+
+  // The limit counts open containers, not how many were seen: siblings at the limit are fine.
+  std::string wide = std::string(126, '[') + "[],[],[[]]" + std::string(126, ']');
+  EXPECT_FALSE(accepts(wide));  // [[]] reaches 128
+  wide = std::string(126, '[') + "[],[],[1]" + std::string(126, ']');
+  EXPECT_TRUE(accepts(wide));
+
+  const auto deepest = parsed(nested_arrays(127));
+  ASSERT_TRUE(deepest);
+  const json* v = &*deepest;
+  int depth = 0;
+  while (v->is_array() && !v->empty()) v = &(*v)[0], ++depth;
+  EXPECT_EQ(depth, 126);  // 127 arrays, the innermost empty
+}
+
+TEST(JsonParse, NumberKinds) {
+  const auto expect_unsigned = [](std::string_view text, std::uint64_t value) {
+    auto v = parsed(text);
+    ASSERT_TRUE(v) << text;
+    EXPECT_TRUE(v->is_number_unsigned()) << text;
+    EXPECT_EQ(v->get<std::uint64_t>(), value) << text;
+  };
+  const auto expect_signed = [](std::string_view text, std::int64_t value) {
+    auto v = parsed(text);
+    ASSERT_TRUE(v) << text;
+    EXPECT_TRUE(v->is_number_integer() && !v->is_number_unsigned()) << text;
+    EXPECT_EQ(v->get<std::int64_t>(), value) << text;
+  };
+  const auto expect_float = [](std::string_view text, double value) {
+    auto v = parsed(text);
+    ASSERT_TRUE(v) << text;
+    EXPECT_TRUE(v->is_number_float()) << text;
+    EXPECT_EQ(v->get<double>(), value) << text;
+    EXPECT_EQ(std::signbit(v->get<double>()), std::signbit(value)) << text;
+  };
+  expect_unsigned("0", 0);
+  expect_unsigned("7", 7);
+  expect_unsigned("18446744073709551615", std::numeric_limits<std::uint64_t>::max());
+  expect_float("18446744073709551616", 18446744073709551616.0);
+  expect_float("123456789012345678901234567890", 1.2345678901234568e29);
+  // Zero written with a minus sign is still zero: unsigned, like every integer >= 0.
+  expect_unsigned("-0", 0);
+  expect_signed("-1", -1);
+  expect_signed("-9223372036854775808", std::numeric_limits<std::int64_t>::min());
+  expect_float("-9223372036854775809", -9223372036854775808.0);
+  expect_float("-18446744073709551616", -18446744073709551616.0);
+  expect_float("-0.0", -0.0);
+  expect_float("0.0", 0.0);
+  expect_float("1.0", 1.0);
+  expect_float("1E2", 100.0);
+  expect_float("1e+2", 100.0);
+  expect_float("-2.5e-3", -0.0025);
+  expect_float("1.7976931348623157e308", std::numeric_limits<double>::max());
+  expect_float("4.9406564584124654e-324", std::numeric_limits<double>::denorm_min());
+  // Too small for a double becomes zero, keeping its sign.
+  expect_float("1e-400", 0.0);
+  expect_float("-1e-400", -0.0);
+  expect_float("0.0000000000000000000000000001e-300", 0.0);
+  expect_float("0e99999999999999999999", 0.0);
+  // Too large for a double is an error.
+  EXPECT_FALSE(accepts("1e400"));
+  EXPECT_FALSE(accepts("-1e400"));
+  EXPECT_FALSE(accepts("1.7976931348623159e308"));
+  EXPECT_FALSE(accepts("100000000000000000000e289"));
+  EXPECT_FALSE(accepts("[1e99999999999999999999]"));
+
+  for (const char* bad : {"01", "-01", "00", "1.", ".1", "+1", "1e", "1e+", "-", "--1", "0x1", "1.e5", "Infinity",
+                          "-Infinity", "NaN", "1_000", "2."}) {
+    EXPECT_FALSE(accepts(bad)) << bad;
+  }
+}
+
+TEST(JsonParse, WhitespaceLiteralsAndStructure) {
+  auto v = parsed(" \t\r\n[ 1 ,\n\"a\" , { \"k\" : null } , true,false ]\r\n ");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(*v, json::parse(R"([1,"a",{"k":null},true,false])"));
+  EXPECT_TRUE(accepts("\"\""));
+  EXPECT_TRUE(accepts("{}"));
+  EXPECT_TRUE(accepts("[]"));
+  EXPECT_TRUE(accepts("null"));
+
+  for (const char* bad : {"", " ", "\f1", "\v1", "\xC2\xA0" "1", "\xEF\xBB\xBF{}", "/*c*/1", "1//c", "[1,]",
+                          "{\"a\":1,}", "[,1]", "1 2", "tru", "nul", "True", "[", "]", "{\"a\"}", "{\"a\" 1}",
+                          "{1:2}", "{'a':1}", "[1]x", "{\"a\":1}}", "[\"a\":1]", "\"abc", "[1,2", "nulll"}) {
+    EXPECT_FALSE(accepts(bad)) << ::testing::PrintToString(std::string(bad));
+  }
+  EXPECT_FALSE(accepts(std::string_view("1\0", 2)));
+}
+
+TEST(JsonParse, DuplicateKeysKeepTheLastValue) {
+  auto v = parsed(R"({"a":1,"b":[1,2],"a":{"x":true},"b":"last"})");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(*v, json::parse(R"({"a":{"x":true},"b":"last"})"));
+  v = parsed(R"({"a":[[[1]]],"a":2})");
+  ASSERT_TRUE(v);
+  EXPECT_EQ((*v)["a"], 2);
+}
+
+TEST(JsonParse, StringEscapes) {
+  auto v = parsed(R"(["\"\\\/\b\f\n\r\t", "\u0041\u00e9\u00E9\u20ac", "\ud83d\ude00", "a\u0000b"])");
+  ASSERT_TRUE(v);
+  EXPECT_EQ((*v)[0], "\"\\/\b\f\n\r\t");
+  EXPECT_EQ((*v)[1], "A\xC3\xA9\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ((*v)[2], "\xF0\x9F\x98\x80");
+  EXPECT_EQ((*v)[3].get<std::string>(), std::string("a\0b", 3));
+
+  for (const char* bad : {R"("\ud83d")", R"("\ude00")", R"("\ud83dx")", R"("\ud83d\u0041")", R"("\ud83d\ud83d")",
+                          R"("\ud83d\")", R"("\u12")", R"("\u12g4")", R"("\x41")", R"("\a")", R"("\U0041")",
+                          R"("\)", "\"tab\there\"", "\"nl\nhere\"", "\"\x1f\""}) {
+    EXPECT_FALSE(accepts(bad)) << bad;
+  }
+  EXPECT_TRUE(accepts("\"\x7f\""));  // DEL is not a control character for JSON
+}
+
+TEST(JsonParse, Utf8Validation) {
+  const char* good[] = {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
+                        "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
+  for (const char* s : good) {
+    auto v = parsed("\"" + std::string(s) + "\"");
+    ASSERT_TRUE(v) << ::testing::PrintToString(std::string(s));
+    EXPECT_EQ(*v, s);
+  }
+  const char* bad[] = {
+      "\x80",             "\xBF",             "\xC0\xAF",         "\xC1\xBF",          // stray, overlong
+      "\xE0\x80\xAF",     "\xE0\x9F\xBF",     "\xF0\x80\x80\xAF", "\xF0\x8F\xBF\xBF",  // overlong
+      "\xED\xA0\x80",     "\xED\xBF\xBF",                                              // surrogates
+      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80\x80", "\xFF", "\xFE",  // too large
+      "\xC3",             "\xE2\x82",         "\xF0\x9F\x98",     "\xC3\x41",          // truncated
+      "\xE2\x28\xA1",
+  };
+  for (const char* s : bad) {
+    EXPECT_FALSE(accepts("\"" + std::string(s) + "\"")) << ::testing::PrintToString(std::string(s));
+    EXPECT_FALSE(accepts("\"" + std::string(s))) << ::testing::PrintToString(std::string(s));
+    // Outside strings too.
+    EXPECT_FALSE(accepts("[1]" + std::string(s)));
+    EXPECT_FALSE(accepts("[" + std::string(s) + "]"));
+  }
+}
+
+// Every position around the 16- and 64-byte blocks of the vector scan sees each kind of
+// byte that ends a plain run.
+TEST(JsonParse, SpecialBytesAtEveryPosition) {
+  struct Case {
+    std::string insert;
+    std::optional<std::string> decoded;  // nullopt: must be rejected
+  };
+  const Case cases[] = {
+      {"\\n", "\n"},         {"\\\"", "\""},       {"\xC3\xA9", "\xC3\xA9"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      {"\x01", std::nullopt}, {"\xFF", std::nullopt}, {"\xC3", std::nullopt},  {"\x7F", "\x7F"},
+  };
+  for (std::size_t len = 0; len <= 140; ++len) {
+    for (std::size_t pos = 0; pos <= len; ++pos) {
+      for (const auto& c : cases) {
+        const std::string before(pos, 'a'), after(len - pos, 'b');
+        auto v = parsed("\"" + before + c.insert + after + "\"");
+        if (!c.decoded) {
+          ASSERT_FALSE(v) << len << " " << pos;
+        } else {
+          ASSERT_TRUE(v) << len << " " << pos;
+          ASSERT_EQ(v->get_ref<const std::string&>(), before + *c.decoded + after) << len << " " << pos;
+        }
+      }
+    }
+  }
+}
+
+TEST(JsonParse, LongStrings) {
+  std::string big(3 * 1024 * 1024 + 5, 'Q');
+  for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('A' + i % 26);
+  auto v = parsed("{\"data\":\"" + big + "\",\"n\":1}");
+  ASSERT_TRUE(v);
+  EXPECT_EQ((*v)["data"].get_ref<const std::string&>(), big);
+
+  // An escape and a non-ASCII character near the end of a long run.
+  auto w = parsed("\"" + big + "\\t\xC3\xA9" + big + "\"");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->get_ref<const std::string&>(), big + "\t\xC3\xA9" + big);
+
+  // An unterminated long string, and one with a raw control character deep inside.
+  EXPECT_FALSE(accepts("\"" + big));
+  std::string broken = "\"" + big + "\"";
+  broken[big.size() / 2] = '\n';
+  EXPECT_FALSE(accepts(broken));
+}
+
+TEST(JsonWrite, ScalarsAndStructure) {
+  EXPECT_EQ(to_json_text(nullptr), "null");
+  EXPECT_EQ(to_json_text(true), "true");
+  EXPECT_EQ(to_json_text(false), "false");
+  EXPECT_EQ(to_json_text(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808");
+  EXPECT_EQ(to_json_text(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615");
+  EXPECT_EQ(to_json_text(json::array()), "[]");
+  EXPECT_EQ(to_json_text(json::object()), "{}");
+  const json reply = {{"id", 7}, {"result", {{"width", 3}, {"b", {1, 2.5, "x", nullptr}}, {"B", json::object()}}}};
+  EXPECT_EQ(to_json_text(reply), R"({"id":7,"result":{"B":{},"b":[1,2.5,"x",null],"width":3}})");
+  EXPECT_EQ(to_json_text({{"é", 1}, {"z", 2}, {"Z", 3}, {"", 4}}), "{\"\":4,\"Z\":3,\"z\":2,\"\xC3\xA9\":1}");
+  EXPECT_EQ(to_json_text(json::binary({1, 2, 3})), "null");
+
+  std::string out = "prefix";
+  write_json(json{1, 2}, out);
+  EXPECT_EQ(out, "prefix[1,2]");
+}
+
+TEST(JsonWrite, StringEscapes) {
+  std::string all_controls;
+  for (int c = 0; c < 0x20; ++c) all_controls.push_back(static_cast<char>(c));
+  EXPECT_EQ(to_json_text(all_controls),
+            "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e\\u000f"
+            "\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b\\u001c\\u001d"
+            "\\u001e\\u001f\"");
+  EXPECT_EQ(to_json_text("a\"b\\c/d\x7f\xC3\xA9\xF0\x9F\x98\x80"), "\"a\\\"b\\\\c/d\x7f\xC3\xA9\xF0\x9F\x98\x80\"");
+  EXPECT_EQ(to_json_text(json{{"k\"\n", 1}}), "{\"k\\\"\\n\":1}");
+
+  // Escapes at every position around the vector blocks, compared with nlohmann's writer,
+  // which escapes the same way for these bytes.
+  for (std::size_t len = 0; len <= 140; ++len)
+    for (std::size_t pos = 0; pos < len; ++pos)
+      for (char special : {'"', '\\', '\x01', '\x1f', '\n'}) {
+        std::string s(len, 'x');
+        s[pos] = special;
+        ASSERT_EQ(to_json_text(s), json(s).dump()) << len << " " << pos;
+      }
+}
+
+TEST(JsonWrite, Floats) {
+  EXPECT_EQ(to_json_text(1.0), "1.0");
+  EXPECT_EQ(to_json_text(1.25), "1.25");
+  EXPECT_EQ(to_json_text(0.1), "0.1");
+  EXPECT_EQ(to_json_text(100.0), "100.0");
+  EXPECT_EQ(to_json_text(-3.0), "-3.0");
+  EXPECT_EQ(to_json_text(1e300), "1e+300");
+  EXPECT_EQ(to_json_text(1e20), "1e+20");
+  EXPECT_EQ(to_json_text(1e-7), "1e-07");
+  EXPECT_EQ(to_json_text(5e-324), "5e-324");
+  EXPECT_EQ(to_json_text(123456789012345680.0), "123456789012345680.0");
+  EXPECT_EQ(to_json_text(-0.0), "-0.0");
+  EXPECT_EQ(to_json_text(0.0), "0.0");
+  EXPECT_EQ(to_json_text(std::numeric_limits<double>::quiet_NaN()), "null");
+  EXPECT_EQ(to_json_text(std::numeric_limits<double>::infinity()), "null");
+  EXPECT_EQ(to_json_text(-std::numeric_limits<double>::infinity()), "null");
+  // A request id of 1.0 comes back as 1.0, one of 7 as 7.
+  EXPECT_EQ(to_json_text(*parsed("1.0")), "1.0");
+  EXPECT_EQ(to_json_text(*parsed("7")), "7");
+  EXPECT_EQ(to_json_text(*parsed("-0.0")), "-0.0");
+}
+
+// Random documents: what we write, we (and nlohmann) read back as the same value; and
+// apart from floats, whose shortest forms may be spelled differently, our text matches
+// nlohmann's compact dump byte for byte.
+class RandomJson {
+public:
+  explicit RandomJson(unsigned seed) : rng_(seed) {}
+
+  json value(int depth, bool with_floats) {
+    switch (depth > 0 ? pick(8) : pick(6)) {
+      case 0: return nullptr;
+      case 1: return pick(2) == 0;
+      case 2: return static_cast<std::int64_t>(rng_()) | std::int64_t{1} << 63;  // negative
+      case 3: return static_cast<std::uint64_t>(rng_()) >> pick(64);
+      case 4: return with_floats ? json(finite_double()) : json(pick(1000));
+      case 5: return text();
+      case 6: {
+        json a = json::array();
+        for (int i = pick(5); i > 0; --i) a.push_back(value(depth - 1, with_floats));
+        return a;
+      }
+      default: {
+        json o = json::object();
+        for (int i = pick(5); i > 0; --i) o[text()] = value(depth - 1, with_floats);
+        return o;
+      }
+    }
+  }
+
+private:
+  int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+
+  double finite_double() {
+    for (;;) {
+      std::uint64_t bits = rng_();
+      double d;
+      std::memcpy(&d, &bits, sizeof d);
+      if (pick(3) == 0) d = static_cast<double>(pick(2000)) / 8.0 - 100.0;
+      if (std::isfinite(d)) return d;
+    }
+  }
+
+  std::string text() {
+    static const char* pieces[] = {"a", "Z", " ", "\"", "\\", "/", "\n", "\t", "\x01", "\x1f", "\x7f",
+                                   "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "0123456789abcdef"};
+    std::string s;
+    for (int i = pick(40); i > 0; --i) s += pieces[pick(std::size(pieces))];
+    return s;
+  }
+
+  std::mt19937_64 rng_;
+};
+
+TEST(JsonWrite, RandomRoundTrips) {
+  RandomJson gen(2024);
+  for (int i = 0; i < 400; ++i) {
+    const json v = gen.value(4, true);
+    const std::string text = to_json_text(v);
+    auto back = parsed(text);
+    ASSERT_TRUE(back) << text;
+    ASSERT_EQ(*back, v) << text;
+    ASSERT_EQ(json::parse(text), v) << text;
+    ASSERT_EQ(to_json_text(*back), text);
+  }
+  for (int i = 0; i < 400; ++i) {
+    const json v = gen.value(4, false);
+    ASSERT_EQ(to_json_text(v), v.dump());
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
