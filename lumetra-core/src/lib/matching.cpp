@@ -1,0 +1,146 @@
+#include "lumetra/matching.h"
+
+#include "checks.h"
+#include "lumetra/resample.h"
+#include "lumetra/rounding.h"
+#include "score.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace lumetra {
+namespace {
+
+// Below these sizes a full-resolution map is cheap enough, and a 4x reduction would leave
+// too little of the template to recognise.
+constexpr std::uint32_t kCoarseMinTemplateSide = 16;
+constexpr std::uint32_t kCoarseMinHaystackSide = 800;
+constexpr std::uint32_t kCoarseFactor = 4;
+constexpr std::size_t kMaxCoarsePeaks = 48;
+// Slack around a coarse peak's full-resolution position: a quarter-resolution cell covers
+// four pixels, and the reduction blurs the peak by about as much again.
+constexpr std::int64_t kRefineMargin = 8;
+constexpr float kCoarseThresholdDrop = 0.15f;
+constexpr float kCoarseThresholdFloor = 0.3f;
+
+std::int32_t saturate_i32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                             std::numeric_limits<std::int32_t>::max()));
+}
+
+ScoreMap empty_map_for(const RgbImage& image, const RgbImage& templ) {
+  ScoreMap map;
+  if (image.empty() || templ.empty() || templ.width > image.width || templ.height > image.height) return map;
+  map.width = image.width - templ.width + 1;
+  map.height = image.height - templ.height + 1;
+  map.scores.assign(static_cast<std::size_t>(map.width) * map.height, 0.0f);
+  return map;
+}
+
+}  // namespace
+
+ScoreMap score_map(const RgbImage& image, const RgbImage& templ) {
+  detail::require_well_formed(image, "score_map image");
+  detail::require_well_formed(templ, "score_map template");
+  ScoreMap map = empty_map_for(image, templ);
+  if (map.scores.empty()) return map;
+  const detail::PreparedTemplate t = detail::prepare_template(templ);
+  detail::score_full(image, t, map);
+  return map;
+}
+
+std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height,
+                              float threshold, std::int32_t offset_x, std::int32_t offset_y,
+                              float scale) {
+  std::vector<Match> hits;
+  const std::uint32_t W = map.width, H = map.height;
+  if (map.scores.size() != static_cast<std::size_t>(W) * H) {
+    throw std::invalid_argument("find_peaks: score buffer does not match width x height");
+  }
+  for (std::uint32_t y = 0; y < H; ++y) {
+    const float* row = map.scores.data() + static_cast<std::size_t>(y) * W;
+    for (std::uint32_t x = 0; x < W; ++x) {
+      const float v = row[x];
+      if (!(v >= threshold)) continue;  // NaN threshold: nothing qualifies
+      bool peak = true;
+      const std::uint32_t ylo = y > 0 ? y - 1 : 0, yhi = y + 1 < H ? y + 1 : y;
+      const std::uint32_t xlo = x > 0 ? x - 1 : 0, xhi = x + 1 < W ? x + 1 : x;
+      for (std::uint32_t ny = ylo; ny <= yhi && peak; ++ny) {
+        const float* nrow = map.scores.data() + static_cast<std::size_t>(ny) * W;
+        for (std::uint32_t nx = xlo; nx <= xhi; ++nx) {
+          if (nrow[nx] > v) {
+            peak = false;
+            break;
+          }
+        }
+      }
+      if (!peak) continue;
+      hits.push_back(Match{saturate_i32(static_cast<std::int64_t>(offset_x) + x),
+                           saturate_i32(static_cast<std::int64_t>(offset_y) + y), width, height, v, scale});
+    }
+  }
+  return hits;
+}
+
+std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale,
+                                  float threshold) {
+  detail::require_well_formed(haystack, "match_template haystack");
+  detail::require_well_formed(templ, "match_template template");
+  if (!std::isfinite(scale) || std::isnan(threshold) || haystack.empty() || templ.empty()) return {};
+
+  const bool rescale = !(std::fabs(scale - 1.0f) < 0.001f);
+  std::uint32_t tw = templ.width, th = templ.height;
+  if (rescale) {
+    tw = std::max<std::uint32_t>(1, round_to_u32(static_cast<float>(templ.width) * scale));
+    th = std::max<std::uint32_t>(1, round_to_u32(static_cast<float>(templ.height) * scale));
+  }
+  const std::uint32_t W = haystack.width, H = haystack.height;
+  // Checked before resizing, so that no scale, however large, makes us build a template
+  // that could never fit.
+  if (W < tw || H < th) return {};
+
+  std::optional<RgbImage> resized;
+  if (rescale) resized = resize(templ, tw, th, scale > 1.0f ? ResizeFilter::Lanczos3 : ResizeFilter::Triangle);
+  const RgbImage& t = resized ? *resized : templ;
+
+  if (th < kCoarseMinTemplateSide || tw < kCoarseMinTemplateSide || std::max(W, H) < kCoarseMinHaystackSide) {
+    return find_peaks(score_map(haystack, t), tw, th, threshold, 0, 0, scale);
+  }
+
+  // Coarse pass at quarter resolution.
+  const RgbImage coarse_hay = resize(haystack, std::max<std::uint32_t>(1, W / kCoarseFactor),
+                                     std::max<std::uint32_t>(1, H / kCoarseFactor), ResizeFilter::Triangle);
+  const RgbImage coarse_t = resize(t, tw / kCoarseFactor, th / kCoarseFactor, ResizeFilter::Triangle);
+  const float coarse_threshold = std::max(threshold - kCoarseThresholdDrop, kCoarseThresholdFloor);
+  std::vector<Match> coarse =
+      find_peaks(score_map(coarse_hay, coarse_t), coarse_t.width, coarse_t.height, coarse_threshold, 0, 0, scale);
+  std::stable_sort(coarse.begin(), coarse.end(), [](const Match& a, const Match& b) { return a.score > b.score; });
+  if (coarse.size() > kMaxCoarsePeaks) coarse.resize(kMaxCoarsePeaks);
+
+  // Fine pass around each coarse peak, best first.
+  const detail::PreparedTemplate prepared = detail::prepare_template(t);
+  std::unordered_map<std::uint64_t, float> memo;
+  std::vector<Match> hits;
+  for (const Match& peak : coarse) {
+    const std::int64_t cx = static_cast<std::int64_t>(peak.x) * kCoarseFactor;
+    const std::int64_t cy = static_cast<std::int64_t>(peak.y) * kCoarseFactor;
+    const std::int64_t x0 = std::max<std::int64_t>(cx - kRefineMargin, 0);
+    const std::int64_t x1 = std::min<std::int64_t>(W, cx + tw + kRefineMargin);
+    const std::int64_t y0 = std::max<std::int64_t>(cy - kRefineMargin, 0);
+    const std::int64_t y1 = std::min<std::int64_t>(H, cy + th + kRefineMargin);
+    // A window just as large as the template still holds one position, and on a haystack
+    // exactly as tall (or wide) as the template every window is that size; it is scored.
+    if (x1 - x0 < tw || y1 - y0 < th) continue;
+    const ScoreMap window =
+        detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
+                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), memo);
+    std::vector<Match> found = find_peaks(window, tw, th, threshold, static_cast<std::int32_t>(x0),
+                                          static_cast<std::int32_t>(y0), scale);
+    hits.insert(hits.end(), found.begin(), found.end());
+  }
+  return hits;
+}
+
+}  // namespace lumetra

@@ -1,0 +1,365 @@
+#include "simd.h"
+
+#include <atomic>
+
+#if defined(__x86_64__) || defined(__i386__)
+#define LUMETRA_X86 1
+#include <immintrin.h>
+#else
+#define LUMETRA_X86 0
+#endif
+
+namespace lumetra::detail {
+
+// ---------------------------------------------------------------------------------------
+// Scalar definitions
+
+void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
+                std::size_t npairs, std::uint32_t* out, std::size_t count) {
+  for (std::size_t x = 0; x < count; ++x) {
+    std::uint32_t sum = 0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+      const std::uint32_t* row = rows[r] + x;
+      const std::uint32_t* t = taps + r * npairs;
+      for (std::size_t k = 0; k < npairs; ++k) {
+        const std::uint32_t s = row[2 * k];
+        sum += (s & 0xFFFFu) * (t[k] & 0xFFFFu) + (s >> 16) * (t[k] >> 16);
+      }
+    }
+    out[x] = sum;
+  }
+}
+
+std::uint32_t dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
+                         std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks) {
+  std::uint32_t sum = 0;
+  const std::size_t n = 16 * nblocks;
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const std::int16_t* a = img + r * img_stride;
+    const std::int16_t* b = tpl + r * tpl_stride;
+    for (std::size_t i = 0; i < n; ++i) {
+      sum += static_cast<std::uint32_t>(static_cast<std::int32_t>(a[i]) * b[i]);
+    }
+  }
+  return sum;
+}
+
+void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
+                 std::uint8_t tol, std::uint8_t* out) {
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint8_t* p = rgb + 3 * i;
+    const int dr = p[0] > color[0] ? p[0] - color[0] : color[0] - p[0];
+    const int dg = p[1] > color[1] ? p[1] - color[1] : color[1] - p[1];
+    const int db = p[2] > color[2] ? p[2] - color[2] : color[2] - p[2];
+    out[i] = (dr <= tol && dg <= tol && db <= tol) ? 1 : 0;
+  }
+}
+
+#if LUMETRA_X86
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// SSE2 (always present on x86-64)
+
+void row_sse2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
+              std::size_t npairs, std::uint32_t* out, std::size_t count) {
+  for (std::size_t x = 0; x < count; x += 16) {
+    __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+      const std::uint32_t* row = rows[r] + x;
+      const std::uint32_t* t = taps + r * npairs;
+      for (std::size_t k = 0; k < npairs; ++k) {
+        const __m128i tk = _mm_set1_epi32(static_cast<int>(t[k]));
+        const auto* p = reinterpret_cast<const __m128i*>(row + 2 * k);
+        a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_loadu_si128(p), tk));
+        a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_loadu_si128(p + 1), tk));
+        a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_loadu_si128(p + 2), tk));
+        a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_loadu_si128(p + 3), tk));
+      }
+    }
+    auto* o = reinterpret_cast<__m128i*>(out + x);
+    _mm_storeu_si128(o, a0);
+    _mm_storeu_si128(o + 1, a1);
+    _mm_storeu_si128(o + 2, a2);
+    _mm_storeu_si128(o + 3, a3);
+  }
+}
+
+std::uint32_t hsum_128(__m128i v) {
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+}
+
+std::uint32_t dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
+                       std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks) {
+  __m128i a0 = _mm_setzero_si128(), a1 = a0;
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const auto* a = reinterpret_cast<const __m128i*>(img + r * img_stride);
+    const auto* b = reinterpret_cast<const __m128i*>(tpl + r * tpl_stride);
+    for (std::size_t k = 0; k < nblocks; ++k) {
+      a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_loadu_si128(a + 2 * k), _mm_loadu_si128(b + 2 * k)));
+      a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_loadu_si128(a + 2 * k + 1), _mm_loadu_si128(b + 2 * k + 1)));
+    }
+  }
+  return hsum_128(_mm_add_epi32(a0, a1));
+}
+
+// Byte-wise |x - c| <= tol for 48 interleaved bytes, then the three channel flags of each
+// pixel gathered and combined. Sixteen pixels per step.
+__attribute__((target("ssse3"))) void mask_ssse3(const std::uint8_t* rgb, std::size_t pixels,
+                                                  const std::uint8_t color[3], std::uint8_t tol,
+                                                  std::uint8_t* out) {
+  alignas(16) std::uint8_t pat[48];
+  for (int i = 0; i < 48; ++i) pat[i] = color[i % 3];
+  const __m128i c0 = _mm_load_si128(reinterpret_cast<const __m128i*>(pat));
+  const __m128i c1 = _mm_load_si128(reinterpret_cast<const __m128i*>(pat + 16));
+  const __m128i c2 = _mm_load_si128(reinterpret_cast<const __m128i*>(pat + 32));
+  const __m128i t = _mm_set1_epi8(static_cast<char>(tol));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi8(1);
+  // Gather byte 3i + ch of the 48 into lane i, from each of the three 16-byte parts.
+  const __m128i r0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i r1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+  const __m128i r2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+  const __m128i g0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i g1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+  const __m128i g2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+  const __m128i b0 = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i b1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
+  const __m128i b2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+  auto within = [&](__m128i v, __m128i c) {
+    const __m128i d = _mm_or_si128(_mm_subs_epu8(v, c), _mm_subs_epu8(c, v));
+    return _mm_cmpeq_epi8(_mm_subs_epu8(d, t), zero);
+  };
+  std::size_t i = 0;
+  for (; i + 16 <= pixels; i += 16) {
+    const auto* p = reinterpret_cast<const __m128i*>(rgb + 3 * i);
+    const __m128i f0 = within(_mm_loadu_si128(p), c0);
+    const __m128i f1 = within(_mm_loadu_si128(p + 1), c1);
+    const __m128i f2 = within(_mm_loadu_si128(p + 2), c2);
+    const __m128i fr = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(f0, r0), _mm_shuffle_epi8(f1, r1)),
+                                    _mm_shuffle_epi8(f2, r2));
+    const __m128i fg = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(f0, g0), _mm_shuffle_epi8(f1, g1)),
+                                    _mm_shuffle_epi8(f2, g2));
+    const __m128i fb = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(f0, b0), _mm_shuffle_epi8(f1, b1)),
+                                    _mm_shuffle_epi8(f2, b2));
+    const __m128i all = _mm_and_si128(_mm_and_si128(fr, fg), fb);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(all, one));
+  }
+  mask_scalar(rgb + 3 * i, pixels - i, color, tol, out + i);
+}
+
+// ---------------------------------------------------------------------------------------
+// AVX2
+
+__attribute__((target("avx2"))) void row_avx2(const std::uint32_t* const* rows, const std::uint32_t* taps,
+                                              std::size_t nrows, std::size_t npairs, std::uint32_t* out,
+                                              std::size_t count) {
+  for (std::size_t x = 0; x < count; x += 32) {
+    __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+      const std::uint32_t* row = rows[r] + x;
+      const std::uint32_t* t = taps + r * npairs;
+      for (std::size_t k = 0; k < npairs; ++k) {
+        const __m256i tk = _mm256_set1_epi32(static_cast<int>(t[k]));
+        const auto* p = reinterpret_cast<const __m256i*>(row + 2 * k);
+        a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_loadu_si256(p), tk));
+        a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_loadu_si256(p + 1), tk));
+        a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(_mm256_loadu_si256(p + 2), tk));
+        a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(_mm256_loadu_si256(p + 3), tk));
+      }
+    }
+    auto* o = reinterpret_cast<__m256i*>(out + x);
+    _mm256_storeu_si256(o, a0);
+    _mm256_storeu_si256(o + 1, a1);
+    _mm256_storeu_si256(o + 2, a2);
+    _mm256_storeu_si256(o + 3, a3);
+  }
+}
+
+__attribute__((target("avx2"))) std::uint32_t dot_avx2(const std::int16_t* img, std::size_t img_stride,
+                                                       const std::int16_t* tpl, std::size_t tpl_stride,
+                                                       std::size_t nrows, std::size_t nblocks) {
+  __m256i a0 = _mm256_setzero_si256(), a1 = a0;
+  std::size_t r = 0;
+  // Two rows at a time keeps two independent accumulation chains in flight.
+  for (; r + 2 <= nrows; r += 2) {
+    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
+    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
+    const auto* c = reinterpret_cast<const __m256i*>(img + (r + 1) * img_stride);
+    const auto* d = reinterpret_cast<const __m256i*>(tpl + (r + 1) * tpl_stride);
+    for (std::size_t k = 0; k < nblocks; ++k) {
+      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k)));
+      a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_loadu_si256(c + k), _mm256_loadu_si256(d + k)));
+    }
+  }
+  if (r < nrows) {
+    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
+    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
+    for (std::size_t k = 0; k < nblocks; ++k) {
+      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k)));
+    }
+  }
+  const __m256i s = _mm256_add_epi32(a0, a1);
+  return hsum_128(_mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
+}
+
+// ---------------------------------------------------------------------------------------
+// AVX-512 with VNNI: the multiply-add and the accumulation are one instruction.
+
+#define LUMETRA_AVX512 "avx512f,avx512bw,avx512vl,avx512vnni"
+
+__attribute__((target(LUMETRA_AVX512))) void row_avx512(const std::uint32_t* const* rows,
+                                                        const std::uint32_t* taps, std::size_t nrows,
+                                                        std::size_t npairs, std::uint32_t* out,
+                                                        std::size_t count) {
+  std::size_t x = 0;
+  for (; x + 32 < count; x += 64) {
+    __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+      const std::uint32_t* row = rows[r] + x;
+      const std::uint32_t* t = taps + r * npairs;
+      for (std::size_t k = 0; k < npairs; ++k) {
+        const __m512i tk = _mm512_set1_epi32(static_cast<int>(t[k]));
+        const std::uint32_t* p = row + 2 * k;
+        a0 = _mm512_dpwssd_epi32(a0, _mm512_loadu_si512(p), tk);
+        a1 = _mm512_dpwssd_epi32(a1, _mm512_loadu_si512(p + 16), tk);
+        a2 = _mm512_dpwssd_epi32(a2, _mm512_loadu_si512(p + 32), tk);
+        a3 = _mm512_dpwssd_epi32(a3, _mm512_loadu_si512(p + 48), tk);
+      }
+    }
+    _mm512_storeu_si512(out + x, a0);
+    _mm512_storeu_si512(out + x + 16, a1);
+    _mm512_storeu_si512(out + x + 32, a2);
+    _mm512_storeu_si512(out + x + 48, a3);
+  }
+  // A short tail (up to 32 positions) in half the width, so narrow maps waste less.
+  if (x < count) {
+    __m512i a0 = _mm512_setzero_si512(), a1 = a0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+      const std::uint32_t* row = rows[r] + x;
+      const std::uint32_t* t = taps + r * npairs;
+      for (std::size_t k = 0; k < npairs; ++k) {
+        const __m512i tk = _mm512_set1_epi32(static_cast<int>(t[k]));
+        const std::uint32_t* p = row + 2 * k;
+        a0 = _mm512_dpwssd_epi32(a0, _mm512_loadu_si512(p), tk);
+        a1 = _mm512_dpwssd_epi32(a1, _mm512_loadu_si512(p + 16), tk);
+      }
+    }
+    _mm512_storeu_si512(out + x, a0);
+    _mm512_storeu_si512(out + x + 16, a1);
+  }
+}
+
+__attribute__((target(LUMETRA_AVX512))) std::uint32_t dot_avx512(const std::int16_t* img,
+                                                                 std::size_t img_stride,
+                                                                 const std::int16_t* tpl,
+                                                                 std::size_t tpl_stride,
+                                                                 std::size_t nrows, std::size_t nblocks) {
+  __m256i a0 = _mm256_setzero_si256(), a1 = a0;
+  std::size_t r = 0;
+  for (; r + 2 <= nrows; r += 2) {
+    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
+    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
+    const auto* c = reinterpret_cast<const __m256i*>(img + (r + 1) * img_stride);
+    const auto* d = reinterpret_cast<const __m256i*>(tpl + (r + 1) * tpl_stride);
+    for (std::size_t k = 0; k < nblocks; ++k) {
+      a0 = _mm256_dpwssd_epi32(a0, _mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k));
+      a1 = _mm256_dpwssd_epi32(a1, _mm256_loadu_si256(c + k), _mm256_loadu_si256(d + k));
+    }
+  }
+  if (r < nrows) {
+    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
+    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
+    for (std::size_t k = 0; k < nblocks; ++k) {
+      a0 = _mm256_dpwssd_epi32(a0, _mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k));
+    }
+  }
+  const __m256i s = _mm256_add_epi32(a0, a1);
+  return hsum_128(_mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
+}
+
+SimdLevel probe() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni")) {
+    return SimdLevel::Avx512;
+  }
+  if (__builtin_cpu_supports("avx2")) return SimdLevel::Avx2;
+  return SimdLevel::Sse2;
+}
+
+bool has_ssse3() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3");
+}
+
+}  // namespace
+#endif  // LUMETRA_X86
+
+const char* simd_level_name(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::Scalar: return "scalar";
+    case SimdLevel::Sse2: return "sse2";
+    case SimdLevel::Avx2: return "avx2";
+    case SimdLevel::Avx512: return "avx512-vnni";
+  }
+  return "?";
+}
+
+SimdLevel detected_simd_level() {
+#if LUMETRA_X86
+  static const SimdLevel level = probe();
+  return level;
+#else
+  return SimdLevel::Scalar;
+#endif
+}
+
+Kernels kernels_for(SimdLevel level) {
+  Kernels k{row_scalar, dot_scalar, mask_scalar};
+#if LUMETRA_X86
+  if (level > detected_simd_level()) level = detected_simd_level();
+  if (level >= SimdLevel::Sse2) {
+    k.row = row_sse2;
+    k.dot = dot_sse2;
+    if (has_ssse3()) k.mask = mask_ssse3;
+  }
+  if (level >= SimdLevel::Avx2) {
+    k.row = row_avx2;
+    k.dot = dot_avx2;
+  }
+  if (level >= SimdLevel::Avx512) {
+    k.row = row_avx512;
+    k.dot = dot_avx512;
+  }
+#else
+  (void)level;
+#endif
+  return k;
+}
+
+namespace {
+
+std::atomic<int> g_limit{static_cast<int>(SimdLevel::Avx512)};
+
+}  // namespace
+
+void set_simd_limit(SimdLevel limit) { g_limit.store(static_cast<int>(limit)); }
+
+SimdLevel active_simd_level() {
+  const int limit = g_limit.load();
+  const int detected = static_cast<int>(detected_simd_level());
+  return static_cast<SimdLevel>(limit < detected ? limit : detected);
+}
+
+const Kernels& active_kernels() {
+  // One table per level, built once; the active one is looked up per call so that a
+  // changed limit takes effect at once.
+  static const Kernels tables[4] = {kernels_for(SimdLevel::Scalar), kernels_for(SimdLevel::Sse2),
+                                    kernels_for(SimdLevel::Avx2), kernels_for(SimdLevel::Avx512)};
+  return tables[static_cast<int>(active_simd_level())];
+}
+
+}  // namespace lumetra::detail
