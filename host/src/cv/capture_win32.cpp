@@ -1,0 +1,109 @@
+// The GDI capture, the build number, the temporary folder and the capture file on Win32.
+#include "common/error_text.h"
+#include "common/utf.h"
+#include "cv/screen_platform_win32.h"
+#include "input/browser_window.h"
+
+namespace quorvane::cv::win32 {
+
+std::optional<FrameBounds> Win32ScreenPlatform::foreground_browser_frame() {
+  std::optional<WindowHandle> window = foreground_browser_window(system_window_platform());
+  if (!window) return std::nullopt;
+  std::optional<WindowRect> bounds = system_window_platform().extended_frame_bounds(*window);
+  if (!bounds) return std::nullopt;
+  return FrameBounds{bounds->left, bounds->top, bounds->right, bounds->bottom};
+}
+
+std::optional<std::string> Win32ScreenPlatform::copy_screen_pixels(const DisplayMode& mode,
+                                                                   std::span<std::uint8_t> bgra) {
+  const int width = static_cast<int>(mode.width);
+  const int height = static_cast<int>(mode.height);
+
+  // Declared in the order of acquisition, so they are released in reverse: selection put
+  // back, bitmap, memory context, window context.
+  WindowDc screen(GetDesktopWindow());
+  unique_hdc memory(CreateCompatibleDC(screen.get()));
+  unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  SelectionGuard selection(memory.get(), bitmap.get());
+
+  // A missing context or bitmap makes BitBlt fail, which reports it.
+  if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), mode.x, mode.y, SRCCOPY))
+    return last_platform_error_text();
+  // The bitmap must not be selected into a context while GetDIBits reads it.
+  selection.restore();
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader.biSizeImage = static_cast<DWORD>(bgra.size());
+  if (GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(height), bgra.data(), &info, DIB_RGB_COLORS) == 0)
+    return std::string("Get RGBA data failed");
+  return std::nullopt;
+}
+
+std::optional<std::string> Win32ScreenPlatform::build_number_text() {
+  wchar_t data[1024];
+  DWORD size = sizeof data;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"CurrentBuildNumber",
+                   RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  std::wstring_view text(data, std::min<std::size_t>(size / sizeof(wchar_t), std::size(data)));
+  if (std::size_t nul = text.find(L'\0'); nul != std::wstring_view::npos) text = text.substr(0, nul);
+  return from_wide(text);
+}
+
+}  // namespace quorvane::cv::win32
+
+namespace quorvane::cv {
+
+std::filesystem::path default_capture_path() {
+  // GetTempPath2W gives SYSTEM processes their own folder; older systems only have
+  // GetTempPathW, so the newer one is looked up rather than linked.
+  using Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  Fn get_temp_path = nullptr;
+  if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll"))
+    get_temp_path = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")));
+  if (!get_temp_path) get_temp_path = &GetTempPathW;
+
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  DWORD length = get_temp_path(static_cast<DWORD>(folder.size()), folder.data());
+  if (length > folder.size()) {
+    folder.resize(length);
+    length = get_temp_path(static_cast<DWORD>(folder.size()), folder.data());
+  }
+  folder.resize(length <= folder.size() ? length : 0);
+  return std::filesystem::path(folder + to_wide(kCaptureFileName));
+}
+
+std::string path_text(const std::filesystem::path& path) { return from_wide(path.native()); }
+std::filesystem::path path_from_text(std::string_view text) { return std::filesystem::path(to_wide(text)); }
+
+Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return error(last_system_error_text());
+  CaptureFile file;
+  file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+  return file;
+}
+
+std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {
+  HANDLE handle = reinterpret_cast<HANDLE>(handle_);
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) return last_system_error_text();
+    if (written == 0) return std::string("failed to write whole buffer");
+    bytes = bytes.subspan(written);
+  }
+  return std::nullopt;
+}
+
+CaptureFile::~CaptureFile() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+}  // namespace quorvane::cv

@@ -1,0 +1,80 @@
+// Builds other than Windows have no screen to offer: the portable core and its tests run
+// there, and the host's screen methods answer with an error instead of inventing monitors.
+#include "cv/capture.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "common/error_text.h"
+
+namespace quorvane::cv {
+
+namespace {
+
+constexpr const char* kUnavailable = "screen access is only available on Windows";
+
+class NoScreenPlatform final : public ScreenPlatform {
+public:
+  Result<std::vector<MonitorHandle>> enumerate_monitors() override { return error(kUnavailable); }
+  Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return error(kUnavailable); }
+  Result<float> monitor_scale_factor(MonitorHandle) override { return error(kUnavailable); }
+  Result<MonitorInfo> monitor_info(MonitorHandle) override { return error(kUnavailable); }
+  std::optional<std::vector<DisplayConfigPath>> active_display_paths() override { return std::nullopt; }
+  std::optional<std::array<char16_t, 32>> source_gdi_name(const DisplayConfigPath&) override { return std::nullopt; }
+  std::optional<std::array<char16_t, 64>> target_friendly_name(const DisplayConfigPath&) override {
+    return std::nullopt;
+  }
+  std::uint32_t system_dpi() override { return 96; }
+  std::optional<FrameBounds> foreground_browser_frame() override { return std::nullopt; }
+  std::optional<std::string> copy_screen_pixels(const DisplayMode&, std::span<std::uint8_t>) override {
+    return std::string(kUnavailable);
+  }
+  std::optional<std::string> build_number_text() override { return std::nullopt; }
+};
+
+std::string errno_text(int code) { return format_system_error(std::strerror(code), static_cast<std::uint32_t>(code)); }
+
+}  // namespace
+
+DisplayPlatform& system_display_platform() { return system_screen_platform(); }
+ScreenPlatform& system_screen_platform() {
+  static NoScreenPlatform instance;
+  return instance;
+}
+
+std::filesystem::path default_capture_path() {
+  std::error_code ignored;
+  return std::filesystem::temp_directory_path(ignored) / std::string(kCaptureFileName);
+}
+
+std::string path_text(const std::filesystem::path& path) { return path.string(); }
+std::filesystem::path path_from_text(std::string_view text) { return std::filesystem::path(std::string(text)); }
+
+Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return error(errno_text(errno));
+  CaptureFile file;
+  file.handle_ = fd;
+  return file;
+}
+
+std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno_text(errno);
+    }
+    if (written == 0) return std::string("failed to write whole buffer");
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return std::nullopt;
+}
+
+CaptureFile::~CaptureFile() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+}
+
+}  // namespace quorvane::cv
