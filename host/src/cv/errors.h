@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,15 @@ inline std::string search_area_outside(std::int64_t x, std::int64_t y, std::int6
   return "bad_params: searchArea " + std::to_string(width) + "x" + std::to_string(height) + " at (" +
          std::to_string(x) + "," + std::to_string(y) + ") lies fully outside the " + std::to_string(image_width) +
          "x" + std::to_string(image_height) + " image";
+}
+
+// A DPI pair whose ratio is no usable scale: a zero DPI (a pHYs density below 20 pixels
+// per metre rounds to 0) or a ratio beyond the float range.
+inline std::string unusable_dpi_scale(double haystack_dpi, double pattern_dpi) {
+  char text[160];
+  std::snprintf(text, sizeof text, "bad_params: enableHighDpi cannot scale a %g DPI pattern to a %g DPI image",
+                pattern_dpi, haystack_dpi);
+  return text;
 }
 
 }  // namespace quorvane::cv::errors

@@ -54,7 +54,7 @@ Bytes random_pixels(std::size_t n, unsigned seed) {
 }
 
 TEST(PngEncode, RoundTripsRgbAndRgbaThroughAnIndependentDecoder) {
-  const auto screen = testing::make_desktop_screen(301, 187, 7);
+  const auto screen = testing::make_desktop_screen(151, 97, 7);
   Bytes rgba;
   for (std::size_t i = 0; i < screen.pixels.size(); i += 3) {
     rgba.insert(rgba.end(), {screen.pixels[i], screen.pixels[i + 1], screen.pixels[i + 2]});
@@ -64,14 +64,14 @@ TEST(PngEncode, RoundTripsRgbAndRgbaThroughAnIndependentDecoder) {
     const Bytes& src = channels == 3 ? screen.pixels : rgba;
     for (PngFilter filter : {PngFilter::None, PngFilter::Sub, PngFilter::Up, PngFilter::Average, PngFilter::Paeth,
                              PngFilter::Adaptive}) {
-      for (int level : {0, 1, 6, 9}) {
+      for (int level : {0, 1, 9}) {
         auto png = encode_png(src.data(), screen.width, screen.height, channels, 96.0, {level, filter});
         ASSERT_TRUE(png.ok()) << png.error();
         auto decoded = testing::reference_decode_rgba(*png);
         ASSERT_TRUE(decoded) << "filter " << static_cast<int>(filter) << " level " << level;
-        ASSERT_EQ(decoded->width, 301);
-        ASSERT_EQ(decoded->height, 187);
-        for (std::size_t p = 0; p < std::size_t{301} * 187; ++p) {
+        ASSERT_EQ(decoded->width, 151);
+        ASSERT_EQ(decoded->height, 97);
+        for (std::size_t p = 0; p < std::size_t{151} * 97; ++p) {
           for (unsigned c = 0; c < 3; ++c) ASSERT_EQ(decoded->rgba[p * 4 + c], src[p * channels + c]) << p;
           ASSERT_EQ(decoded->rgba[p * 4 + 3], channels == 4 ? src[p * 4 + 3] : 255) << p;
         }

@@ -51,24 +51,39 @@ void draw_text(RgbImage& img, int x, int y, std::string_view text, Rgb c, int sc
 
 RgbImage make_icon(std::uint32_t size, unsigned seed) {
   RgbImage icon(size, size);
-  std::mt19937 rng(seed);
-  const Rgb base{static_cast<std::uint8_t>(rng() % 200 + 40), static_cast<std::uint8_t>(rng() % 200 + 40),
-                 static_cast<std::uint8_t>(rng() % 200 + 40)};
-  const double s = size;
-  for (std::uint32_t y = 0; y < size; ++y)
-    for (std::uint32_t x = 0; x < size; ++x) {
-      std::uint8_t* p = icon.at(x, y);
-      const double fx = x / s, fy = y / s;
-      // Diagonal gradient body.
-      p[0] = static_cast<std::uint8_t>(std::clamp(base.r * (0.6 + 0.5 * fx), 0.0, 255.0));
-      p[1] = static_cast<std::uint8_t>(std::clamp(base.g * (0.6 + 0.5 * fy), 0.0, 255.0));
-      p[2] = static_cast<std::uint8_t>(std::clamp(base.b * (1.1 - 0.5 * fx), 0.0, 255.0));
-      // A white disc and a dark bar make the icon distinct from its own shifts.
-      const double dx = fx - 0.35 - (seed % 3) * 0.1, dy = fy - 0.4;
-      if (dx * dx + dy * dy < 0.05) p[0] = p[1] = p[2] = 245;
-      if (fy > 0.72 && fy < 0.84 && fx > 0.15 + (seed % 5) * 0.05 && fx < 0.85) p[0] = p[1] = p[2] = 30;
-      if (x == 0 || y == 0 || x + 1 == size || y + 1 == size) p[0] = p[1] = p[2] = 60;
+  std::mt19937 rng(seed * 2654435761u + 17);
+  auto colour = [&rng] {
+    return Rgb{static_cast<std::uint8_t>(rng() % 256), static_cast<std::uint8_t>(rng() % 256),
+               static_cast<std::uint8_t>(rng() % 256)};
+  };
+  // Body: a gradient between two random colours along a random direction.
+  const Rgb a = colour(), b = colour();
+  const double angle = (rng() % 360) * 3.14159265358979 / 180.0;
+  const double ca = std::cos(angle), sa = std::sin(angle);
+  const int n = static_cast<int>(size);
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      const double t = std::clamp(0.5 + ((x - n / 2.0) * ca + (y - n / 2.0) * sa) / n, 0.0, 1.0);
+      std::uint8_t* p = icon.at(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
+      p[0] = static_cast<std::uint8_t>(a.r + (b.r - a.r) * t);
+      p[1] = static_cast<std::uint8_t>(a.g + (b.g - a.g) * t);
+      p[2] = static_cast<std::uint8_t>(a.b + (b.b - a.b) * t);
     }
+  // Three shapes (discs or bars) of their own colours at random places.
+  for (int k = 0; k < 3; ++k) {
+    const Rgb c = colour();
+    const int cx = static_cast<int>(rng() % size), cy = static_cast<int>(rng() % size);
+    const int r = std::max(2, n / 6 + static_cast<int>(rng() % std::max(1u, size / 5)));
+    if (rng() % 2) {
+      for (int y = cy - r; y <= cy + r; ++y)
+        for (int x = cx - r; x <= cx + r; ++x)
+          if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) fill_rect(icon, x, y, 1, 1, c);
+    } else {
+      fill_rect(icon, cx - r, cy - r / 3, 2 * r, std::max(2, 2 * r / 3), c);
+    }
+  }
+  fill_rect(icon, 0, 0, n, 1, {60, 60, 60});
+  fill_rect(icon, 0, n - 1, n, 1, {60, 60, 60});
   return icon;
 }
 
@@ -103,13 +118,17 @@ RgbImage scale_nearest(const RgbImage& src, std::uint32_t w, std::uint32_t h) {
 RgbImage make_desktop_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
   RgbImage img(w, h);
   std::mt19937 rng(seed);
-  // Wallpaper: a smooth two-axis gradient.
+  // Wallpaper: smooth, but not a plane: correlation ignores brightness offsets, so on a
+  // linear gradient every patch would look like every other.
+  const double f1 = 0.004 + (rng() % 100) * 1e-5, f2 = 0.007 + (rng() % 100) * 1e-5, f3 = 0.0023;
   for (std::uint32_t y = 0; y < h; ++y)
     for (std::uint32_t x = 0; x < w; ++x) {
       std::uint8_t* p = img.at(x, y);
-      p[0] = static_cast<std::uint8_t>(20 + 60 * y / std::max(h, 1u));
-      p[1] = static_cast<std::uint8_t>(70 + 50 * x / std::max(w, 1u));
-      p[2] = static_cast<std::uint8_t>(140 + 80 * (x + y) / std::max(w + h, 1u));
+      const double u = std::sin(x * f1 + y * f3) + std::cos(y * f2 - x * f3 * 0.5);
+      const double v = std::sin((x + 2.0 * y) * f3 * 1.7) * std::cos(x * f2 * 0.6);
+      p[0] = static_cast<std::uint8_t>(std::clamp(60 + 30 * u + 20 * v, 0.0, 255.0));
+      p[1] = static_cast<std::uint8_t>(std::clamp(100 + 25 * v - 15 * u, 0.0, 255.0));
+      p[2] = static_cast<std::uint8_t>(std::clamp(170 + 35 * u * v + 20 * u, 0.0, 255.0));
     }
   static const char* const kWords[] = {"File", "Edit", "View", "Window", "Help", "Open", "Save", "quorvane",
                                        "report", "total", "2024", "Settings", "name", "value", "OK", "Cancel"};

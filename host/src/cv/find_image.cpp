@@ -1,0 +1,185 @@
+#include "cv/find_image.h"
+
+#include "common/params.h"
+#include "cv/errors.h"
+
+#include <lumetra/resample.h>
+#include <lumetra/rounding.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quorvane::cv {
+
+namespace {
+
+// double -> float without the undefined behaviour of converting an out-of-range value:
+// magnitudes beyond the float range become infinities, as the hardware would give.
+float to_float(double value) {
+  if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
+
+// A searchArea member: integers as they are (unsigned ones saturated), floats rounded
+// half away from zero and saturated, anything else 0.
+std::int64_t area_member(const json& area, const char* name) {
+  const json* v = find_param(area, name);
+  if (!v) return 0;
+  if (v->is_number_unsigned()) {
+    const std::uint64_t u = v->get<std::uint64_t>();
+    return u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+               ? std::numeric_limits<std::int64_t>::max()
+               : static_cast<std::int64_t>(u);
+  }
+  if (v->is_number_integer()) return v->get<std::int64_t>();
+  if (v->is_number_float()) return round_to_i64(v->get<double>());
+  return 0;
+}
+
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+}
+
+std::uint32_t clamp_to(std::int64_t value, std::uint32_t limit) {
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, limit));
+}
+
+std::int32_t add_origin(std::int32_t value, std::uint32_t origin) {
+  return saturate_to_i32(std::int64_t{value} + origin);
+}
+
+// Hits found on a haystack shrunk by k, brought back to haystack pixels.
+void scale_back(std::vector<lumetra::Match>& hits, float k) {
+  for (lumetra::Match& m : hits) {
+    m.x = lumetra::round_to_i32(static_cast<float>(m.x) * k);
+    m.y = lumetra::round_to_i32(static_cast<float>(m.y) * k);
+    m.width = lumetra::round_to_u32(static_cast<float>(m.width) * k);
+    m.height = lumetra::round_to_u32(static_cast<float>(m.height) * k);
+    m.scale = k;
+  }
+}
+
+}  // namespace
+
+Result<SearchOptions> read_search_options(const json& params) {
+  SearchOptions out;
+  const json* options = object_param(params, "options");
+  if (!options) return out;
+  if (bool_param(*options, "enableGreenPinkBoxes") == true || bool_param(*options, "requireGreenPinkBoxes") == true)
+    return error(errors::green_pink_not_supported());
+  if (const auto v = number_param(*options, "minSimilarity")) out.min_similarity = to_float(*v);
+  out.allow_size_variation = bool_param(*options, "allowSizeVariation").value_or(false);
+  out.options = *options;
+  return out;
+}
+
+Result<SearchArea> resolve_search_area(const json& options, std::uint32_t width, std::uint32_t height) {
+  if (bool_param(options, "limitSearchArea") != true) return SearchArea{0, 0, width, height};
+  const json* area = find_param(options, "searchArea");
+  if (!area) return error(errors::no_search_area());
+  // Members of a non-object area read as missing, so the area is 0x0 at (0,0).
+  const std::int64_t x = area_member(*area, "x");
+  const std::int64_t y = area_member(*area, "y");
+  const std::int64_t w = area_member(*area, "width");
+  const std::int64_t h = area_member(*area, "height");
+  SearchArea out;
+  out.left = clamp_to(x, width);
+  out.top = clamp_to(y, height);
+  // The far edges start from the unclipped corner, so an area hanging over the left
+  // edge keeps only its visible part.
+  out.right = clamp_to(saturating_add(x, w), width);
+  out.bottom = clamp_to(saturating_add(y, h), height);
+  if (out.left >= out.right || out.top >= out.bottom)
+    return error(errors::search_area_outside(x, y, w, h, width, height));
+  return out;
+}
+
+std::vector<float> search_scales(float base, bool allow_size_variation) {
+  if (!allow_size_variation) return {base};
+  return {base, 0.9f * base, 0.95f * base, 1.05f * base, 1.1f * base};
+}
+
+std::vector<lumetra::Match> suppress_overlaps(std::span<const lumetra::Match> sorted, std::size_t limit) {
+  std::vector<lumetra::Match> kept;
+  for (const lumetra::Match& c : sorted) {
+    if (kept.size() >= limit) break;
+    bool suppressed = false;
+    for (const lumetra::Match& k : kept) {
+      // Edges in 64 bits: a hit near the 32-bit limit must not wrap into an overlap.
+      const std::int64_t ix = std::min<std::int64_t>(std::int64_t{c.x} + c.width, std::int64_t{k.x} + k.width) -
+                              std::max<std::int64_t>(c.x, k.x);
+      const std::int64_t iy = std::min<std::int64_t>(std::int64_t{c.y} + c.height, std::int64_t{k.y} + k.height) -
+                              std::max<std::int64_t>(c.y, k.y);
+      if (ix <= 0 || iy <= 0) continue;
+      using u128 = unsigned __int128;
+      const u128 inter = static_cast<u128>(ix) * static_cast<u128>(iy);
+      const u128 uni = u128{c.width} * c.height + u128{k.width} * k.height - inter;
+      if (4 * inter >= uni) {
+        suppressed = true;
+        break;
+      }
+    }
+    if (!suppressed) kept.push_back(c);
+  }
+  return kept;
+}
+
+Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack, double haystack_dpi,
+                                               const lumetra::RgbImage& pattern, double pattern_dpi,
+                                               const SearchOptions& options) {
+  const auto area = resolve_search_area(options.options, haystack.width, haystack.height);
+  if (!area) return error(area.error());
+  float base = options.scale;
+  if (bool_param(options.options, "enableHighDpi") == true) {
+    base = to_float(haystack_dpi / pattern_dpi);
+    // A zero DPI gives a scale of 0 or infinity, and neither names a size to search at:
+    // 0 would shrink the pattern to one flat pixel that "matches" everywhere.
+    if (!std::isfinite(base) || !(base > 0.0f)) return error(errors::unusable_dpi_scale(haystack_dpi, pattern_dpi));
+  }
+
+  const bool whole = area->left == 0 && area->top == 0 && area->right == haystack.width &&
+                     area->bottom == haystack.height;
+  lumetra::RgbImage cropped;
+  if (!whole)
+    cropped = lumetra::crop(haystack, area->left, area->top, area->right - area->left, area->bottom - area->top);
+  const lumetra::RgbImage& hay = whole ? haystack : cropped;
+
+  std::vector<lumetra::Match> hits;
+  // Scores never exceed 1, and NaN compares false: no position could qualify.
+  const bool searchable = !hay.empty() && !pattern.empty() && options.min_similarity <= 1.0f;
+  if (searchable) {
+    for (const float k : search_scales(base, options.allow_size_variation)) {
+      if (!std::isfinite(k) || !(k > 0.0f)) continue;
+      if (k >= 1.25f) {
+        // Shrinking the screen instead of enlarging the pattern cuts the positions to
+        // score by k squared and keeps the pattern's own pixels.
+        const std::uint32_t i = std::max(1u, lumetra::round_to_u32(static_cast<float>(hay.width) / k));
+        const std::uint32_t j = std::max(1u, lumetra::round_to_u32(static_cast<float>(hay.height) / k));
+        if (i >= pattern.width && j >= pattern.height) {
+          const lumetra::RgbImage reduced = lumetra::resize(hay, i, j, lumetra::ResizeFilter::Triangle);
+          std::vector<lumetra::Match> found = lumetra::match_template(reduced, pattern, 1.0f, options.min_similarity);
+          scale_back(found, k);
+          hits.insert(hits.end(), found.begin(), found.end());
+          continue;
+        }
+      }
+      std::vector<lumetra::Match> found = lumetra::match_template(hay, pattern, k, options.min_similarity);
+      hits.insert(hits.end(), found.begin(), found.end());
+    }
+  }
+
+  std::stable_sort(hits.begin(), hits.end(),
+                   [](const lumetra::Match& a, const lumetra::Match& b) { return a.score > b.score; });
+  std::vector<lumetra::Match> kept = suppress_overlaps(hits, options.max_results);
+  for (lumetra::Match& m : kept) {
+    m.x = add_origin(m.x, area->left);
+    m.y = add_origin(m.y, area->top);
+  }
+  return kept;
+}
+
+}  // namespace quorvane::cv

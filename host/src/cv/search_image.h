@@ -1,0 +1,16 @@
+// Method search_image: finds a pattern image in an image sent with the request.
+#pragma once
+
+#include "common/handler.h"
+#include "cv/result.h"
+
+#include <string_view>
+
+namespace quorvane::cv {
+
+// The search result object, or the first error in the order options, image, pattern,
+// search.
+Result<json> search_image(const json& params);
+HandlerResult handle_search_image(std::string_view method, const json& params);
+
+}  // namespace quorvane::cv
