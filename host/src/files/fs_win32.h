@@ -1,0 +1,38 @@
+// File-system operations shared by the file-system, content and launch handlers
+// (Windows only). Paths are as the request gave them unless the name says "system".
+#pragma once
+
+#include "files/listing.h"
+#include "files/win32_support.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvane::files {
+
+struct EntryInfo {
+  DWORD attributes = 0;
+  DWORD reparse_tag = 0;
+  std::uint64_t size = 0;
+  std::uint64_t last_write = 0;  // FILETIME
+};
+
+// Describes the entry at a system path, links followed.
+Outcome<EntryInfo> query_entry(const std::wstring& system);
+
+struct WideEntry {
+  std::wstring name;
+  DWORD attributes = 0;
+  DWORD reparse_tag = 0;
+};
+
+// Everything inside `folder` but "." and "..". A folder with nothing to list (not even
+// the dot entries, as at an empty drive root) is an empty listing, not a failure.
+Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder);
+
+// Deletes one file (or a link to a file); see delete_file for the read-only handling.
+bool delete_file_at(const std::wstring& system);
+
+}  // namespace quorvane::files

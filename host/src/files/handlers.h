@@ -1,0 +1,42 @@
+// The file-access method handlers. Those that need the Windows file system exist only
+// in the Windows build.
+#pragma once
+
+#include "common/handler.h"
+
+#include <string_view>
+
+namespace quorvane::files {
+
+HandlerResult get_max_file_range(std::string_view method, const json& params);
+
+#ifdef _WIN32
+// File-system methods.
+HandlerResult file_exists(std::string_view method, const json& params);
+HandlerResult directory_exists(std::string_view method, const json& params);
+HandlerResult create_directory(std::string_view method, const json& params);
+HandlerResult remove_directory(std::string_view method, const json& params);
+HandlerResult delete_file(std::string_view method, const json& params);
+HandlerResult copy_file(std::string_view method, const json& params);
+HandlerResult move_file(std::string_view method, const json& params);
+HandlerResult get_files(std::string_view method, const json& params);
+HandlerResult get_directories(std::string_view method, const json& params);
+HandlerResult get_file_system_entries(std::string_view method, const json& params);
+HandlerResult get_file_system_entry_info(std::string_view method, const json& params);
+HandlerResult get_special_folder_path(std::string_view method, const json& params);
+
+// File content methods.
+HandlerResult read_all_text(std::string_view method, const json& params);
+HandlerResult read_all_bytes(std::string_view method, const json& params);
+HandlerResult write_all_text(std::string_view method, const json& params);
+HandlerResult write_all_bytes(std::string_view method, const json& params);
+HandlerResult append_all_text(std::string_view method, const json& params);
+HandlerResult append_all_bytes(std::string_view method, const json& params);
+HandlerResult get_file_size(std::string_view method, const json& params);
+HandlerResult read_file_range(std::string_view method, const json& params);
+
+// Process launch.
+HandlerResult run_process(std::string_view method, const json& params);
+#endif
+
+}  // namespace quorvane::files

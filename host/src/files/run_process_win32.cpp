@@ -1,0 +1,305 @@
+// run_process: locating the program, starting it, and, when asked, collecting its
+// output and exit code.
+#include "common/params.h"
+#include "common/utf.h"
+#include "files/errors.h"
+#include "files/handlers.h"
+#include "files/launch.h"
+#include "files/long_path.h"
+#include "files/win32_support.h"
+
+#include <atomic>
+#include <string>
+
+namespace quorvane::files {
+
+namespace {
+
+std::optional<std::wstring> module_folder() {
+  std::optional<std::wstring> exe =
+      fill_wide_buffer([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
+  if (!exe) return std::nullopt;
+  return std::wstring(as_wide(parent_folder(as_u16(*exe))));
+}
+
+std::wstring system_folder() {
+  std::optional<std::wstring> folder =
+      fill_wide_buffer([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); });
+  return folder.value_or(std::wstring());
+}
+
+std::wstring windows_folder() {
+  std::optional<std::wstring> folder =
+      fill_wide_buffer([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+  return folder.value_or(std::wstring());
+}
+
+std::optional<std::wstring> path_variable() {
+  DWORD needed = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  DWORD n = GetEnvironmentVariableW(L"PATH", value.data(), needed);
+  if (n == 0 || n >= needed) return std::nullopt;
+  value.resize(n);
+  return value;
+}
+
+// The absolute path of `candidate` when something exists there.
+std::optional<std::u16string> probe_program(std::u16string_view candidate) {
+  std::wstring wide(as_wide(candidate));
+  std::optional<std::wstring> full = fill_wide_buffer(
+      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide.c_str(), size, buffer, nullptr); });
+  if (!full || full->empty()) return std::nullopt;
+  Outcome<std::wstring> system = system_path(std::wstring_view(*full));
+  if (!system || GetFileAttributesW(system->c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return std::u16string(as_u16(*full));
+}
+
+// The application name for CreateProcessW: the plain path while it fits the classic
+// limit, the verbatim form beyond it.
+std::wstring application_name(std::u16string_view located) {
+  if (located.size() < MAX_PATH) return std::wstring(as_wide(located));
+  Outcome<std::wstring> system = system_path(as_wide(located));
+  return system ? *system : std::wstring(as_wide(located));
+}
+
+SECURITY_ATTRIBUTES inheritable() {
+  SECURITY_ATTRIBUTES sa{};
+  sa.nLength = sizeof sa;
+  sa.bInheritHandle = TRUE;
+  return sa;
+}
+
+Outcome<unique_handle> open_null_device(DWORD access) {
+  SECURITY_ATTRIBUTES sa = inheritable();
+  unique_handle device(CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
+  if (!device) return Failure::last();
+  return device;
+}
+
+// One captured stream: our end is an overlapped named pipe so that both streams can be
+// read on this one thread; the child's end is an ordinary inheritable handle.
+struct PipePair {
+  unique_handle ours;
+  unique_handle theirs;
+};
+
+constexpr DWORD kPipeBuffer = 64 * 1024;
+
+Outcome<PipePair> make_output_pipe() {
+  static std::atomic<unsigned> serial{0};
+  PipePair pair;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::wstring name = L"\\\\.\\pipe\\quorvane-run-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(serial++);
+    pair.ours.reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                     kPipeBuffer, kPipeBuffer, 0, nullptr));
+    if (!pair.ours) {
+      // A name already taken (by anyone) is refused with access denied; try the next.
+      if (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_PIPE_BUSY) continue;
+      return Failure::last();
+    }
+    SECURITY_ATTRIBUTES sa = inheritable();
+    pair.theirs.reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING, 0, nullptr));
+    if (!pair.theirs) return Failure::last();
+    return pair;
+  }
+  return Failure::last();
+}
+
+// Reads one pipe with overlapped calls until the writer side is gone. A read in flight
+// is cancelled and waited for before the buffer it writes into goes away.
+class PipeReader {
+public:
+  explicit PipeReader(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    buffer_.resize(kPipeBuffer);
+  }
+  PipeReader(const PipeReader&) = delete;
+  PipeReader& operator=(const PipeReader&) = delete;
+  ~PipeReader() {
+    if (pending_) {
+      CancelIoEx(pipe_, &overlapped_);
+      DWORD ignored = 0;
+      GetOverlappedResult(pipe_, &overlapped_, &ignored, TRUE);
+    }
+  }
+
+  bool ready() const { return static_cast<bool>(event_); }
+  bool done() const { return done_; }
+  HANDLE event() const { return event_.get(); }
+  std::string& data() { return data_; }
+
+  // Starts the next read; false on a failure other than the end of the stream.
+  bool start() {
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = event_.get();
+    ResetEvent(event_.get());
+    if (ReadFile(pipe_, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_)) {
+      pending_ = true;  // finished at once; the event is set and the result is collected as usual
+      return true;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      pending_ = true;
+      return true;
+    }
+    return finish_on(error);
+  }
+
+  // Collects the finished read (its event was signalled) and starts the next one.
+  bool complete() {
+    DWORD got = 0;
+    BOOL ok = GetOverlappedResult(pipe_, &overlapped_, &got, FALSE);
+    pending_ = false;
+    if (!ok) return finish_on(GetLastError());
+    data_.append(buffer_.data(), got);
+    return start();
+  }
+
+  DWORD error() const { return error_; }
+
+private:
+  bool finish_on(DWORD error) {
+    done_ = true;
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return true;
+    error_ = error;
+    return false;
+  }
+
+  HANDLE pipe_;
+  unique_handle event_;
+  OVERLAPPED overlapped_{};
+  std::string buffer_;
+  std::string data_;
+  bool pending_ = false;
+  bool done_ = false;
+  DWORD error_ = 0;
+};
+
+// Reads both streams to their end, whichever has data first, so that a child blocked
+// on a full pipe never waits for us while we wait on the other pipe.
+Outcome<bool> drain(PipeReader& out, PipeReader& err) {
+  if (!out.ready() || !err.ready()) return Failure::last();
+  if (!out.start()) return Failure::os(out.error());
+  if (!err.start()) return Failure::os(err.error());
+  while (!out.done() || !err.done()) {
+    PipeReader* readers[2];
+    HANDLE events[2];
+    DWORD count = 0;
+    for (PipeReader* reader : {&out, &err}) {
+      if (reader->done()) continue;
+      readers[count] = reader;
+      events[count] = reader->event();
+      ++count;
+    }
+    DWORD which = WaitForMultipleObjects(count, events, FALSE, INFINITE);
+    if (which >= WAIT_OBJECT_0 + count) return Failure::last();
+    PipeReader* reader = readers[which - WAIT_OBJECT_0];
+    if (!reader->complete()) return Failure::os(reader->error());
+  }
+  return true;
+}
+
+}  // namespace
+
+HandlerResult run_process(std::string_view, const json& params) {
+  std::optional<std::string_view> file_name = string_param(params, "fileName");
+  if (!file_name) return HandlerResult::fail(missing_string_param("fileName"));
+  std::string_view arguments = string_param(params, "arguments").value_or(std::string_view());
+  bool wait = bool_param(params, "waitForExit").value_or(false);
+  auto failed = [&](std::string_view detail) { return HandlerResult::fail(run_failed(*file_name, detail)); };
+  auto failed_on = [&](const Failure& failure) { return failed(failure.message()); };
+
+  if (file_name->find('\0') != std::string_view::npos || arguments.find('\0') != std::string_view::npos) {
+    return failed(kNulInString);
+  }
+  std::u16string name = utf8_to_utf16(*file_name);
+  std::u16string args = utf8_to_utf16(arguments);
+  std::wstring system_dir = system_folder();
+
+  ProgramLookup lookup;
+  lookup.probe = probe_program;
+  lookup.search_folders = [&] {
+    std::optional<std::wstring> own = module_folder();
+    std::optional<std::wstring> path = path_variable();
+    std::optional<std::u16string_view> path_view;
+    if (path) path_view = as_u16(*path);
+    return program_search_folders(own ? as_u16(*own) : std::u16string_view(), as_u16(system_dir),
+                                  as_u16(windows_folder()), path_view);
+  };
+  LocateResult located = locate_program(name, lookup);
+  if (const std::string_view* error = std::get_if<std::string_view>(&located)) return failed(*error);
+  const std::u16string& program = std::get<std::u16string>(located);
+
+  std::wstring application;
+  std::wstring command_line;
+  if (is_batch_script(program)) {
+    CommandLineResult line = batch_command_line(program, args);
+    if (const std::string_view* error = std::get_if<std::string_view>(&line)) return failed(*error);
+    application = system_dir + L"\\cmd.exe";
+    command_line = std::wstring(as_wide(std::get<std::u16string>(line)));
+  } else {
+    application = application_name(program);
+    command_line = std::wstring(as_wide(program_command_line(name, args)));
+  }
+
+  Outcome<unique_handle> child_stdin = open_null_device(GENERIC_READ);
+  if (!child_stdin) return failed_on(child_stdin.failure());
+  unique_handle child_stdout, child_stderr, our_stdout, our_stderr;
+  if (wait) {
+    Outcome<PipePair> out = make_output_pipe();
+    if (!out) return failed_on(out.failure());
+    Outcome<PipePair> err = make_output_pipe();
+    if (!err) return failed_on(err.failure());
+    our_stdout = std::move(out->ours);
+    child_stdout = std::move(out->theirs);
+    our_stderr = std::move(err->ours);
+    child_stderr = std::move(err->theirs);
+  } else {
+    Outcome<unique_handle> out = open_null_device(GENERIC_WRITE);
+    if (!out) return failed_on(out.failure());
+    Outcome<unique_handle> err = open_null_device(GENERIC_WRITE);
+    if (!err) return failed_on(err.failure());
+    child_stdout = std::move(*out);
+    child_stderr = std::move(*err);
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = child_stdin->get();
+  startup.hStdOutput = child_stdout.get();
+  startup.hStdError = child_stderr.get();
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                      nullptr, nullptr, &startup, &info)) {
+    return failed_on(Failure::last());
+  }
+  unique_handle process(info.hProcess);
+  unique_handle thread(info.hThread);
+  // Our copies of the child's ends must go, or the pipes never report their end.
+  child_stdin->reset();
+  child_stdout.reset();
+  child_stderr.reset();
+  thread.reset();
+  if (!wait) return unwaited_launch_result();
+
+  std::string out_bytes, err_bytes;
+  {
+    PipeReader out(our_stdout.get());
+    PipeReader err(our_stderr.get());
+    Outcome<bool> drained = drain(out, err);
+    if (!drained) return failed_on(drained.failure());
+    out_bytes = std::move(out.data());
+    err_bytes = std::move(err.data());
+  }
+  our_stdout.reset();
+  our_stderr.reset();
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return failed_on(Failure::last());
+  DWORD exit_code = 0;
+  if (!GetExitCodeProcess(process.get(), &exit_code)) return failed_on(Failure::last());
+  return waited_launch_result(exit_code, out_bytes, err_bytes);
+}
+
+}  // namespace quorvane::files
