@@ -1,5 +1,6 @@
 #include "input/methods.h"
 
+#include "input/browser_window.h"
 #include "input/permissions.h"
 
 #ifdef _WIN32
@@ -37,6 +38,9 @@ constexpr MethodEntry methods[] = {
     {"get_permission_status", get_permission_status},
     {"request_permission", request_permission},
     {"open_permission_pane", open_permission_pane},
+    {"focus_browser", handle_focus_browser},
+    {"get_active_browser_window_rect", handle_get_active_browser_window_rect},
+    {"get_active_browser_outer_rect", handle_get_active_browser_outer_rect},
 };
 
 }  // namespace
