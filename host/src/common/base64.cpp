@@ -277,7 +277,7 @@ std::optional<std::string> decode_impl(Isa isa, std::string_view text, std::vect
   const std::size_t body = rem != 0 ? n - rem : n - 4;
   out.reserve(body / 4 * 3 + 3);
 
-  alignas(32) std::uint8_t buf[kDecodeChunkOut + kSimdSlack];
+  std::uint8_t buf[kDecodeChunkOut + kSimdSlack];
   for (std::size_t i = 0; i < body;) {
     const std::size_t take = std::min(body - i, kDecodeChunkIn);
     const std::size_t bad = decode_groups(isa, src + i, take, buf);
@@ -340,7 +340,7 @@ void encode_append_impl(Isa isa, const void* data, std::size_t size, std::string
   out.reserve(out.size() + (size + 2) / 3 * 4);
 
   const std::size_t whole = size - size % 3;
-  alignas(32) char buf[kEncodeChunkOut + kSimdSlack];
+  char buf[kEncodeChunkOut + kSimdSlack];
   for (std::size_t i = 0; i < whole;) {
     const std::size_t take = std::min(whole - i, kEncodeChunkIn);
     encode_groups(isa, src + i, take, size - i, buf);

@@ -18,6 +18,9 @@ namespace quorvane {
 // unspecified, on any error: syntax, trailing non-whitespace, nesting deeper than 127,
 // a byte-order mark, invalid UTF-8, an unpaired surrogate escape, or a number outside
 // the range of a double. A repeated object key keeps its last value.
+// Numbers: an integer literal (no fraction, no exponent) that fits becomes unsigned when
+// it is >= 0 and signed when it is < 0; "-0" is zero and so becomes unsigned 0. Every other
+// literal becomes a double; one too small for a double becomes a zero of its sign.
 bool parse_json(std::string_view text, json& out);
 
 // Appends the compact serialisation of `value` to `out`: sorted keys, no whitespace,
