@@ -1,6 +1,7 @@
 // Resizing and cropping.
 #include "lumetra/resample.h"
 #include "screens.h"
+#include "simd.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,22 @@ TEST(Resize, SizesAndDegenerateInputs) {
   RgbImage broken(2, 2);
   broken.pixels.resize(3);
   EXPECT_THROW(resize(broken, 1, 1, ResizeFilter::Triangle), std::invalid_argument);
+}
+
+TEST(Resize, EverySimdLevelGivesTheSameBits) {
+  // Widths that leave remainders after every vector width, both kernels, both directions.
+  const RgbImage src = testing::noise_image(203, 61, 6);
+  for (ResizeFilter f : {ResizeFilter::Triangle, ResizeFilter::Lanczos3}) {
+    for (auto [w, h] : {std::pair{50u, 15u}, {410u, 130u}, {203u, 7u}}) {
+      detail::set_simd_limit(detail::SimdLevel::Scalar);
+      const RgbImage want = resize(src, w, h, f);
+      for (int l = 1; l <= static_cast<int>(detail::detected_simd_level()); ++l) {
+        detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
+        EXPECT_EQ(resize(src, w, h, f).pixels, want.pixels) << w << "x" << h << " level " << l;
+      }
+      detail::set_simd_limit(detail::SimdLevel::Avx512);
+    }
+  }
 }
 
 TEST(Crop, CopiesAndClipsToTheSource) {

@@ -135,7 +135,7 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
     if (x1 - x0 < tw || y1 - y0 < th) continue;
     const ScoreMap window =
         detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
-                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), memo);
+                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, memo);
     std::vector<Match> found = find_peaks(window, tw, th, threshold, static_cast<std::int32_t>(x0),
                                           static_cast<std::int32_t>(y0), scale);
     hits.insert(hits.end(), found.begin(), found.end());

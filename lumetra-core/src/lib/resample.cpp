@@ -1,6 +1,7 @@
 #include "lumetra/resample.h"
 
 #include "checks.h"
+#include "simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -95,13 +96,6 @@ Taps make_taps(std::uint32_t src_n, std::uint32_t dst_n, ResizeFilter filter) {
   return taps;
 }
 
-std::uint8_t to_u8(float v) {
-  // Written so that NaN cannot arise (finite weights, finite samples) and the clamp
-  // absorbs Lanczos overshoot before the conversion.
-  v = std::min(std::max(v, 0.0f), 255.0f);
-  return static_cast<std::uint8_t>(v + 0.5f);
-}
-
 }  // namespace
 
 RgbImage resize(const RgbImage& src, std::uint32_t width, std::uint32_t height, ResizeFilter filter) {
@@ -117,30 +111,15 @@ RgbImage resize(const RgbImage& src, std::uint32_t width, std::uint32_t height, 
   // Columns first: every output row is a weighted sum of whole source rows, which is a
   // straight vector loop over the row, and when shrinking it cuts the row count before
   // the costlier pass over interleaved pixels.
-  std::vector<float> mid(src_stride);
+  const detail::VResizeKernel vresize = detail::active_kernels().vresize;
+  const detail::HResizeKernel hresize = detail::active_kernels().hresize;
+  std::vector<float> mid(src_stride + 1);  // the horizontal pass may read one float past the row
+  std::vector<const std::uint8_t*> rows;
   for (std::uint32_t oy = 0; oy < height; ++oy) {
-    std::fill(mid.begin(), mid.end(), 0.0f);
-    const float* wv = vt.weights.data() + vt.offset[oy];
-    for (std::uint32_t k = 0; k < vt.count[oy]; ++k) {
-      const std::uint8_t* row = src.row(vt.first[oy] + k);
-      const float wk = wv[k];
-      float* m = mid.data();
-      for (std::size_t i = 0; i < src_stride; ++i) m[i] += wk * static_cast<float>(row[i]);
-    }
-    std::uint8_t* out = dst.row(oy);
-    for (std::uint32_t ox = 0; ox < width; ++ox) {
-      const float* wh = ht.weights.data() + ht.offset[ox];
-      const float* m = mid.data() + static_cast<std::size_t>(ht.first[ox]) * 3;
-      float r = 0.0f, g = 0.0f, b = 0.0f;
-      for (std::uint32_t k = 0; k < ht.count[ox]; ++k) {
-        r += wh[k] * m[3 * k];
-        g += wh[k] * m[3 * k + 1];
-        b += wh[k] * m[3 * k + 2];
-      }
-      out[3 * ox] = to_u8(r);
-      out[3 * ox + 1] = to_u8(g);
-      out[3 * ox + 2] = to_u8(b);
-    }
+    rows.clear();
+    for (std::uint32_t k = 0; k < vt.count[oy]; ++k) rows.push_back(src.row(vt.first[oy] + k));
+    vresize(rows.data(), vt.weights.data() + vt.offset[oy], rows.size(), mid.data(), src_stride);
+    hresize(mid.data(), ht.first.data(), ht.count.data(), ht.offset.data(), ht.weights.data(), width, dst.row(oy));
   }
   return dst;
 }

@@ -54,6 +54,37 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
   if (t.flat) return t;
 
   t.npairs = (t.w + 1) / 2;
+  {
+    // About eight bands: enough for the bound to tighten in steps, few enough that the
+    // bookkeeping stays small next to the cross sums. A band's cross sum must fit in one
+    // 32-bit sum, which is what rows_per_chunk guarantees.
+    const std::uint64_t per_chunk = t.w > kMaxTapsPer32BitSum ? 1 : kMaxTapsPer32BitSum / t.w;
+    const std::uint32_t rows = static_cast<std::uint32_t>(std::min<std::uint64_t>((t.h + 7) / 8, per_chunk));
+    for (std::uint32_t r0 = 0; r0 < t.h; r0 += rows) {
+      PreparedTemplate::Band b;
+      b.r0 = r0;
+      b.r1 = std::min(t.h, r0 + rows);
+      b.n = static_cast<double>(b.r1 - b.r0) * t.w;
+      std::int64_t Qb[3] = {};
+      for (std::uint32_t y = b.r0; y < b.r1; ++y) {
+        const std::uint8_t* row = templ.row(y);
+        for (std::uint32_t x = 0; x < t.w; ++x) {
+          for (int c = 0; c < 3; ++c) {
+            const std::int64_t v = row[3 * x + c];
+            b.S[c] += v;
+            Qb[c] += v * v;
+          }
+        }
+      }
+      for (int c = 0; c < 3; ++c) {
+        b.energy += static_cast<double>(Qb[c]) - 2.0 * t.mean[c] * static_cast<double>(b.S[c]) + b.n * t.mean[c] * t.mean[c];
+      }
+      b.energy = std::max(b.energy, 0.0);
+      t.bands.push_back(b);
+    }
+    std::stable_sort(t.bands.begin(), t.bands.end(),
+                     [](const PreparedTemplate::Band& a, const PreparedTemplate::Band& b) { return a.energy > b.energy; });
+  }
   t.wpad = round_up(t.w, 16);
   t.rows_per_chunk = t.w > kMaxTapsPer32BitSum ? 0 : std::max<std::size_t>(1, kMaxTapsPer32BitSum / t.w);
   if (t.rows_per_chunk == 0) return t;  // scored by cross_sums_wide
@@ -215,15 +246,51 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map)
 }
 
 ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
-                      std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
+                      std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
                       std::unordered_map<std::uint64_t, float>& memo) {
   ScoreMap map;
   const std::uint32_t ww = x1 - x0, wh = y1 - y0;
   if (ww < t.w || wh < t.h) return map;
-  map.width = ww - t.w + 1;
-  map.height = wh - t.h + 1;
-  map.scores.assign(static_cast<std::size_t>(map.width) * map.height, 0.0f);
+  const std::uint32_t pw = ww - t.w + 1, ph = wh - t.h + 1;
+  map.width = pw;
+  map.height = ph;
+  map.scores.assign(static_cast<std::size_t>(pw) * ph, 0.0f);
   if (t.flat) return map;
+
+  // Window sums of every row segment under a template row, as prefix sums down the
+  // window, so that any band of rows at any position is two lookups.
+  std::vector<std::int64_t> cum_s[3], cum_q[3];
+  for (int c = 0; c < 3; ++c) {
+    cum_s[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0);
+    cum_q[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0);
+  }
+  for (std::uint32_t r = 0; r < wh; ++r) {
+    const std::uint8_t* px = image.at(x0, y0 + r);
+    for (int c = 0; c < 3; ++c) {
+      std::int64_t a = 0, b = 0;
+      for (std::uint32_t x = 0; x < t.w; ++x) {
+        const std::int64_t v = px[3 * x + c];
+        a += v;
+        b += v * v;
+      }
+      const std::int64_t* ps = cum_s[c].data() + static_cast<std::size_t>(r) * pw;
+      const std::int64_t* pq = cum_q[c].data() + static_cast<std::size_t>(r) * pw;
+      std::int64_t* ns = cum_s[c].data() + static_cast<std::size_t>(r + 1) * pw;
+      std::int64_t* nq = cum_q[c].data() + static_cast<std::size_t>(r + 1) * pw;
+      for (std::uint32_t i = 0; i < pw; ++i) {
+        ns[i] = ps[i] + a;
+        nq[i] = pq[i] + b;
+        if (i + 1 < pw) {
+          const std::int64_t out = px[3 * i + c], in = px[3 * (i + t.w) + c];
+          a += in - out;
+          b += in * in - out * out;
+        }
+      }
+    }
+  }
+  auto rows_sum = [pw](const std::vector<std::int64_t>& cum, std::uint32_t i, std::uint32_t r0, std::uint32_t r1) {
+    return cum[static_cast<std::size_t>(r1) * pw + i] - cum[static_cast<std::size_t>(r0) * pw + i];
+  };
 
   // The window's samples as 16-bit planes, each row padded so that the dot kernel may
   // read a whole block past the template's last column.
@@ -242,41 +309,78 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
 
   const DotKernel dot = active_kernels().dot;
   const std::size_t nblocks = t.wpad / 16;
-  ColumnSums cols(ww);
-  for (std::uint32_t dy = 0; dy < t.h; ++dy) cols.apply(image.at(x0, y0 + dy), 1);
-  std::vector<std::int64_t> ws[3], wq[3];
+  const std::size_t nbands = t.bands.size();
+  std::vector<double> bound(nbands);
   std::int64_t s[3], q[3], p[3];
-  for (std::uint32_t j = 0; j < map.height; ++j) {
-    if (j > 0) {
-      cols.apply(image.at(x0, y0 + j - 1), -1);
-      cols.apply(image.at(x0, y0 + j + t.h - 1), 1);
-    }
-    cols.windows(t.w, map.width, ws, wq);
-    for (std::uint32_t i = 0; i < map.width; ++i) {
+  for (std::uint32_t j = 0; j < ph; ++j) {
+    for (std::uint32_t i = 0; i < pw; ++i) {
       const std::uint64_t key = (static_cast<std::uint64_t>(y0 + j) << 32) | (x0 + i);
-      float& cell = map.scores[static_cast<std::size_t>(j) * map.width + i];
+      float& cell = map.scores[static_cast<std::size_t>(j) * pw + i];
       if (const auto it = memo.find(key); it != memo.end()) {
         cell = it->second;
         continue;
       }
+      for (int c = 0; c < 3; ++c) {
+        s[c] = rows_sum(cum_s[c], i, j, j + t.h);
+        q[c] = rows_sum(cum_q[c], i, j, j + t.h);
+      }
       if (wide) {
         cross_sums_wide(image, *t.source, x0 + i, y0 + j, p);
-      } else {
-        for (int c = 0; c < 3; ++c) {
-          const std::int16_t* img = planes[c].data() + j * stride + i;
-          std::int64_t sum = 0;
-          for (std::uint32_t d0 = 0; d0 < t.h; d0 += static_cast<std::uint32_t>(t.rows_per_chunk)) {
-            const std::size_t n = std::min<std::size_t>(t.rows_per_chunk, t.h - d0);
-            sum += dot(img + d0 * stride, stride, t.planar[c].data() + d0 * t.wpad, t.wpad, n, nblocks);
+        cell = cell_score(t, s, q, p);
+        memo.emplace(key, cell);
+        continue;
+      }
+      double e = 0.0, scale = 0.0, a[3];
+      for (int c = 0; c < 3; ++c) {
+        const double sc = static_cast<double>(s[c]);
+        const double v = static_cast<double>(q[c]) - sc * sc / t.n;
+        e += v > 0.0 ? v : 0.0;
+        a[c] = sc / t.n;
+        scale += static_cast<double>(q[c]);
+      }
+      bool below = false;
+      p[0] = p[1] = p[2] = 0;
+      if (e >= 1e-12) {
+        // The correlation's numerator splits into one term per band, and each band's term
+        // is at most the root of the product of the window's and the template's centred
+        // energies over that band (Cauchy-Schwarz). Bands are summed exactly one by one;
+        // once the exact part plus the bound on the rest cannot reach the threshold, the
+        // cell is given up. The slack dwarfs the rounding of these few double operations
+        // (relative 1e-16 each on magnitudes up to the sums of squares), so a cell that
+        // does reach the threshold is never given up.
+        const double slack = 1e-9 * (scale + t.norm * t.norm + 1.0);
+        const double limit = static_cast<double>(threshold) * std::sqrt(e) * t.norm - slack;
+        double rest = 0.0;
+        for (std::size_t b = 0; b < nbands; ++b) {
+          const auto& band = t.bands[b];
+          double ei = 0.0;
+          for (int c = 0; c < 3; ++c) {
+            const double sb = static_cast<double>(rows_sum(cum_s[c], i, j + band.r0, j + band.r1));
+            const double qb = static_cast<double>(rows_sum(cum_q[c], i, j + band.r0, j + band.r1));
+            ei += qb - 2.0 * a[c] * sb + band.n * a[c] * a[c];
           }
-          p[c] = sum;
+          bound[b] = std::sqrt(std::max(ei, 0.0) * band.energy);
+          rest += bound[b];
+        }
+        double exact = 0.0;
+        below = rest < limit;
+        for (std::size_t b = 0; b < nbands && !below; ++b) {
+          const auto& band = t.bands[b];
+          const std::size_t off = static_cast<std::size_t>(j + band.r0) * stride + i;
+          const std::size_t toff = static_cast<std::size_t>(band.r0) * t.wpad;
+          for (int c = 0; c < 3; ++c) {
+            const std::int64_t pb = dot(planes[c].data() + off, stride, t.planar[c].data() + toff, t.wpad,
+                                        band.r1 - band.r0, nblocks);
+            p[c] += pb;
+            const double sb = static_cast<double>(rows_sum(cum_s[c], i, j + band.r0, j + band.r1));
+            exact += static_cast<double>(pb) - t.mean[c] * sb - a[c] * static_cast<double>(band.S[c]) +
+                     band.n * a[c] * t.mean[c];
+          }
+          rest -= bound[b];
+          below = exact + rest < limit;
         }
       }
-      for (int c = 0; c < 3; ++c) {
-        s[c] = ws[c][i];
-        q[c] = wq[c][i];
-      }
-      cell = cell_score(t, s, q, p);
+      cell = below ? kBelowThreshold : cell_score(t, s, q, p);
       memo.emplace(key, cell);
     }
   }

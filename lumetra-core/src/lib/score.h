@@ -29,6 +29,17 @@ struct PreparedTemplate {
   std::size_t wpad = 0;                   // w rounded up to 16
   std::vector<std::int16_t> planar[3];    // h * wpad samples, zero padded, for the dot kernel
   std::size_t rows_per_chunk = 0;         // template rows per 32-bit partial sum
+
+  // Horizontal bands of template rows, for bounding a cell's score before all of its
+  // cross sums are known. Ordered by energy, highest first: the bound tightens fastest
+  // when the rows that can contribute most are summed first.
+  struct Band {
+    std::uint32_t r0 = 0, r1 = 0;  // template rows [r0, r1)
+    double n = 0;                  // pixels in the band
+    std::int64_t S[3] = {};        // template sums over the band
+    double energy = 0;             // sum over the band of (T_c - S_c/N)^2, all channels
+  };
+  std::vector<Band> bands;
 };
 
 PreparedTemplate prepare_template(const RgbImage& templ);
@@ -57,11 +68,17 @@ inline float cell_score(const PreparedTemplate& t, const std::int64_t s[3], cons
 // Fills `map` (already sized (W-w+1) x (H-h+1) and zeroed) with every cell's score.
 void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map);
 
+// Value of a cell proven to score below the threshold without being scored exactly.
+inline constexpr float kBelowThreshold = -2.0f;
+
 // Scores of the template over the window [x0, x1) x [y0, y1) of `image`, as the map of
-// that window alone. Cells already scored by an earlier window are taken from `memo`
-// (keyed by image position), since overlapping windows share them.
+// that window alone, for finding its peaks at `threshold`. A cell that provably scores
+// below `threshold` may hold kBelowThreshold instead of its score: such a cell can neither
+// be a peak nor outscore a neighbour that is one, so the peaks are exactly those of the
+// true map. Every other cell holds its exact score. Cells already scored by an earlier
+// window (at the same threshold) are taken from `memo`, keyed by image position.
 ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
-                      std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
+                      std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
                       std::unordered_map<std::uint64_t, float>& memo);
 
 }  // namespace lumetra::detail

@@ -55,11 +55,106 @@ void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t
   }
 }
 
+void vresize_scalar(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
+                    std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = 0.0f;
+  for (std::size_t k = 0; k < ntaps; ++k) {
+    const std::uint8_t* row = rows[k];
+    const float w = weights[k];
+    for (std::size_t i = 0; i < n; ++i) out[i] += w * static_cast<float>(row[i]);
+  }
+}
+
+namespace {
+
+std::uint8_t round_to_u8(float v) {
+  v = v < 0.0f ? 0.0f : v;
+  v = v > 255.0f ? 255.0f : v;
+  return static_cast<std::uint8_t>(v + 0.5f);
+}
+
+}  // namespace
+
+void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
+                    const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out) {
+  for (std::uint32_t x = 0; x < width; ++x) {
+    const float* w = weights + offset[x];
+    const float* m = mid + 3 * static_cast<std::size_t>(first[x]);
+    float r = 0.0f, g = 0.0f, b = 0.0f;
+    for (std::uint32_t k = 0; k < count[x]; ++k) {
+      r += w[k] * m[3 * k];
+      g += w[k] * m[3 * k + 1];
+      b += w[k] * m[3 * k + 2];
+    }
+    out[3 * x] = round_to_u8(r);
+    out[3 * x + 1] = round_to_u8(g);
+    out[3 * x + 2] = round_to_u8(b);
+  }
+}
+
 #if LUMETRA_X86
 namespace {
 
+// All three channels of a pixel in one vector (the fourth lane is the next pixel's red
+// and is discarded), so every tap is one multiply and one add.
+void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
+                  const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out) {
+  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
+  for (std::uint32_t x = 0; x < width; ++x) {
+    const float* w = weights + offset[x];
+    const float* m = mid + 3 * static_cast<std::size_t>(first[x]);
+    __m128 acc = _mm_setzero_ps();
+    for (std::uint32_t k = 0; k < count[x]; ++k) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(w[k]), _mm_loadu_ps(m + 3 * k)));
+    acc = _mm_add_ps(_mm_min_ps(_mm_max_ps(acc, lo), hi), half);
+    const __m128i i32 = _mm_cvttps_epi32(acc);
+    const __m128i i8 = _mm_packus_epi16(_mm_packs_epi32(i32, i32), _mm_setzero_si128());
+    const std::uint32_t bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(i8));
+    out[3 * x] = static_cast<std::uint8_t>(bytes);
+    out[3 * x + 1] = static_cast<std::uint8_t>(bytes >> 8);
+    out[3 * x + 2] = static_cast<std::uint8_t>(bytes >> 16);
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // SSE2 (always present on x86-64)
+
+void vresize_sse2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
+                  std::size_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t i = 0;
+  // Sixteen samples per step, all taps summed in registers.
+  for (; i + 16 <= n; i += 16) {
+    __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+    for (std::size_t k = 0; k < ntaps; ++k) {
+      const __m128 w = _mm_set1_ps(weights[k]);
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+      const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
+      a0 = _mm_add_ps(a0, _mm_mul_ps(w, _mm_cvtepi32_ps(_mm_unpacklo_epi16(lo, zero))));
+      a1 = _mm_add_ps(a1, _mm_mul_ps(w, _mm_cvtepi32_ps(_mm_unpackhi_epi16(lo, zero))));
+      a2 = _mm_add_ps(a2, _mm_mul_ps(w, _mm_cvtepi32_ps(_mm_unpacklo_epi16(hi, zero))));
+      a3 = _mm_add_ps(a3, _mm_mul_ps(w, _mm_cvtepi32_ps(_mm_unpackhi_epi16(hi, zero))));
+    }
+    _mm_storeu_ps(out + i, a0);
+    _mm_storeu_ps(out + i + 4, a1);
+    _mm_storeu_ps(out + i + 8, a2);
+    _mm_storeu_ps(out + i + 12, a3);
+  }
+  if (i < n) {
+    const std::uint8_t* tails[64];
+    const std::size_t m = ntaps < 64 ? ntaps : 64;
+    for (std::size_t k = 0; k < m; ++k) tails[k] = rows[k] + i;
+    if (m == ntaps) {
+      vresize_scalar(tails, weights, ntaps, out + i, n - i);
+    } else {
+      // More than 64 taps only for extreme reductions; do the tail per sample.
+      for (std::size_t j = i; j < n; ++j) {
+        float acc = 0.0f;
+        for (std::size_t k = 0; k < ntaps; ++k) acc += weights[k] * static_cast<float>(rows[k][j]);
+        out[j] = acc;
+      }
+    }
+  }
+}
 
 void row_sse2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
               std::size_t npairs, std::uint32_t* out, std::size_t count) {
@@ -205,6 +300,44 @@ __attribute__((target("avx2"))) std::uint32_t dot_avx2(const std::int16_t* img, 
   return hsum_128(_mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
 }
 
+__attribute__((target("avx2"))) inline __m256 load8_ps(const std::uint8_t* p) {
+  return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+}
+
+__attribute__((target("avx2"))) void vresize_avx2(const std::uint8_t* const* rows, const float* weights,
+                                                  std::size_t ntaps, float* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+    for (std::size_t k = 0; k < ntaps; ++k) {
+      const __m256 w = _mm256_set1_ps(weights[k]);
+      const std::uint8_t* r = rows[k] + i;
+      a0 = _mm256_add_ps(a0, _mm256_mul_ps(w, load8_ps(r)));
+      a1 = _mm256_add_ps(a1, _mm256_mul_ps(w, load8_ps(r + 8)));
+      a2 = _mm256_add_ps(a2, _mm256_mul_ps(w, load8_ps(r + 16)));
+      a3 = _mm256_add_ps(a3, _mm256_mul_ps(w, load8_ps(r + 24)));
+    }
+    _mm256_storeu_ps(out + i, a0);
+    _mm256_storeu_ps(out + i + 8, a1);
+    _mm256_storeu_ps(out + i + 16, a2);
+    _mm256_storeu_ps(out + i + 24, a3);
+  }
+  if (i < n) {
+    const std::uint8_t* tails[64];
+    const std::size_t m = ntaps < 64 ? ntaps : 64;
+    for (std::size_t k = 0; k < m; ++k) tails[k] = rows[k] + i;
+    if (m == ntaps) {
+      vresize_sse2(tails, weights, ntaps, out + i, n - i);
+    } else {
+      for (std::size_t j = i; j < n; ++j) {
+        float acc = 0.0f;
+        for (std::size_t k = 0; k < ntaps; ++k) acc += weights[k] * static_cast<float>(rows[k][j]);
+        out[j] = acc;
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // AVX-512 with VNNI: the multiply-add and the accumulation are one instruction.
 
@@ -318,17 +451,20 @@ SimdLevel detected_simd_level() {
 }
 
 Kernels kernels_for(SimdLevel level) {
-  Kernels k{row_scalar, dot_scalar, mask_scalar};
+  Kernels k{row_scalar, dot_scalar, mask_scalar, vresize_scalar, hresize_scalar};
 #if LUMETRA_X86
   if (level > detected_simd_level()) level = detected_simd_level();
   if (level >= SimdLevel::Sse2) {
     k.row = row_sse2;
     k.dot = dot_sse2;
+    k.vresize = vresize_sse2;
+    k.hresize = hresize_sse2;
     if (has_ssse3()) k.mask = mask_ssse3;
   }
   if (level >= SimdLevel::Avx2) {
     k.row = row_avx2;
     k.dot = dot_avx2;
+    k.vresize = vresize_avx2;
   }
   if (level >= SimdLevel::Avx512) {
     k.row = row_avx512;

@@ -48,10 +48,27 @@ using DotKernel = std::uint32_t (*)(const std::int16_t* img, std::size_t img_str
 using MaskKernel = void (*)(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
                             std::uint8_t tol, std::uint8_t* out);
 
+// One output row of a vertical resampling pass: for i < n,
+//   out[i] = (((0 + w[0] * rows[0][i]) + w[1] * rows[1][i]) + ...) + w[ntaps-1] * rows[ntaps-1][i]
+// in single precision, multiply and add rounded separately, in exactly that order, so that
+// every level gives the same bits.
+using VResizeKernel = void (*)(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps,
+                               float* out, std::size_t n);
+
+// One output row of a horizontal resampling pass over an interleaved RGB row of floats
+// (readable one float past its last pixel): output pixel x, channel c is
+//   sum over k < count[x], in order, of weights[offset[x] + k] * mid[3 * (first[x] + k) + c]
+// accumulated from 0 like VResizeKernel, then clamped to [0, 255] and rounded half up.
+using HResizeKernel = void (*)(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
+                               const std::size_t* offset, const float* weights, std::uint32_t width,
+                               std::uint8_t* out);
+
 struct Kernels {
   RowKernel row;
   DotKernel dot;
   MaskKernel mask;
+  VResizeKernel vresize;
+  HResizeKernel hresize;
 };
 
 // Kernels of exactly `level` (which must not exceed the detected level).
@@ -66,5 +83,9 @@ std::uint32_t dot_scalar(const std::int16_t* img, std::size_t img_stride, const 
                          std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks);
 void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
                  std::uint8_t tol, std::uint8_t* out);
+void vresize_scalar(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
+                    std::size_t n);
+void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
+                    const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out);
 
 }  // namespace lumetra::detail
