@@ -1,0 +1,58 @@
+// Round trip of a screen-sized request through the real host, against a do-nothing
+// program with the same framing. Prints figures; it is a benchmark, not a test.
+//
+//   roundtrip_bench [iterations]
+#include "host_process.h"
+
+#include "main/json.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quorvane::standin::HostProcess;
+
+std::wstring beside_me(const wchar_t* name) {
+  std::wstring host = quorvane::standin::default_host_path();
+  return host.substr(0, host.find_last_of(L"\\/") + 1) + name;
+}
+
+double median_ms(HostProcess& process, const std::string& request, int iterations) {
+  std::vector<double> times;
+  for (int i = 0; i < iterations; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    if (!process.send_frame(request) || !process.read_frame()) {
+      std::fprintf(stderr, "no reply\n");
+      std::exit(1);
+    }
+    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int iterations = argc > 1 ? std::atoi(argv[1]) : 15;
+  // 1920 x 1080 raw RGB as Base64: 8,294,400 characters.
+  std::string data(1920 * 1080 * 4, 'Q');
+  std::string request = quorvane::to_json_text(
+      {{"id", 1}, {"method", "get_version"}, {"params", {{"image", {{"data", data}, {"width", 1920}, {"height", 1080}}}}}});
+
+  HostProcess null_host(beside_me(L"null-host.exe"));
+  HostProcess host;
+  double baseline = median_ms(null_host, request, iterations);
+  double ours = median_ms(host, request, iterations);
+  std::printf("request of %zu bytes, median of %d round trips\n", request.size(), iterations);
+  std::printf("  do-nothing host  %8.2f ms\n", baseline);
+  std::printf("  quorvane-host    %8.2f ms   (%.2fx)\n", ours, ours / baseline);
+  return 0;
+}
