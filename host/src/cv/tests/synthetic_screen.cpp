@@ -167,4 +167,76 @@ RgbImage make_desktop_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
   return img;
 }
 
+RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
+  RgbImage img(w, h);
+  std::fill(img.pixels.begin(), img.pixels.end(), std::uint8_t{255});
+  std::mt19937 rng(seed);
+  const int iw = static_cast<int>(w), ih = static_cast<int>(h);
+  static const char* const kWords[] = {"the", "image", "search", "returns", "a", "list", "of", "matches", "with",
+                                       "their", "scores", "and", "rectangles", "in", "screen", "pixels"};
+  auto sentence = [&](int words) {
+    std::string text;
+    for (int i = 0; i < words; ++i) (text += kWords[rng() % 16]) += ' ';
+    return text;
+  };
+  // Browser chrome: tabs, address bar with its text.
+  fill_rect(img, 0, 0, iw, 40, {222, 225, 230});
+  for (int t = 0; t < 5; ++t) {
+    fill_rect(img, 8 + t * 220, 6, 210, 34, t == 1 ? Rgb{255, 255, 255} : Rgb{210, 213, 218});
+    draw_text(img, 40 + t * 220, 18, sentence(2), {40, 40, 40});
+    blit(img, make_icon(16, 300 + static_cast<unsigned>(t)), 16 + t * 220, 15);
+  }
+  fill_rect(img, 0, 40, iw, 44, {255, 255, 255});
+  fill_rect(img, 120, 48, iw - 240, 28, {241, 243, 244});
+  draw_text(img, 140, 58, "https://docs.example/quorvane/search", {30, 30, 30});
+  fill_rect(img, 0, 84, iw, 1, {200, 200, 200});
+  // Sidebar with navigation links.
+  const int side = std::min(300, iw / 5);
+  fill_rect(img, 0, 85, side, ih - 125, {246, 246, 246});
+  for (int y = 110, k = 0; y < ih - 80; y += 28, ++k)
+    draw_text(img, 20, y, sentence(2), k % 4 == 0 ? Rgb{0, 0, 0} : Rgb{50, 100, 170}, k % 4 == 0 ? 2 : 1);
+  // Page body: headings, paragraphs, code blocks and one picture.
+  int y = 110;
+  const int left = side + 60, right = iw - 60;
+  while (y < ih - 120) {
+    const unsigned kind = rng() % 6;
+    if (kind == 0) {
+      draw_text(img, left, y, sentence(3), {20, 20, 20}, 3);
+      y += 40;
+    } else if (kind == 1) {
+      const int lines = 3 + static_cast<int>(rng() % 5);
+      fill_rect(img, left, y, right - left, lines * 18 + 20, {244, 244, 244});
+      for (int l = 0; l < lines; ++l) draw_text(img, left + 20, y + 12 + l * 18, sentence(5), {150, 40, 120});
+      y += lines * 18 + 40;
+    } else if (kind == 2 && y + 220 < ih - 120) {
+      // A photo: smooth colour fields with fine grain, the part that compresses worst.
+      const int pw = std::min(420, right - left), ph = 200;
+      const double fx = 0.01 + (rng() % 50) * 1e-3, fy = 0.013 + (rng() % 50) * 1e-3;
+      for (int py = 0; py < ph; ++py)
+        for (int px = 0; px < pw; ++px) {
+          const unsigned grain = (static_cast<unsigned>(px * 7919 + py * 104729) * 2654435761u) >> 29;
+          const double u = std::sin(px * fx) * std::cos(py * fy);
+          fill_rect(img, left + px, y + py, 1, 1,
+                    {static_cast<std::uint8_t>(120 + 80 * u + grain), static_cast<std::uint8_t>(140 + 60 * std::sin(py * fx) + grain),
+                     static_cast<std::uint8_t>(90 + 50 * std::cos(px * fy) + grain)});
+        }
+      y += ph + 30;
+    } else {
+      const int lines = 2 + static_cast<int>(rng() % 6);
+      for (int l = 0; l < lines; ++l) {
+        std::string text = sentence(8 + static_cast<int>(rng() % 12));
+        const int max_chars = (right - left) / 12;
+        if (static_cast<int>(text.size()) > max_chars) text.resize(static_cast<std::size_t>(max_chars));
+        draw_text(img, left, y, text, {33, 33, 33}, 2);
+        y += 22;
+      }
+      y += 16;
+    }
+  }
+  // Taskbar.
+  fill_rect(img, 0, ih - 40, iw, 40, {32, 34, 40});
+  for (int i = 0; i * 44 + 8 < iw - 200; i += 1) blit(img, make_icon(32, 100 + static_cast<unsigned>(i % 7)), 8 + i * 44, ih - 36);
+  return img;
+}
+
 }  // namespace quorvane::cv::testing

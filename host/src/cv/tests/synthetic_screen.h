@@ -30,4 +30,9 @@ lumetra::RgbImage scale_nearest(const lumetra::RgbImage& src, std::uint32_t w, s
 // A desktop of w x h: wallpaper, a few windows full of text, a taskbar.
 lumetra::RgbImage make_desktop_screen(std::uint32_t w, std::uint32_t h, unsigned seed);
 
+// A maximised browser showing a document: tab strip, address bar, sidebar, paragraphs of
+// text, shaded code blocks, a photo-like picture and a taskbar. Mostly flat colours, as
+// most screens are.
+lumetra::RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed);
+
 }  // namespace quorvane::cv::testing

@@ -1,0 +1,156 @@
+// Image inputs, capture-file encoding and find_image on screen-sized images.
+//
+//   cv_bench --benchmark_counters_tabular=true
+//
+// Decode: a 1920x1080 screenshot sent as PNG and as raw RGB, each through
+// decode_image_param (Base64 included), as a search request would carry it.
+// Encode: a 1920x1080 RGBA capture with the encoder's defaults and with zlib's default
+// level; the counters give the file size and its growth over the default level.
+// Search: find_image on a 1920x1080 screen for patterns of 15..128 pixels, with and
+// without allowSizeVariation.
+#include "common/base64.h"
+#include "cv/find_image.h"
+#include "cv/image_input.h"
+#include "cv/png.h"
+
+#include "../tests/synthetic_screen.h"
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+
+namespace quorvane::cv {
+namespace {
+
+using lumetra::RgbImage;
+
+enum Screen { kDesktop = 0, kDocument = 1 };
+const char* const kScreenNames[] = {"desktop", "document"};
+
+const RgbImage& screen(int which) {
+  static const RgbImage desktop = testing::make_desktop_screen(1920, 1080, 1);
+  static const RgbImage document = testing::make_document_screen(1920, 1080, 1);
+  return which == kDesktop ? desktop : document;
+}
+
+std::vector<std::uint8_t> rgba_of(const RgbImage& img) {
+  std::vector<std::uint8_t> out;
+  out.reserve(img.pixels.size() / 3 * 4);
+  for (std::size_t i = 0; i < img.pixels.size(); i += 3) {
+    out.insert(out.end(), {img.pixels[i], img.pixels[i + 1], img.pixels[i + 2]});
+    out.push_back(255);
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------
+
+void BM_DecodePngParam(benchmark::State& state) {
+  const RgbImage& img = screen(static_cast<int>(state.range(0)));
+  const auto png = encode_png(img.pixels.data(), img.width, img.height, 3, 96.0);
+  const json param = {{"data", base64_encode(png->data(), png->size())}};
+  for (auto _ : state) {
+    auto decoded = decode_image_param(param, "image");
+    benchmark::DoNotOptimize(decoded);
+  }
+  state.SetLabel(kScreenNames[state.range(0)]);
+  state.counters["png_bytes"] = static_cast<double>(png->size());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * img.pixels.size()));
+}
+BENCHMARK(BM_DecodePngParam)->Arg(kDesktop)->Arg(kDocument)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeRawParam(benchmark::State& state) {
+  const RgbImage& img = screen(kDesktop);
+  const json param = {{"data", base64_encode(img.pixels.data(), img.pixels.size())},
+                      {"width", img.width},
+                      {"height", img.height}};
+  for (auto _ : state) {
+    auto decoded = decode_image_param(param, "image");
+    benchmark::DoNotOptimize(decoded);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * img.pixels.size()));
+}
+BENCHMARK(BM_DecodeRawParam)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------
+
+struct EncodeConfig {
+  const char* name;
+  PngEncodeOptions options;
+};
+const EncodeConfig kEncodeConfigs[] = {
+    {"defaults", PngEncodeOptions{}},
+    {"zlib-default-level6-adaptive", {6, PngFilter::Adaptive}},
+    {"level1-up", {1, PngFilter::Up}},
+    {"level1-adaptive", {1, PngFilter::Adaptive}},
+    {"level3-adaptive", {3, PngFilter::Adaptive}},
+    {"level4-adaptive", {4, PngFilter::Adaptive}},
+    {"level5-sub", {5, PngFilter::Sub}},
+};
+
+std::size_t level6_size(int which) {
+  static std::map<int, std::size_t> sizes;
+  auto it = sizes.find(which);
+  if (it != sizes.end()) return it->second;
+  const auto rgba = rgba_of(screen(which));
+  const auto png = encode_png(rgba.data(), 1920, 1080, 4, 96.0, {6, PngFilter::Adaptive});
+  return sizes[which] = png->size();
+}
+
+void BM_EncodeCapture(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const EncodeConfig& config = kEncodeConfigs[state.range(1)];
+  const auto rgba = rgba_of(screen(which));
+  std::size_t size = 0;
+  for (auto _ : state) {
+    auto png = encode_png(rgba.data(), 1920, 1080, 4, 144.0, config.options);
+    size = png->size();
+    benchmark::DoNotOptimize(png);
+  }
+  state.SetLabel(std::string(kScreenNames[which]) + " " + config.name);
+  state.counters["png_bytes"] = static_cast<double>(size);
+  state.counters["vs_level6_pct"] = 100.0 * (static_cast<double>(size) / static_cast<double>(level6_size(which)) - 1.0);
+}
+BENCHMARK(BM_EncodeCapture)
+    ->ArgsProduct({{kDesktop, kDocument}, {0, 1, 2, 3, 4, 5, 6}})
+    ->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------
+
+// A screen with a distinctive 128x128 picture; patterns are its top-left corners.
+const RgbImage& search_screen() {
+  static const RgbImage img = [] {
+    RgbImage s = testing::make_desktop_screen(1920, 1080, 5);
+    testing::blit(s, testing::make_icon(128, 42), 1100, 600);
+    return s;
+  }();
+  return img;
+}
+
+void BM_FindImage(benchmark::State& state) {
+  const auto size = static_cast<std::uint32_t>(state.range(0));
+  const bool variation = state.range(1) != 0;
+  const RgbImage pattern = testing::crop(search_screen(), 1100, 600, size, size);
+  SearchOptions options;
+  options.allow_size_variation = variation;
+  std::size_t found = 0;
+  bool exact = false;
+  for (auto _ : state) {
+    auto matches = find_image(search_screen(), 96.0, pattern, 96.0, options);
+    found = matches->size();
+    exact = found > 0 && (*matches)[0].x == 1100 && (*matches)[0].y == 600;
+    benchmark::DoNotOptimize(matches);
+  }
+  state.SetLabel(std::to_string(size) + "px" + (variation ? " +variation" : ""));
+  state.counters["matches"] = static_cast<double>(found);
+  state.counters["first_at_cut"] = exact ? 1 : 0;
+}
+BENCHMARK(BM_FindImage)
+    ->ArgsProduct({{15, 16, 24, 32, 48, 64, 96, 128}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quorvane::cv
+
+BENCHMARK_MAIN();
