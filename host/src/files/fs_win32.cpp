@@ -231,37 +231,6 @@ bool create_tree(const std::wstring& path) {
 // ---------------------------------------------------------------------------------
 // Moving
 
-// Renames through an open handle, replacing the target, with POSIX semantics where the
-// system has them and the classic rename where it does not.
-bool rename_by_handle(const std::wstring& source, std::string_view target) {
-  Outcome<std::wstring> target_system = system_path(target);
-  if (!target_system) return false;
-  // The name goes to the system's path parser, which wants it absolute.
-  std::optional<std::wstring> full = fill_wide_buffer([&](wchar_t* buffer, DWORD size) {
-    return GetFullPathNameW(target_system->c_str(), size, buffer, nullptr);
-  });
-  if (!full) return false;
-  std::u16string name = verbatim_form(as_u16(*full));
-
-  unique_handle file(CreateFileW(source.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file) return false;
-
-  std::size_t name_bytes = name.size() * sizeof(char16_t);
-  // Room for the terminator too: the path parser reads up to it.
-  std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t), 0);
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(name_bytes);
-  std::memcpy(info->FileName, name.data(), name_bytes);
-  if (SetFileInformationByHandle(file.get(), kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size()))) return true;
-  if (!is_unsupported_class_error(GetLastError())) return false;
-  info->Flags = 0;
-  info->ReplaceIfExists = TRUE;
-  return SetFileInformationByHandle(file.get(), FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
-}
-
 bool copy_system_paths(const std::wstring& source, const std::wstring& target) {
   return CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, nullptr, 0) != 0;
 }
@@ -344,6 +313,35 @@ Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder) {
     return GetLastError() == ERROR_NO_MORE_FILES ? NextEntry::End : NextEntry::Failed;
   });
   return out;
+}
+
+bool rename_by_handle(const std::wstring& source, std::string_view target) {
+  Outcome<std::wstring> target_system = system_path(target);
+  if (!target_system) return false;
+  // The name goes to the system's path parser, which wants it absolute.
+  std::optional<std::wstring> full = fill_wide_buffer([&](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(target_system->c_str(), size, buffer, nullptr);
+  });
+  if (!full) return false;
+  std::u16string name = verbatim_form(as_u16(*full));
+
+  unique_handle file(CreateFileW(source.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return false;
+
+  std::size_t name_bytes = name.size() * sizeof(char16_t);
+  // Room for the terminator too: the path parser reads up to it.
+  std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t), 0);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::memcpy(info->FileName, name.data(), name_bytes);
+  if (SetFileInformationByHandle(file.get(), kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size()))) return true;
+  if (!is_unsupported_class_error(GetLastError())) return false;
+  info->Flags = 0;
+  info->ReplaceIfExists = TRUE;
+  return SetFileInformationByHandle(file.get(), FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
 bool delete_file_at(const std::wstring& system) {

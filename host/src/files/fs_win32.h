@@ -35,4 +35,9 @@ Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder);
 // Deletes one file (or a link to a file); see delete_file for the read-only handling.
 bool delete_file_at(const std::wstring& system);
 
+// Renames the file at the system path `source` to the request path `target` through an
+// open handle, replacing the target, with POSIX semantics where the system has them and
+// the classic rename where it does not.
+bool rename_by_handle(const std::wstring& source, std::string_view target);
+
 }  // namespace quorvane::files

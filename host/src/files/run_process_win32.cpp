@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 namespace quorvane::files {
 
@@ -76,6 +77,32 @@ Outcome<unique_handle> open_null_device(DWORD access) {
   if (!device) return Failure::last();
   return device;
 }
+
+// A process/thread attribute list holding the handles a child may inherit.
+class AttributeList {
+public:
+  AttributeList() = default;
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  ~AttributeList() {
+    if (initialised_) DeleteProcThreadAttributeList(get());
+  }
+
+  bool init_handle_list(HANDLE* handles, std::size_t count) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    if (!InitializeProcThreadAttributeList(get(), 1, 0, &size)) return false;
+    initialised_ = true;
+    return UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, count * sizeof(HANDLE),
+                                     nullptr, nullptr) != 0;
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()); }
+
+private:
+  std::vector<unsigned char> storage_;
+  bool initialised_ = false;
+};
 
 // One captured stream: our end is an overlapped named pipe so that both streams can be
 // read on this one thread; the child's end is an ordinary inheritable handle.
@@ -265,15 +292,23 @@ HandlerResult run_process(std::string_view, const json& params) {
     child_stderr = std::move(*err);
   }
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = child_stdin->get();
-  startup.hStdOutput = child_stdout.get();
-  startup.hStdError = child_stderr.get();
+  // Inheritance is limited to the child's three standard handles: anything else the
+  // host holds as inheritable (its own standard streams, which the browser reads) must
+  // not stay open in a program that may outlive the host.
+  HANDLE inherited[3] = {child_stdin->get(), child_stdout.get(), child_stderr.get()};
+  AttributeList attributes;
+  if (!attributes.init_handle_list(inherited, 3)) return failed_on(Failure::last());
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = inherited[0];
+  startup.StartupInfo.hStdOutput = inherited[1];
+  startup.StartupInfo.hStdError = inherited[2];
+  startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                      nullptr, nullptr, &startup, &info)) {
+  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                      &startup.StartupInfo, &info)) {
     return failed_on(Failure::last());
   }
   unique_handle process(info.hProcess);
