@@ -24,47 +24,45 @@ namespace {
 constexpr std::size_t kMaxDepth = 127;
 
 #if QUORVANE_JSON_SSE2
-// Bit mask of the bytes in `v` that end a plain run inside a string being parsed: '"',
-// '\\', control characters and every non-ASCII byte (those go through the UTF-8 check).
-// A signed compare against 0x20 catches 0x00-0x1F and 0x80-0xFF at once.
-inline unsigned parse_stop_mask(__m128i v) {
-  const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
-  return static_cast<unsigned>(_mm_movemask_epi8(hits));
+// Bytes that end a plain run inside a string being parsed: '"', '\\', control characters
+// and every non-ASCII byte (those go through the UTF-8 check). A signed compare against
+// 0x20 catches 0x00-0x1F and 0x80-0xFF at once.
+inline __m128i parse_stops(__m128i v) {
+  return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                      _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
 }
 
 // Bytes the writer must escape: '"', '\\' and 0x00-0x1F. Non-ASCII is written raw.
-inline unsigned write_stop_mask(__m128i v) {
+inline __m128i write_stops(__m128i v) {
   const __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-  const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                                    ctrl);
-  return static_cast<unsigned>(_mm_movemask_epi8(hits));
+  return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                      ctrl);
 }
 
 inline __m128i load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline unsigned mask_of(__m128i v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
 
-// First position in [p, end) whose byte is in the set that `Mask` selects, or end.
-// Strings of megabytes (Base64 images) make this the hot loop of both directions.
-template <unsigned (*Mask)(__m128i)>
+// First position in [p, end) whose byte `Stops` selects, or nullptr when none of the
+// whole 16-byte blocks has one (the caller finishes the last few bytes). Strings of
+// megabytes (Base64 images) make this the hot loop of both directions.
+template <__m128i (*Stops)(__m128i)>
 const char* find_stop(const char* p, const char* end) {
   while (end - p >= 64) {
-    const unsigned m0 = Mask(load16(p)), m1 = Mask(load16(p + 16)), m2 = Mask(load16(p + 32)),
-                   m3 = Mask(load16(p + 48));
-    if ((m0 | m1 | m2 | m3) != 0) {
-      const std::uint64_t all = std::uint64_t{m0} | std::uint64_t{m1} << 16 | std::uint64_t{m2} << 32 |
-                                std::uint64_t{m3} << 48;
+    const __m128i s0 = Stops(load16(p)), s1 = Stops(load16(p + 16)), s2 = Stops(load16(p + 32)),
+                  s3 = Stops(load16(p + 48));
+    if (mask_of(_mm_or_si128(_mm_or_si128(s0, s1), _mm_or_si128(s2, s3))) != 0) {
+      const std::uint64_t all = std::uint64_t{mask_of(s0)} | std::uint64_t{mask_of(s1)} << 16 |
+                                std::uint64_t{mask_of(s2)} << 32 | std::uint64_t{mask_of(s3)} << 48;
       return p + __builtin_ctzll(all);
     }
     p += 64;
   }
   while (end - p >= 16) {
-    const unsigned m = Mask(load16(p));
+    const unsigned m = mask_of(Stops(load16(p)));
     if (m != 0) return p + __builtin_ctz(m);
     p += 16;
   }
-  return nullptr;  // the caller finishes the last few bytes one at a time
+  return nullptr;
 }
 #endif
 
@@ -73,7 +71,7 @@ inline bool write_stop_byte(unsigned char c) { return c == '"' || c == '\\' || c
 
 const char* find_parse_stop(const char* p, const char* end) {
 #if QUORVANE_JSON_SSE2
-  if (const char* hit = find_stop<parse_stop_mask>(p, end)) return hit;
+  if (const char* hit = find_stop<parse_stops>(p, end)) return hit;
   p += (end - p) / 16 * 16;
 #endif
   while (p < end && !parse_stop_byte(static_cast<unsigned char>(*p))) ++p;
@@ -82,7 +80,7 @@ const char* find_parse_stop(const char* p, const char* end) {
 
 const char* find_write_stop(const char* p, const char* end) {
 #if QUORVANE_JSON_SSE2
-  if (const char* hit = find_stop<write_stop_mask>(p, end)) return hit;
+  if (const char* hit = find_stop<write_stops>(p, end)) return hit;
   p += (end - p) / 16 * 16;
 #endif
   while (p < end && !write_stop_byte(static_cast<unsigned char>(*p))) ++p;
