@@ -39,6 +39,16 @@ ScoreMap empty_map_for(const RgbImage& image, const RgbImage& templ) {
   return map;
 }
 
+// A score map good for finding peaks at `threshold`: cells proven to stay below it may
+// hold a placeholder instead of their score (see score_full).
+ScoreMap map_for_peaks(const RgbImage& image, const RgbImage& templ, float threshold) {
+  ScoreMap map = empty_map_for(image, templ);
+  if (map.scores.empty()) return map;
+  const detail::PreparedTemplate t = detail::prepare_template(templ);
+  detail::score_full(image, t, map, threshold);
+  return map;
+}
+
 }  // namespace
 
 ScoreMap score_map(const RgbImage& image, const RgbImage& templ) {
@@ -47,7 +57,7 @@ ScoreMap score_map(const RgbImage& image, const RgbImage& templ) {
   ScoreMap map = empty_map_for(image, templ);
   if (map.scores.empty()) return map;
   const detail::PreparedTemplate t = detail::prepare_template(templ);
-  detail::score_full(image, t, map);
+  detail::score_full(image, t, map, -1.0f);
   return map;
 }
 
@@ -106,7 +116,7 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
   const RgbImage& t = resized ? *resized : templ;
 
   if (th < kCoarseMinTemplateSide || tw < kCoarseMinTemplateSide || std::max(W, H) < kCoarseMinHaystackSide) {
-    return find_peaks(score_map(haystack, t), tw, th, threshold, 0, 0, scale);
+    return find_peaks(map_for_peaks(haystack, t, threshold), tw, th, threshold, 0, 0, scale);
   }
 
   // Coarse pass at quarter resolution.
@@ -115,13 +125,14 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
   const RgbImage coarse_t = resize(t, tw / kCoarseFactor, th / kCoarseFactor, ResizeFilter::Triangle);
   const float coarse_threshold = std::max(threshold - kCoarseThresholdDrop, kCoarseThresholdFloor);
   std::vector<Match> coarse =
-      find_peaks(score_map(coarse_hay, coarse_t), coarse_t.width, coarse_t.height, coarse_threshold, 0, 0, scale);
+      find_peaks(map_for_peaks(coarse_hay, coarse_t, coarse_threshold), coarse_t.width, coarse_t.height,
+                 coarse_threshold, 0, 0, scale);
   std::stable_sort(coarse.begin(), coarse.end(), [](const Match& a, const Match& b) { return a.score > b.score; });
   if (coarse.size() > kMaxCoarsePeaks) coarse.resize(kMaxCoarsePeaks);
 
   // Fine pass around each coarse peak, best first.
   const detail::PreparedTemplate prepared = detail::prepare_template(t);
-  std::unordered_map<std::uint64_t, float> memo;
+  detail::ScoreCache cache(W - tw + 1, H - th + 1);
   std::vector<Match> hits;
   for (const Match& peak : coarse) {
     const std::int64_t cx = static_cast<std::int64_t>(peak.x) * kCoarseFactor;
@@ -135,7 +146,7 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
     if (x1 - x0 < tw || y1 - y0 < th) continue;
     const ScoreMap window =
         detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
-                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, memo);
+                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, cache);
     std::vector<Match> found = find_peaks(window, tw, th, threshold, static_cast<std::int32_t>(x0),
                                           static_cast<std::int32_t>(y0), scale);
     hits.insert(hits.end(), found.begin(), found.end());

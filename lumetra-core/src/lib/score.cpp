@@ -10,6 +10,8 @@ namespace {
 
 std::size_t round_up(std::size_t v, std::size_t m) { return (v + m - 1) / m * m; }
 
+constexpr std::uint64_t kMinPixelsToSplit = 256;
+
 // Exact cross sums for one position by plain 64-bit loops; used when a single template
 // row is too long for 32-bit partial sums, which no screen-sized pattern reaches.
 void cross_sums_wide(const RgbImage& image, const RgbImage& templ, std::uint32_t x, std::uint32_t y,
@@ -50,6 +52,9 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
     t.mean[c] = sc / t.n;
   }
   t.norm = std::sqrt(energy);
+  t.consts.n = t.n;
+  for (int c = 0; c < 3; ++c) t.consts.mean[c] = t.mean[c];
+  t.consts.norm = t.norm;
   t.flat = !(t.norm >= 1e-6);
   if (t.flat) return t;
 
@@ -81,6 +86,42 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
       }
       b.energy = std::max(b.energy, 0.0);
       t.bands.push_back(b);
+    }
+    // Halves for the whole-map pruning. Below a few hundred pixels the cross sums are
+    // cheaper than the bookkeeping that could save half of them.
+    if (t.h >= 2 && n >= kMinPixelsToSplit && n <= kMaxTapsPer32BitSum) {
+      auto& sp = t.split;
+      const std::uint32_t mid = t.h / 2;
+      sp.usable = true;
+      std::int64_t S2[2][3] = {}, Q2[2][3] = {};
+      for (std::uint32_t y = 0; y < t.h; ++y) {
+        const std::uint8_t* row = templ.row(y);
+        const int half = y < mid ? 0 : 1;
+        for (std::uint32_t x = 0; x < t.w; ++x) {
+          for (int c = 0; c < 3; ++c) {
+            const std::int64_t v = row[3 * x + c];
+            S2[half][c] += v;
+            Q2[half][c] += v * v;
+          }
+        }
+      }
+      double energy[2] = {};
+      const double count[2] = {static_cast<double>(mid) * t.w, static_cast<double>(t.h - mid) * t.w};
+      for (int hf = 0; hf < 2; ++hf) {
+        for (int c = 0; c < 3; ++c) {
+          energy[hf] += static_cast<double>(Q2[hf][c]) - 2.0 * t.mean[c] * static_cast<double>(S2[hf][c]) +
+                        count[hf] * t.mean[c] * t.mean[c];
+        }
+        energy[hf] = std::max(energy[hf], 0.0);
+      }
+      const int a = energy[0] >= energy[1] ? 0 : 1;
+      sp.a0 = a == 0 ? 0 : mid;
+      sp.a1 = a == 0 ? mid : t.h;
+      sp.consts.score = t.consts;
+      sp.consts.na = count[a];
+      sp.consts.nb = count[1 - a];
+      for (int c = 0; c < 3; ++c) sp.consts.sa[c] = static_cast<double>(S2[a][c]);
+      sp.consts.energy_b = energy[1 - a];
     }
     std::stable_sort(t.bands.begin(), t.bands.end(),
                      [](const PreparedTemplate::Band& a, const PreparedTemplate::Band& b) { return a.energy > b.energy; });
@@ -129,9 +170,9 @@ struct ColumnSums {
       }
     }
   }
-  // Window sums of w columns for each of `count` positions.
-  void windows(std::uint32_t w, std::uint32_t count, std::vector<std::int64_t> ws[3],
-               std::vector<std::int64_t> wq[3]) const {
+  // Window sums of w columns for each of `count` positions; exact in doubles.
+  void windows(std::uint32_t w, std::uint32_t count, std::vector<double> ws[3],
+               std::vector<double> wq[3]) const {
     for (int c = 0; c < 3; ++c) {
       ws[c].resize(count);
       wq[c].resize(count);
@@ -141,8 +182,8 @@ struct ColumnSums {
         b += q[c][x];
       }
       for (std::uint32_t x = 0; x < count; ++x) {
-        ws[c][x] = a;
-        wq[c][x] = b;
+        ws[c][x] = static_cast<double>(a);
+        wq[c][x] = static_cast<double>(b);
         if (x + 1 < count) {
           a += s[c][x + w] - s[c][x];
           b += q[c][x + w] - q[c][x];
@@ -154,18 +195,30 @@ struct ColumnSums {
 
 }  // namespace
 
-void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map) {
+void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map, float threshold) {
   if (t.flat || map.width == 0 || map.height == 0) return;
   const std::uint32_t W = image.width;
   const std::uint32_t w = t.w, h = t.h;
   const std::uint32_t P = map.width, R = map.height;
+  const Kernels& k = active_kernels();
 
   ColumnSums cols(W);
   for (std::uint32_t dy = 0; dy < h; ++dy) cols.apply(image.row(dy), 1);
-  std::vector<std::int64_t> ws[3], wq[3];
-  std::int64_t s[3], q[3], p[3];
+  std::vector<double> ws[3], wq[3], wp[3];
+  for (auto& v : wp) v.resize(P);
+  const CellRow cells{{nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
+  auto row_of = [&](std::size_t x) {
+    CellRow r = cells;
+    for (int c = 0; c < 3; ++c) {
+      r.s[c] = ws[c].data() + x;
+      r.q[c] = wq[c].data() + x;
+      r.p[c] = wp[c].data() + x;
+    }
+    return r;
+  };
 
   if (t.rows_per_chunk == 0) {
+    std::int64_t p[3];
     for (std::uint32_t y = 0; y < R; ++y) {
       if (y > 0) {
         cols.apply(image.row(y - 1), -1);
@@ -174,12 +227,9 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map)
       cols.windows(w, P, ws, wq);
       for (std::uint32_t x = 0; x < P; ++x) {
         cross_sums_wide(image, *t.source, x, y, p);
-        for (int c = 0; c < 3; ++c) {
-          s[c] = ws[c][x];
-          q[c] = wq[c][x];
-        }
-        map.scores[static_cast<std::size_t>(y) * P + x] = cell_score(t, s, q, p);
+        for (int c = 0; c < 3; ++c) wp[c][x] = static_cast<double>(p[c]);
       }
+      k.finalize(row_of(0), t.consts, map.scores.data() + static_cast<std::size_t>(y) * P, P);
     }
     return;
   }
@@ -201,53 +251,104 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map)
   };
   for (std::uint32_t dy = 0; dy < h; ++dy) load_row(dy);
 
-  const Kernels& k = active_kernels();
   const std::size_t out_len = round_up(P, 64);
-  std::vector<std::uint32_t> out32[3];
+  std::vector<std::uint32_t> out32[3], rest32(64);
   for (auto& o : out32) o.assign(out_len, 0);
-  std::vector<std::int64_t> acc[3];
   const bool chunked = t.rows_per_chunk < h;
-  if (chunked) {
-    for (auto& a : acc) a.assign(P, 0);
+  std::vector<const std::uint32_t*> ptrs[3];
+  for (auto& v : ptrs) v.resize(h);
+
+  // Pruning (see Split): rows [a0, a1) first for every cell, the other rows only for
+  // blocks of cells that may still reach the threshold.
+  const PreparedTemplate::Split& split = t.split;
+  const bool prune = split.usable && !chunked && threshold > -1.0f;
+  ColumnSums cols_a(W);
+  std::vector<double> wsa[3], wqa[3];
+  std::vector<std::uint8_t> alive;
+  std::vector<const std::uint32_t*> rows_b;
+  SplitConsts split_consts = split.consts;
+  split_consts.threshold = threshold;
+  if (prune) {
+    rows_b.resize(h - (split.a1 - split.a0));
+    for (std::uint32_t dy = split.a0; dy < split.a1; ++dy) cols_a.apply(image.row(dy), 1);
+    alive.resize(P);
   }
-  std::vector<const std::uint32_t*> ptrs(h);
 
   for (std::uint32_t y = 0; y < R; ++y) {
     if (y > 0) {
       cols.apply(image.row(y - 1), -1);
       cols.apply(image.row(y + h - 1), 1);
+      if (prune) {
+        cols_a.apply(image.row(y - 1 + split.a0), -1);
+        cols_a.apply(image.row(y + split.a1 - 1), 1);
+      }
       load_row(y + h - 1);
     }
     cols.windows(w, P, ws, wq);
     float* dst = map.scores.data() + static_cast<std::size_t>(y) * P;
-    for (int c = 0; c < 3; ++c) {
-      for (std::uint32_t dy = 0; dy < h; ++dy) ptrs[dy] = slot(c, y + dy);
-      if (!chunked) {
-        k.row(ptrs.data(), t.taps[c].data(), h, t.npairs, out32[c].data(), P);
-      } else {
-        std::fill(acc[c].begin(), acc[c].end(), 0);
-        for (std::uint32_t d0 = 0; d0 < h; d0 += static_cast<std::uint32_t>(t.rows_per_chunk)) {
-          const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(t.rows_per_chunk), h - d0);
-          k.row(ptrs.data() + d0, t.taps[c].data() + static_cast<std::size_t>(d0) * t.npairs, n, t.npairs,
-                out32[c].data(), P);
-          for (std::uint32_t x = 0; x < P; ++x) acc[c][x] += out32[c][x];
+    for (int c = 0; c < 3; ++c)
+      for (std::uint32_t dy = 0; dy < h; ++dy) ptrs[c][dy] = slot(c, y + dy);
+
+    if (!prune) {
+      for (int c = 0; c < 3; ++c) {
+        if (!chunked) {
+          k.row(ptrs[c].data(), t.taps[c].data(), h, t.npairs, out32[c].data(), P);
+          for (std::uint32_t x = 0; x < P; ++x) wp[c][x] = out32[c][x];
+        } else {
+          std::fill(wp[c].begin(), wp[c].end(), 0.0);
+          for (std::uint32_t d0 = 0; d0 < h; d0 += static_cast<std::uint32_t>(t.rows_per_chunk)) {
+            const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(t.rows_per_chunk), h - d0);
+            k.row(ptrs[c].data() + d0, t.taps[c].data() + static_cast<std::size_t>(d0) * t.npairs, n, t.npairs,
+                  out32[c].data(), P);
+            // Partial sums of at most 2^32 each, added exactly in doubles (all below 2^53).
+            for (std::uint32_t x = 0; x < P; ++x) wp[c][x] += out32[c][x];
+          }
         }
       }
+      k.finalize(row_of(0), t.consts, dst, P);
+      continue;
     }
-    for (std::uint32_t x = 0; x < P; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        s[c] = ws[c][x];
-        q[c] = wq[c][x];
-        p[c] = chunked ? acc[c][x] : static_cast<std::int64_t>(out32[c][x]);
+
+    // First rows: cross sums of the split's rows everywhere.
+    cols_a.windows(w, P, wsa, wqa);
+    const std::uint32_t na = split.a1 - split.a0;
+    for (int c = 0; c < 3; ++c) {
+      k.row(ptrs[c].data() + split.a0, t.taps[c].data() + static_cast<std::size_t>(split.a0) * t.npairs, na,
+            t.npairs, out32[c].data(), P);
+    }
+    SplitRow srow;
+    for (int c = 0; c < 3; ++c) {
+      for (std::uint32_t x = 0; x < P; ++x) wp[c][x] = out32[c][x];
+      srow.s[c] = ws[c].data();
+      srow.q[c] = wq[c].data();
+      srow.sa[c] = wsa[c].data();
+      srow.qa[c] = wqa[c].data();
+      srow.pa[c] = wp[c].data();
+    }
+    k.prune(srow, split_consts, alive.data(), P);
+    // The other rows, block by block, where a cell is still in the running.
+    const std::uint32_t nb = h - na;
+    const std::uint32_t b0 = split.a0 == 0 ? split.a1 : 0;
+    for (std::uint32_t x0 = 0; x0 < P; x0 += 64) {
+      const std::uint32_t n = std::min<std::uint32_t>(64, P - x0);
+      if (std::find(alive.begin() + x0, alive.begin() + x0 + n, 1) == alive.begin() + x0 + n) {
+        std::fill(dst + x0, dst + x0 + n, kBelowThreshold);
+        continue;
       }
-      dst[x] = cell_score(t, s, q, p);
+      for (int c = 0; c < 3; ++c) {
+        for (std::uint32_t r = 0; r < nb; ++r) rows_b[r] = ptrs[c][b0 + r] + x0;
+        k.row(rows_b.data(), t.taps[c].data() + static_cast<std::size_t>(b0) * t.npairs, nb, t.npairs, rest32.data(), n);
+        // Both parts are exact and their total is below 2^32.
+        for (std::uint32_t i = 0; i < n; ++i) wp[c][x0 + i] = static_cast<std::uint32_t>(out32[c][x0 + i] + rest32[i]);
+      }
+      k.finalize(row_of(x0), t.consts, dst + x0, n);
     }
   }
 }
 
 ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
                       std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
-                      std::unordered_map<std::uint64_t, float>& memo) {
+                      ScoreCache& cache) {
   ScoreMap map;
   const std::uint32_t ww = x1 - x0, wh = y1 - y0;
   if (ww < t.w || wh < t.h) return map;
@@ -257,131 +358,211 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
   map.scores.assign(static_cast<std::size_t>(pw) * ph, 0.0f);
   if (t.flat) return map;
 
-  // Window sums of every row segment under a template row, as prefix sums down the
-  // window, so that any band of rows at any position is two lookups.
-  std::vector<std::int64_t> cum_s[3], cum_q[3];
+  // Sums of every template-wide row segment, as prefix sums down the window, so that any
+  // band of rows at any position is one subtraction. Integers below 2^53: exact.
+  std::vector<double> cum_s[3], cum_q[3];
   for (int c = 0; c < 3; ++c) {
-    cum_s[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0);
-    cum_q[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0);
+    cum_s[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0.0);
+    cum_q[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0.0);
   }
+  // The window's samples as 16-bit planes for the dot kernel, each row padded so that
+  // it may read a whole block (and three positions) past the template's last column.
+  // Rows are split out only when a band that still has live cells first needs them:
+  // most cells are given up after a band or two, and most rows are never read.
+  const bool wide = t.rows_per_chunk == 0;
+  const std::size_t stride = ww + 32;
+  std::vector<std::int16_t> planes[3];
+  std::vector<std::uint8_t> plane_ready;
+  if (!wide) {
+    for (auto& pl : planes) pl.resize(stride * wh);
+    plane_ready.assign(wh, 0);
+  }
+  auto need_rows = [&](std::uint32_t r0, std::uint32_t r1) {
+    for (std::uint32_t r = r0; r < r1; ++r) {
+      if (plane_ready[r]) continue;
+      plane_ready[r] = 1;
+      const std::uint8_t* px = image.at(x0, y0 + r);
+      std::int16_t* d0 = planes[0].data() + r * stride;
+      std::int16_t* d1 = planes[1].data() + r * stride;
+      std::int16_t* d2 = planes[2].data() + r * stride;
+      for (std::uint32_t x = 0; x < ww; ++x) {
+        d0[x] = px[3 * x];
+        d1[x] = px[3 * x + 1];
+        d2[x] = px[3 * x + 2];
+      }
+      std::fill(d0 + ww, d0 + stride, 0);
+      std::fill(d1 + ww, d1 + stride, 0);
+      std::fill(d2 + ww, d2 + stride, 0);
+    }
+  };
+  // Running sums along each row, from which every template-wide segment's sums follow.
+  std::vector<std::int64_t> run(6 * (static_cast<std::size_t>(ww) + 1));
   for (std::uint32_t r = 0; r < wh; ++r) {
     const std::uint8_t* px = image.at(x0, y0 + r);
+    // run[6x + c] = sum of channel c over columns [0, x); run[6x + 3 + c] the same of squares.
+    std::int64_t s0 = 0, s1 = 0, s2 = 0, q0 = 0, q1 = 0, q2 = 0;
+    std::int64_t* rp = run.data();
+    rp[0] = rp[1] = rp[2] = rp[3] = rp[4] = rp[5] = 0;
+    for (std::uint32_t x = 0; x < ww; ++x) {
+      const std::int64_t v0 = px[3 * x], v1 = px[3 * x + 1], v2 = px[3 * x + 2];
+      s0 += v0;
+      s1 += v1;
+      s2 += v2;
+      q0 += v0 * v0;
+      q1 += v1 * v1;
+      q2 += v2 * v2;
+      std::int64_t* o = rp + 6 * (static_cast<std::size_t>(x) + 1);
+      o[0] = s0;
+      o[1] = s1;
+      o[2] = s2;
+      o[3] = q0;
+      o[4] = q1;
+      o[5] = q2;
+    }
     for (int c = 0; c < 3; ++c) {
-      std::int64_t a = 0, b = 0;
-      for (std::uint32_t x = 0; x < t.w; ++x) {
-        const std::int64_t v = px[3 * x + c];
-        a += v;
-        b += v * v;
-      }
-      const std::int64_t* ps = cum_s[c].data() + static_cast<std::size_t>(r) * pw;
-      const std::int64_t* pq = cum_q[c].data() + static_cast<std::size_t>(r) * pw;
-      std::int64_t* ns = cum_s[c].data() + static_cast<std::size_t>(r + 1) * pw;
-      std::int64_t* nq = cum_q[c].data() + static_cast<std::size_t>(r + 1) * pw;
+      const double* ps = cum_s[c].data() + static_cast<std::size_t>(r) * pw;
+      const double* pq = cum_q[c].data() + static_cast<std::size_t>(r) * pw;
+      double* ns = cum_s[c].data() + static_cast<std::size_t>(r + 1) * pw;
+      double* nq = cum_q[c].data() + static_cast<std::size_t>(r + 1) * pw;
       for (std::uint32_t i = 0; i < pw; ++i) {
-        ns[i] = ps[i] + a;
-        nq[i] = pq[i] + b;
-        if (i + 1 < pw) {
-          const std::int64_t out = px[3 * i + c], in = px[3 * (i + t.w) + c];
-          a += in - out;
-          b += in * in - out * out;
-        }
+        const std::int64_t* lo = rp + 6 * static_cast<std::size_t>(i);
+        const std::int64_t* hi = rp + 6 * (static_cast<std::size_t>(i) + t.w);
+        ns[i] = ps[i] + static_cast<double>(hi[c] - lo[c]);
+        nq[i] = pq[i] + static_cast<double>(hi[3 + c] - lo[3 + c]);
       }
     }
   }
-  auto rows_sum = [pw](const std::vector<std::int64_t>& cum, std::uint32_t i, std::uint32_t r0, std::uint32_t r1) {
-    return cum[static_cast<std::size_t>(r1) * pw + i] - cum[static_cast<std::size_t>(r0) * pw + i];
+  auto band_sum = [pw](const std::vector<double>& cum, std::uint32_t r0, std::uint32_t r1) {
+    return std::pair{cum.data() + static_cast<std::size_t>(r1) * pw, cum.data() + static_cast<std::size_t>(r0) * pw};
   };
-
-  // The window's samples as 16-bit planes, each row padded so that the dot kernel may
-  // read a whole block past the template's last column.
-  const bool wide = t.rows_per_chunk == 0;
-  const std::size_t stride = ww + 16;
-  std::vector<std::int16_t> planes[3];
-  if (!wide) {
-    for (int c = 0; c < 3; ++c) planes[c].assign(stride * wh, 0);
-    for (std::uint32_t r = 0; r < wh; ++r) {
-      const std::uint8_t* px = image.at(x0, y0 + r);
-      for (std::uint32_t x = 0; x < ww; ++x) {
-        for (int c = 0; c < 3; ++c) planes[c][r * stride + x] = px[3 * x + c];
-      }
-    }
-  }
 
   const DotKernel dot = active_kernels().dot;
   const std::size_t nblocks = t.wpad / 16;
   const std::size_t nbands = t.bands.size();
-  std::vector<double> bound(nbands);
+  // Per row of cells: window sums, energies, limits and the per-band bounds, computed
+  // for the whole row in straight loops before the cells are visited one by one.
+  std::vector<double> e(pw), a[3], limit(pw), rest(pw), bound(nbands * pw);
+  for (auto& v : a) v.resize(pw);
+  std::vector<std::uint8_t> todo(pw), state(pw);
+  std::vector<double> exact(pw);
+  std::vector<std::int64_t> pp[3];
+  for (auto& v : pp) v.resize(pw);
   std::int64_t s[3], q[3], p[3];
   for (std::uint32_t j = 0; j < ph; ++j) {
+    bool any = false;
     for (std::uint32_t i = 0; i < pw; ++i) {
-      const std::uint64_t key = (static_cast<std::uint64_t>(y0 + j) << 32) | (x0 + i);
+      todo[i] = std::isnan(cache.at(x0 + i, y0 + j));
+      any = any || todo[i];
+    }
+    if (any && !wide) {
+      std::fill(e.begin(), e.end(), 0.0);
+      std::vector<double> scale(pw, 0.0);
+      for (int c = 0; c < 3; ++c) {
+        const auto [hi_s, lo_s] = band_sum(cum_s[c], j, j + t.h);
+        const auto [hi_q, lo_q] = band_sum(cum_q[c], j, j + t.h);
+        for (std::uint32_t i = 0; i < pw; ++i) {
+          const double sc = hi_s[i] - lo_s[i], qc = hi_q[i] - lo_q[i];
+          const double v = qc - sc * sc / t.n;
+          e[i] += v > 0.0 ? v : 0.0;
+          a[c][i] = sc / t.n;
+          scale[i] += qc;
+        }
+      }
+      // The correlation's numerator splits into one term per band, and each band's term
+      // is at most the root of the product of the window's and the template's centred
+      // energies over that band (Cauchy-Schwarz). Bands are summed exactly one by one;
+      // once the exact part plus the bound on the rest cannot reach the threshold, the
+      // cell is given up. The slack dwarfs the rounding of these few double operations
+      // (relative 1e-16 each on magnitudes up to the sums of squares), so a cell that
+      // does reach the threshold is never given up.
+      for (std::uint32_t i = 0; i < pw; ++i) {
+        limit[i] = static_cast<double>(threshold) * std::sqrt(e[i]) * t.norm - 1e-9 * (scale[i] + (t.norm * t.norm + 1.0));
+        rest[i] = 0.0;
+      }
+      for (std::size_t b = 0; b < nbands; ++b) {
+        const auto& band = t.bands[b];
+        double* ub = bound.data() + b * pw;
+        std::fill(ub, ub + pw, 0.0);
+        for (int c = 0; c < 3; ++c) {
+          const auto [hi_s, lo_s] = band_sum(cum_s[c], j + band.r0, j + band.r1);
+          const auto [hi_q, lo_q] = band_sum(cum_q[c], j + band.r0, j + band.r1);
+          const double* ac = a[c].data();
+          for (std::uint32_t i = 0; i < pw; ++i) {
+            const double sb = hi_s[i] - lo_s[i], qb = hi_q[i] - lo_q[i];
+            ub[i] += qb - 2.0 * ac[i] * sb + band.n * ac[i] * ac[i];
+          }
+        }
+        for (std::uint32_t i = 0; i < pw; ++i) {
+          ub[i] = std::sqrt((ub[i] > 0.0 ? ub[i] : 0.0) * band.energy);
+          rest[i] += ub[i];
+        }
+      }
+    }
+
+    // Bands in order, each summed for every cell of the row still in the running, four
+    // neighbouring cells per kernel call so that the band's template rows stay in cache.
+    enum : std::uint8_t { kDone, kAlive, kGivenUp };
+    for (std::uint32_t i = 0; i < pw; ++i) {
+      state[i] = !todo[i] || wide || !(e[i] >= 1e-12) ? kDone : (rest[i] < limit[i] ? kGivenUp : kAlive);
+      exact[i] = 0.0;
+      for (int c = 0; c < 3; ++c) pp[c][i] = 0;
+    }
+    for (std::size_t b = 0; b < nbands; ++b) {
+      const auto& band = t.bands[b];
+      const std::size_t toff = static_cast<std::size_t>(band.r0) * t.wpad;
+      bool any_alive = false;
+      for (std::uint32_t i0 = 0; i0 < pw; i0 += 4) {
+        const std::uint32_t n = std::min<std::uint32_t>(4, pw - i0);
+        bool alive = false;
+        for (std::uint32_t k = 0; k < n; ++k) alive = alive || state[i0 + k] == kAlive;
+        if (!alive) continue;
+        if (!any_alive) need_rows(j + band.r0, j + band.r1);
+        any_alive = true;
+        const std::size_t off = static_cast<std::size_t>(j + band.r0) * stride + i0;
+        for (int c = 0; c < 3; ++c) {
+          std::uint32_t pb[4];
+          dot(planes[c].data() + off, stride, t.planar[c].data() + toff, t.wpad, band.r1 - band.r0, nblocks, pb);
+          const auto [hi_s, lo_s] = band_sum(cum_s[c], j + band.r0, j + band.r1);
+          for (std::uint32_t k = 0; k < n; ++k) {
+            const std::uint32_t i = i0 + k;
+            if (state[i] != kAlive) continue;
+            pp[c][i] += pb[k];
+            const double sb = hi_s[i] - lo_s[i];
+            exact[i] += static_cast<double>(pb[k]) - t.mean[c] * sb - a[c][i] * static_cast<double>(band.S[c]) +
+                        band.n * a[c][i] * t.mean[c];
+          }
+        }
+      }
+      if (!any_alive) break;
+      for (std::uint32_t i = 0; i < pw; ++i) {
+        if (state[i] != kAlive) continue;
+        rest[i] -= bound[b * pw + i];
+        if (exact[i] + rest[i] < limit[i]) state[i] = kGivenUp;
+      }
+    }
+
+    for (std::uint32_t i = 0; i < pw; ++i) {
+      float& slot = cache.at(x0 + i, y0 + j);
       float& cell = map.scores[static_cast<std::size_t>(j) * pw + i];
-      if (const auto it = memo.find(key); it != memo.end()) {
-        cell = it->second;
+      if (!todo[i]) {
+        cell = slot;
         continue;
       }
       for (int c = 0; c < 3; ++c) {
-        s[c] = rows_sum(cum_s[c], i, j, j + t.h);
-        q[c] = rows_sum(cum_q[c], i, j, j + t.h);
+        const auto [hi_s, lo_s] = band_sum(cum_s[c], j, j + t.h);
+        const auto [hi_q, lo_q] = band_sum(cum_q[c], j, j + t.h);
+        s[c] = static_cast<std::int64_t>(hi_s[i] - lo_s[i]);
+        q[c] = static_cast<std::int64_t>(hi_q[i] - lo_q[i]);
+        p[c] = pp[c][i];
       }
       if (wide) {
         cross_sums_wide(image, *t.source, x0 + i, y0 + j, p);
-        cell = cell_score(t, s, q, p);
-        memo.emplace(key, cell);
+      } else if (state[i] == kGivenUp) {
+        cell = slot = kBelowThreshold;
         continue;
       }
-      double e = 0.0, scale = 0.0, a[3];
-      for (int c = 0; c < 3; ++c) {
-        const double sc = static_cast<double>(s[c]);
-        const double v = static_cast<double>(q[c]) - sc * sc / t.n;
-        e += v > 0.0 ? v : 0.0;
-        a[c] = sc / t.n;
-        scale += static_cast<double>(q[c]);
-      }
-      bool below = false;
-      p[0] = p[1] = p[2] = 0;
-      if (e >= 1e-12) {
-        // The correlation's numerator splits into one term per band, and each band's term
-        // is at most the root of the product of the window's and the template's centred
-        // energies over that band (Cauchy-Schwarz). Bands are summed exactly one by one;
-        // once the exact part plus the bound on the rest cannot reach the threshold, the
-        // cell is given up. The slack dwarfs the rounding of these few double operations
-        // (relative 1e-16 each on magnitudes up to the sums of squares), so a cell that
-        // does reach the threshold is never given up.
-        const double slack = 1e-9 * (scale + t.norm * t.norm + 1.0);
-        const double limit = static_cast<double>(threshold) * std::sqrt(e) * t.norm - slack;
-        double rest = 0.0;
-        for (std::size_t b = 0; b < nbands; ++b) {
-          const auto& band = t.bands[b];
-          double ei = 0.0;
-          for (int c = 0; c < 3; ++c) {
-            const double sb = static_cast<double>(rows_sum(cum_s[c], i, j + band.r0, j + band.r1));
-            const double qb = static_cast<double>(rows_sum(cum_q[c], i, j + band.r0, j + band.r1));
-            ei += qb - 2.0 * a[c] * sb + band.n * a[c] * a[c];
-          }
-          bound[b] = std::sqrt(std::max(ei, 0.0) * band.energy);
-          rest += bound[b];
-        }
-        double exact = 0.0;
-        below = rest < limit;
-        for (std::size_t b = 0; b < nbands && !below; ++b) {
-          const auto& band = t.bands[b];
-          const std::size_t off = static_cast<std::size_t>(j + band.r0) * stride + i;
-          const std::size_t toff = static_cast<std::size_t>(band.r0) * t.wpad;
-          for (int c = 0; c < 3; ++c) {
-            const std::int64_t pb = dot(planes[c].data() + off, stride, t.planar[c].data() + toff, t.wpad,
-                                        band.r1 - band.r0, nblocks);
-            p[c] += pb;
-            const double sb = static_cast<double>(rows_sum(cum_s[c], i, j + band.r0, j + band.r1));
-            exact += static_cast<double>(pb) - t.mean[c] * sb - a[c] * static_cast<double>(band.S[c]) +
-                     band.n * a[c] * t.mean[c];
-          }
-          rest -= bound[b];
-          below = exact + rest < limit;
-        }
-      }
-      cell = below ? kBelowThreshold : cell_score(t, s, q, p);
-      memo.emplace(key, cell);
+      // Survivors have every band summed; flat windows score 0 whatever p holds.
+      cell = slot = cell_score(t, s, q, p);
     }
   }
   return map;

@@ -3,10 +3,12 @@
 
 #include "lumetra/matching.h"
 #include "lumetra/rgb_image.h"
+#include "simd.h"
 
 #include <cmath>
 #include <cstdint>
-#include <unordered_map>
+#include <limits>
+#include <memory>
 #include <vector>
 
 namespace lumetra::detail {
@@ -23,6 +25,7 @@ struct PreparedTemplate {
   double n = 0;          // pixel count as a double
   double mean[3] = {};   // S_c / N
   double norm = 0;       // m
+  ScoreConsts consts;    // n, mean and norm again, for the finalisers
   bool flat = true;      // m < 1e-6: every score is 0
   std::size_t npairs = 0;
   std::vector<std::uint32_t> taps[3];     // h * npairs sample pairs, for the row kernel
@@ -40,45 +43,70 @@ struct PreparedTemplate {
     double energy = 0;             // sum over the band of (T_c - S_c/N)^2, all channels
   };
   std::vector<Band> bands;
+
+  // The two halves of the template's rows, the more energetic half (part A) first, for
+  // pruning whole maps: see SplitConsts.
+  struct Split {
+    bool usable = false;     // worth it, and each half's cross sums fit in 32 bits
+    std::uint32_t a0 = 0, a1 = 0;  // part A: template rows [a0, a1); part B: the others
+    SplitConsts consts;      // threshold filled in per use
+  };
+  Split split;
 };
 
 PreparedTemplate prepare_template(const RgbImage& templ);
 
 // The score of one cell from its exact integer sums: window sums s, window sums of squares
-// q and cross sums p, per channel. This is the one place the formula is evaluated.
+// q and cross sums p, per channel.
 inline float cell_score(const PreparedTemplate& t, const std::int64_t s[3], const std::int64_t q[3],
                         const std::int64_t p[3]) {
-  double e = 0.0;
-  for (int c = 0; c < 3; ++c) {
-    const double sc = static_cast<double>(s[c]);
-    const double v = static_cast<double>(q[c]) - sc * sc / t.n;
-    e += v > 0.0 ? v : 0.0;
-  }
-  if (e < 1e-12) return 0.0f;
-  double num = 0.0;
-  for (int c = 0; c < 3; ++c) {
-    num += static_cast<double>(p[c]) - t.mean[c] * static_cast<double>(s[c]);
-  }
-  double score = num / (std::sqrt(e) * t.norm);
-  if (score < -1.0) score = -1.0;
-  if (score > 1.0) score = 1.0;
-  return static_cast<float>(score);
+  const double sd[3] = {static_cast<double>(s[0]), static_cast<double>(s[1]), static_cast<double>(s[2])};
+  const double qd[3] = {static_cast<double>(q[0]), static_cast<double>(q[1]), static_cast<double>(q[2])};
+  const double pd[3] = {static_cast<double>(p[0]), static_cast<double>(p[1]), static_cast<double>(p[2])};
+  return score_from_sums(t.consts, sd, qd, pd);
 }
-
-// Fills `map` (already sized (W-w+1) x (H-h+1) and zeroed) with every cell's score.
-void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map);
 
 // Value of a cell proven to score below the threshold without being scored exactly.
 inline constexpr float kBelowThreshold = -2.0f;
+
+// Fills `map` (already sized (W-w+1) x (H-h+1) and zeroed) with every cell's score, for
+// finding its peaks at `threshold`: a cell that provably scores below `threshold` may hold
+// kBelowThreshold instead. Such a cell can neither be a peak nor outscore a neighbour that
+// is one, so the peaks are exactly those of the true map. A threshold of -1 or below (or
+// NaN) asks for every score.
+void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map, float threshold);
+
+// Scores already computed, by image position, shared by overlapping refinement windows.
+// Stored in tiles allocated on first use, so that a few windows on a large image cost
+// only their own neighbourhood.
+class ScoreCache {
+public:
+  ScoreCache(std::uint32_t width, std::uint32_t height)
+      : tiles_x_((width + kTile - 1) / kTile), tiles_(static_cast<std::size_t>(tiles_x_) * ((height + kTile - 1) / kTile)) {}
+  // The slot of position (x, y); NaN while unknown.
+  float& at(std::uint32_t x, std::uint32_t y) {
+    auto& tile = tiles_[static_cast<std::size_t>(y / kTile) * tiles_x_ + x / kTile];
+    if (!tile) {
+      tile = std::make_unique<float[]>(kTile * kTile);
+      std::fill(tile.get(), tile.get() + kTile * kTile, std::numeric_limits<float>::quiet_NaN());
+    }
+    return tile[(y % kTile) * kTile + x % kTile];
+  }
+
+private:
+  static constexpr std::uint32_t kTile = 64;
+  std::uint32_t tiles_x_;
+  std::vector<std::unique_ptr<float[]>> tiles_;
+};
 
 // Scores of the template over the window [x0, x1) x [y0, y1) of `image`, as the map of
 // that window alone, for finding its peaks at `threshold`. A cell that provably scores
 // below `threshold` may hold kBelowThreshold instead of its score: such a cell can neither
 // be a peak nor outscore a neighbour that is one, so the peaks are exactly those of the
 // true map. Every other cell holds its exact score. Cells already scored by an earlier
-// window (at the same threshold) are taken from `memo`, keyed by image position.
+// window (at the same threshold) are taken from `cache`.
 ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
                       std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
-                      std::unordered_map<std::uint64_t, float>& memo);
+                      ScoreCache& cache);
 
 }  // namespace lumetra::detail

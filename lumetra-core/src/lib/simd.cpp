@@ -30,18 +30,18 @@ void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std
   }
 }
 
-std::uint32_t dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
-                         std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks) {
-  std::uint32_t sum = 0;
+void dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
+                std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
   const std::size_t n = 16 * nblocks;
-  for (std::size_t r = 0; r < nrows; ++r) {
-    const std::int16_t* a = img + r * img_stride;
-    const std::int16_t* b = tpl + r * tpl_stride;
-    for (std::size_t i = 0; i < n; ++i) {
-      sum += static_cast<std::uint32_t>(static_cast<std::int32_t>(a[i]) * b[i]);
+  for (int j = 0; j < 4; ++j) {
+    std::uint32_t sum = 0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+      const std::int16_t* a = img + r * img_stride + j;
+      const std::int16_t* b = tpl + r * tpl_stride;
+      for (std::size_t i = 0; i < n; ++i) sum += static_cast<std::uint32_t>(static_cast<std::int32_t>(a[i]) * b[i]);
     }
+    out[j] = sum;
   }
-  return sum;
 }
 
 void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
@@ -92,8 +92,114 @@ void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uin
   }
 }
 
+void finalize_scalar(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double s[3] = {row.s[0][i], row.s[1][i], row.s[2][i]};
+    const double q[3] = {row.q[0][i], row.q[1][i], row.q[2][i]};
+    const double p[3] = {row.p[0][i], row.p[1][i], row.p[2][i]};
+    out[i] = score_from_sums(k, s, q, p);
+  }
+}
+
+void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n) {
+  const ScoreConsts& sc = k.score;
+  for (std::size_t i = 0; i < n; ++i) {
+    double e = 0.0, exact = 0.0, eb = 0.0, scale = 0.0;
+    for (int c = 0; c < 3; ++c) {
+      const double s = row.s[c][i], q = row.q[c][i], sa = row.sa[c][i], qa = row.qa[c][i];
+      const double v = q - s * s / sc.n;
+      e += v > 0.0 ? v : 0.0;
+      const double a = s / sc.n;
+      exact += row.pa[c][i] - sc.mean[c] * sa - a * k.sa[c] + k.na * a * sc.mean[c];
+      eb += (q - qa) - 2.0 * a * (s - sa) + k.nb * a * a;
+      scale += q;
+    }
+    if (e < 1e-12) {
+      alive[i] = 0.0 >= k.threshold;
+      continue;
+    }
+    const double bound = std::sqrt((eb > 0.0 ? eb : 0.0) * k.energy_b);
+    const double limit = k.threshold * std::sqrt(e) * sc.norm - 1e-9 * (scale + (sc.norm * sc.norm + 1.0));
+    alive[i] = exact + bound >= limit;
+  }
+}
+
 #if LUMETRA_X86
 namespace {
+
+__attribute__((target("avx2"))) void prune_avx2(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive,
+                                                std::size_t n) {
+  const ScoreConsts& sc = k.score;
+  const __m256d zero = _mm256_setzero_pd(), two = _mm256_set1_pd(2.0), nn = _mm256_set1_pd(sc.n);
+  const __m256d na = _mm256_set1_pd(k.na), nb = _mm256_set1_pd(k.nb), ebt = _mm256_set1_pd(k.energy_b);
+  const __m256d th = _mm256_set1_pd(k.threshold), norm = _mm256_set1_pd(sc.norm), tiny = _mm256_set1_pd(1e-12);
+  const __m256d slack0 = _mm256_set1_pd(sc.norm * sc.norm + 1.0), eps = _mm256_set1_pd(1e-9);
+  const bool zero_reaches = 0.0 >= k.threshold;
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    __m256d e = zero, exact = zero, eb = zero, scale = zero;
+    for (int c = 0; c < 3; ++c) {
+      const __m256d s = _mm256_loadu_pd(row.s[c] + i), q = _mm256_loadu_pd(row.q[c] + i);
+      const __m256d sa = _mm256_loadu_pd(row.sa[c] + i), qa = _mm256_loadu_pd(row.qa[c] + i);
+      e = _mm256_add_pd(e, _mm256_max_pd(_mm256_sub_pd(q, _mm256_div_pd(_mm256_mul_pd(s, s), nn)), zero));
+      const __m256d a = _mm256_div_pd(s, nn);
+      const __m256d mean = _mm256_set1_pd(sc.mean[c]);
+      exact = _mm256_add_pd(
+          exact, _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_loadu_pd(row.pa[c] + i), _mm256_mul_pd(mean, sa)),
+                                             _mm256_mul_pd(a, _mm256_set1_pd(k.sa[c]))),
+                               _mm256_mul_pd(_mm256_mul_pd(na, a), mean)));
+      eb = _mm256_add_pd(eb, _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(q, qa), _mm256_mul_pd(_mm256_mul_pd(two, a), _mm256_sub_pd(s, sa))),
+                                           _mm256_mul_pd(_mm256_mul_pd(nb, a), a)));
+      scale = _mm256_add_pd(scale, q);
+    }
+    const __m256d bound = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(eb, zero), ebt));
+    const __m256d limit = _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(th, _mm256_sqrt_pd(e)), norm),
+                                        _mm256_mul_pd(eps, _mm256_add_pd(scale, slack0)));
+    const int reach = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(exact, bound), limit, _CMP_GE_OQ));
+    const int flat = _mm256_movemask_pd(_mm256_cmp_pd(e, tiny, _CMP_LT_OQ));
+    for (int j = 0; j < 4; ++j) alive[i + j] = (flat >> j & 1) ? zero_reaches : (reach >> j & 1);
+  }
+  if (i < n) {
+    SplitRow rest = row;
+    for (int c = 0; c < 3; ++c) {
+      rest.s[c] += i;
+      rest.q[c] += i;
+      rest.sa[c] += i;
+      rest.qa[c] += i;
+      rest.pa[c] += i;
+    }
+    prune_scalar(rest, k, alive + i, n - i);
+  }
+}
+
+// score_from_sums four cells at a time. Division and square root are correctly rounded in
+// every width, and each lane performs the scalar sequence of operations, so the bits agree.
+__attribute__((target("avx2"))) void finalize_avx2(const CellRow& row, const ScoreConsts& k, float* out,
+                                                   std::size_t n) {
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), minus_one = _mm256_set1_pd(-1.0);
+  const __m256d nn = _mm256_set1_pd(k.n), norm = _mm256_set1_pd(k.norm), tiny = _mm256_set1_pd(1e-12);
+  const __m256d mean[3] = {_mm256_set1_pd(k.mean[0]), _mm256_set1_pd(k.mean[1]), _mm256_set1_pd(k.mean[2])};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    __m256d e = zero, num = zero;
+    for (int c = 0; c < 3; ++c) {
+      const __m256d s = _mm256_loadu_pd(row.s[c] + i);
+      const __m256d v = _mm256_sub_pd(_mm256_loadu_pd(row.q[c] + i), _mm256_div_pd(_mm256_mul_pd(s, s), nn));
+      e = _mm256_add_pd(e, _mm256_max_pd(v, zero));
+      num = _mm256_add_pd(num, _mm256_sub_pd(_mm256_loadu_pd(row.p[c] + i), _mm256_mul_pd(mean[c], s)));
+    }
+    __m256d score = _mm256_div_pd(num, _mm256_mul_pd(_mm256_sqrt_pd(e), norm));
+    score = _mm256_min_pd(_mm256_max_pd(score, minus_one), one);
+    score = _mm256_blendv_pd(score, zero, _mm256_cmp_pd(e, tiny, _CMP_LT_OQ));
+    _mm_storeu_ps(out + i, _mm256_cvtpd_ps(score));
+  }
+  if (i < n) {
+    const CellRow rest{{row.s[0] + i, row.s[1] + i, row.s[2] + i},
+                       {row.q[0] + i, row.q[1] + i, row.q[2] + i},
+                       {row.p[0] + i, row.p[1] + i, row.p[2] + i}};
+    finalize_scalar(rest, k, out + i, n - i);
+  }
+}
 
 // All three channels of a pixel in one vector (the fourth lane is the next pixel's red
 // and is discarded), so every tap is one multiply and one add.
@@ -186,18 +292,25 @@ std::uint32_t hsum_128(__m128i v) {
   return static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
 }
 
-std::uint32_t dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
-                       std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks) {
-  __m128i a0 = _mm_setzero_si128(), a1 = a0;
+void dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
+              std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
+  __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
   for (std::size_t r = 0; r < nrows; ++r) {
-    const auto* a = reinterpret_cast<const __m128i*>(img + r * img_stride);
-    const auto* b = reinterpret_cast<const __m128i*>(tpl + r * tpl_stride);
-    for (std::size_t k = 0; k < nblocks; ++k) {
-      a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_loadu_si128(a + 2 * k), _mm_loadu_si128(b + 2 * k)));
-      a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_loadu_si128(a + 2 * k + 1), _mm_loadu_si128(b + 2 * k + 1)));
+    const std::int16_t* a = img + r * img_stride;
+    const std::int16_t* b = tpl + r * tpl_stride;
+    for (std::size_t k = 0; k < 2 * nblocks; ++k) {
+      const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * k));
+      const std::int16_t* p = a + 8 * k;
+      a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), t));
+      a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), t));
+      a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), t));
+      a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)), t));
     }
   }
-  return hsum_128(_mm_add_epi32(a0, a1));
+  out[0] = hsum_128(a0);
+  out[1] = hsum_128(a1);
+  out[2] = hsum_128(a2);
+  out[3] = hsum_128(a3);
 }
 
 // Byte-wise |x - c| <= tol for 48 interleaved bytes, then the three channel flags of each
@@ -273,31 +386,30 @@ __attribute__((target("avx2"))) void row_avx2(const std::uint32_t* const* rows, 
   }
 }
 
-__attribute__((target("avx2"))) std::uint32_t dot_avx2(const std::int16_t* img, std::size_t img_stride,
-                                                       const std::int16_t* tpl, std::size_t tpl_stride,
-                                                       std::size_t nrows, std::size_t nblocks) {
-  __m256i a0 = _mm256_setzero_si256(), a1 = a0;
-  std::size_t r = 0;
-  // Two rows at a time keeps two independent accumulation chains in flight.
-  for (; r + 2 <= nrows; r += 2) {
-    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
-    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
-    const auto* c = reinterpret_cast<const __m256i*>(img + (r + 1) * img_stride);
-    const auto* d = reinterpret_cast<const __m256i*>(tpl + (r + 1) * tpl_stride);
+__attribute__((target("avx2"))) std::uint32_t hsum_256(__m256i v) {
+  return hsum_128(_mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+}
+
+__attribute__((target("avx2"))) void dot_avx2(const std::int16_t* img, std::size_t img_stride,
+                                              const std::int16_t* tpl, std::size_t tpl_stride, std::size_t nrows,
+                                              std::size_t nblocks, std::uint32_t out[4]) {
+  __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const std::int16_t* a = img + r * img_stride;
+    const std::int16_t* b = tpl + r * tpl_stride;
     for (std::size_t k = 0; k < nblocks; ++k) {
-      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k)));
-      a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_loadu_si256(c + k), _mm256_loadu_si256(d + k)));
+      const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16 * k));
+      const std::int16_t* p = a + 16 * k;
+      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), t));
+      a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)), t));
+      a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)), t));
+      a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 3)), t));
     }
   }
-  if (r < nrows) {
-    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
-    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
-    for (std::size_t k = 0; k < nblocks; ++k) {
-      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k)));
-    }
-  }
-  const __m256i s = _mm256_add_epi32(a0, a1);
-  return hsum_128(_mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
+  out[0] = hsum_256(a0);
+  out[1] = hsum_256(a1);
+  out[2] = hsum_256(a2);
+  out[3] = hsum_256(a3);
 }
 
 __attribute__((target("avx2"))) inline __m256 load8_ps(const std::uint8_t* p) {
@@ -385,32 +497,47 @@ __attribute__((target(LUMETRA_AVX512))) void row_avx512(const std::uint32_t* con
   }
 }
 
-__attribute__((target(LUMETRA_AVX512))) std::uint32_t dot_avx512(const std::int16_t* img,
-                                                                 std::size_t img_stride,
-                                                                 const std::int16_t* tpl,
-                                                                 std::size_t tpl_stride,
-                                                                 std::size_t nrows, std::size_t nblocks) {
-  __m256i a0 = _mm256_setzero_si256(), a1 = a0;
-  std::size_t r = 0;
-  for (; r + 2 <= nrows; r += 2) {
-    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
-    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
-    const auto* c = reinterpret_cast<const __m256i*>(img + (r + 1) * img_stride);
-    const auto* d = reinterpret_cast<const __m256i*>(tpl + (r + 1) * tpl_stride);
-    for (std::size_t k = 0; k < nblocks; ++k) {
-      a0 = _mm256_dpwssd_epi32(a0, _mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k));
-      a1 = _mm256_dpwssd_epi32(a1, _mm256_loadu_si256(c + k), _mm256_loadu_si256(d + k));
+__attribute__((target(LUMETRA_AVX512))) std::uint32_t hsum_512(__m512i v) {
+  // Through memory: GCC 12's 512-to-256-bit extraction helpers trip -Wuninitialized.
+  alignas(64) std::uint32_t lanes[16];
+  _mm512_store_si512(lanes, v);
+  std::uint32_t sum = 0;
+  for (std::uint32_t x : lanes) sum += x;
+  return sum;
+}
+
+__attribute__((target(LUMETRA_AVX512))) void dot_avx512(const std::int16_t* img, std::size_t img_stride,
+                                                        const std::int16_t* tpl, std::size_t tpl_stride,
+                                                        std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
+  // Two blocks of sixteen samples per 512-bit step; an odd last block in 256 bits.
+  __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
+  __m256i b0 = _mm256_setzero_si256(), b1 = b0, b2 = b0, b3 = b0;
+  const std::size_t pairs = nblocks / 2;
+  const bool odd = nblocks % 2 != 0;
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const std::int16_t* a = img + r * img_stride;
+    const std::int16_t* b = tpl + r * tpl_stride;
+    for (std::size_t k = 0; k < pairs; ++k) {
+      const __m512i t = _mm512_loadu_si512(b + 32 * k);
+      const std::int16_t* p = a + 32 * k;
+      a0 = _mm512_dpwssd_epi32(a0, _mm512_loadu_si512(p), t);
+      a1 = _mm512_dpwssd_epi32(a1, _mm512_loadu_si512(p + 1), t);
+      a2 = _mm512_dpwssd_epi32(a2, _mm512_loadu_si512(p + 2), t);
+      a3 = _mm512_dpwssd_epi32(a3, _mm512_loadu_si512(p + 3), t);
+    }
+    if (odd) {
+      const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 32 * pairs));
+      const std::int16_t* p = a + 32 * pairs;
+      b0 = _mm256_dpwssd_epi32(b0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), t);
+      b1 = _mm256_dpwssd_epi32(b1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)), t);
+      b2 = _mm256_dpwssd_epi32(b2, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)), t);
+      b3 = _mm256_dpwssd_epi32(b3, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 3)), t);
     }
   }
-  if (r < nrows) {
-    const auto* a = reinterpret_cast<const __m256i*>(img + r * img_stride);
-    const auto* b = reinterpret_cast<const __m256i*>(tpl + r * tpl_stride);
-    for (std::size_t k = 0; k < nblocks; ++k) {
-      a0 = _mm256_dpwssd_epi32(a0, _mm256_loadu_si256(a + k), _mm256_loadu_si256(b + k));
-    }
-  }
-  const __m256i s = _mm256_add_epi32(a0, a1);
-  return hsum_128(_mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
+  out[0] = hsum_512(a0) + hsum_256(b0);
+  out[1] = hsum_512(a1) + hsum_256(b1);
+  out[2] = hsum_512(a2) + hsum_256(b2);
+  out[3] = hsum_512(a3) + hsum_256(b3);
 }
 
 SimdLevel probe() {
@@ -451,7 +578,7 @@ SimdLevel detected_simd_level() {
 }
 
 Kernels kernels_for(SimdLevel level) {
-  Kernels k{row_scalar, dot_scalar, mask_scalar, vresize_scalar, hresize_scalar};
+  Kernels k{row_scalar, dot_scalar, mask_scalar, vresize_scalar, hresize_scalar, finalize_scalar, prune_scalar};
 #if LUMETRA_X86
   if (level > detected_simd_level()) level = detected_simd_level();
   if (level >= SimdLevel::Sse2) {
@@ -465,6 +592,8 @@ Kernels kernels_for(SimdLevel level) {
     k.row = row_avx2;
     k.dot = dot_avx2;
     k.vresize = vresize_avx2;
+    k.finalize = finalize_avx2;
+    k.prune = prune_avx2;
   }
   if (level >= SimdLevel::Avx512) {
     k.row = row_avx512;

@@ -4,6 +4,7 @@
 // speed only, which the tests check by running each level against the scalar one.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -35,13 +36,13 @@ using RowKernel = void (*)(const std::uint32_t* const* rows, const std::uint32_t
                            std::size_t nrows, std::size_t npairs, std::uint32_t* out,
                            std::size_t count);
 
-// One cross sum at one position over 16-bit planar rows:
-//   sum over r < nrows, i < 16 * nblocks of img[r * img_stride + i] * tpl[r * tpl_stride + i]
-// modulo 2^32. Template rows are zero-padded to whole blocks, so image rows only need to
-// be readable (not meaningful) past the template's width.
-using DotKernel = std::uint32_t (*)(const std::int16_t* img, std::size_t img_stride,
-                                    const std::int16_t* tpl, std::size_t tpl_stride,
-                                    std::size_t nrows, std::size_t nblocks);
+// Cross sums at four neighbouring positions over 16-bit planar rows: for j < 4,
+//   out[j] = sum over r < nrows, i < 16 * nblocks of img[r * img_stride + j + i] * tpl[r * tpl_stride + i]
+// modulo 2^32. Four at once so that each template vector is loaded once for four
+// positions. Template rows are zero-padded to whole blocks, so image rows only need to be
+// readable (not meaningful) up to 16 * nblocks + 3 samples.
+using DotKernel = void (*)(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
+                           std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]);
 
 // Colour mask of `pixels` interleaved RGB pixels: out[i] = 1 when every channel of pixel i
 // is within `tol` of `color`, else 0.
@@ -63,12 +64,70 @@ using HResizeKernel = void (*)(const float* mid, const std::uint32_t* first, con
                                const std::size_t* offset, const float* weights, std::uint32_t width,
                                std::uint8_t* out);
 
+// What the score of a cell needs from its template.
+struct ScoreConsts {
+  double n = 0;         // pixel count N
+  double mean[3] = {};  // S_c / N
+  double norm = 0;      // m = sqrt(sum_c max(Q_c - S_c^2/N, 0))
+};
+
+// The score of one cell from its exact sums (integers held exactly in doubles): window
+// sums s, window sums of squares q, cross sums p. This is the one place the formula is
+// written out; the vector finalisers repeat exactly these operations in this order.
+inline float score_from_sums(const ScoreConsts& k, const double s[3], const double q[3], const double p[3]) {
+  double e = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    const double v = q[c] - s[c] * s[c] / k.n;
+    e += v > 0.0 ? v : 0.0;
+  }
+  if (e < 1e-12) return 0.0f;
+  double num = 0.0;
+  for (int c = 0; c < 3; ++c) num += p[c] - k.mean[c] * s[c];
+  double score = num / (std::sqrt(e) * k.norm);
+  if (score < -1.0) score = -1.0;
+  if (score > 1.0) score = 1.0;
+  return static_cast<float>(score);
+}
+
+// A row of cells: out[i] = score_from_sums of (s[c][i], q[c][i], p[c][i]).
+struct CellRow {
+  const double* s[3];
+  const double* q[3];
+  const double* p[3];
+};
+using FinalizeKernel = void (*)(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n);
+
+// Whether cells may still reach a threshold once the cross sums of some template rows
+// (part A) are known; the other rows (part B) are bounded by Cauchy-Schwarz:
+//   num = num_A + num_B,  |num_B| <= sqrt(E_B(window) * E_B(template))
+// with E_B the channel-centred energies over part B. A cell whose exact part plus that
+// bound stays below threshold * sqrt(e) * m (less a slack far above the rounding of
+// these few double operations) cannot reach the threshold. Flat windows score exactly 0
+// and reach it when 0 does.
+struct SplitConsts {
+  ScoreConsts score;
+  double na = 0, nb = 0;  // pixels in part A and part B
+  double sa[3] = {};      // template sums over part A
+  double energy_b = 0;    // template's centred energy over part B
+  double threshold = 0;
+};
+struct SplitRow {
+  const double* s[3];   // window sums
+  const double* q[3];   // window sums of squares
+  const double* sa[3];  // window sums over part A
+  const double* qa[3];  // window sums of squares over part A
+  const double* pa[3];  // cross sums over part A
+};
+using PruneKernel = void (*)(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n);
+
 struct Kernels {
   RowKernel row;
   DotKernel dot;
   MaskKernel mask;
   VResizeKernel vresize;
   HResizeKernel hresize;
+  FinalizeKernel finalize;
+  PruneKernel prune;
 };
 
 // Kernels of exactly `level` (which must not exceed the detected level).
@@ -79,12 +138,14 @@ const Kernels& active_kernels();
 // The scalar definitions, which the vector kernels must reproduce.
 void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
                 std::size_t npairs, std::uint32_t* out, std::size_t count);
-std::uint32_t dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
-                         std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks);
+void dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
+                std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]);
 void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
                  std::uint8_t tol, std::uint8_t* out);
 void vresize_scalar(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
                     std::size_t n);
+void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n);
+void finalize_scalar(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n);
 void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
                     const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out);
 
