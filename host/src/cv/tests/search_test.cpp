@@ -35,43 +35,11 @@ std::string error_of(const json& params) {
   return r.ok() ? std::string("<ok>") : r.error();
 }
 
-TEST(SearchResult, RegionsInScoreOrderWithReadingOrderRanks) {
-  const Match a{500, 10, 30, 20, 0.99f, 1.0f};
-  const Match b{20, 300, 30, 20, 0.9f, 1.0f};
-  std::vector<Match> matches = {a, b};
-  json result = build_search_result(matches);
-  EXPECT_EQ(result.dump(),
-            R"({"containsGreenPinkBoxes":false,"errorCode":0,"regions":[)"
-            R"({"matchedRect":{"height":20,"width":30,"x":500,"y":10},"order":0,"score":0.9900000095367432},)"
-            R"({"matchedRect":{"height":20,"width":30,"x":20,"y":300},"order":1,"score":0.8999999761581421}]})");
-
-  matches[0].y = 400;
-  result = build_search_result(matches);
-  EXPECT_EQ(result["regions"][0]["order"], 1);
-  EXPECT_EQ(result["regions"][1]["order"], 0);
-  EXPECT_EQ(result["regions"][0]["matchedRect"]["y"], 400);
-
-  EXPECT_EQ(build_search_result({}).dump(), R"({"containsGreenPinkBoxes":false,"errorCode":0,"regions":[]})");
-}
-
 TEST(SearchResult, ReadingOrderIsRowThenColumnAndStableOnTies) {
   const std::vector<Match> matches = {
       {50, 10, 1, 1, 0.9f, 1}, {10, 10, 1, 1, 0.8f, 1}, {10, 10, 1, 1, 0.7f, 1}, {0, -5, 1, 1, 0.6f, 1},
       {-3, 200, 1, 1, 0.5f, 1}};
   EXPECT_THAT(reading_order(matches), ::testing::ElementsAre(3, 1, 2, 0, 4));
-}
-
-TEST(SearchResult, ScoresAreWidenedFloatsAndNonFiniteBecomesNull) {
-  EXPECT_EQ(score_json(0.95f).dump(), "0.949999988079071");
-  EXPECT_TRUE(score_json(0.95f).is_number_float());
-  EXPECT_EQ(score_json(1.0f), 1.0);
-  EXPECT_TRUE(score_json(std::numeric_limits<float>::quiet_NaN()).is_null());
-  EXPECT_TRUE(score_json(-std::numeric_limits<float>::infinity()).is_null());
-  // Negative coordinates stay signed, sizes unsigned.
-  const json rect = rectangle_json(-1920, -4, 7, 8);
-  EXPECT_TRUE(rect["x"].is_number_integer() && !rect["x"].is_number_unsigned());
-  EXPECT_TRUE(rect["width"].is_number_unsigned());
-  EXPECT_EQ(rect.dump(), R"({"height":8,"width":7,"x":-1920,"y":-4})");
 }
 
 TEST(SearchResult, OffsetsSaturate) {
