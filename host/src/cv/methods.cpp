@@ -3,6 +3,7 @@
 #include "cv/capture.h"
 #include "cv/display.h"
 #include "cv/image_input.h"
+#include "cv/screen_search.h"
 #include "cv/search_image.h"
 
 #include <array>
@@ -17,6 +18,9 @@ constexpr std::array kMethods = {
     MethodEntry{"get_desktop_dpi", cv::handle_get_desktop_dpi},
     MethodEntry{"get_screen_backing_scale_factor", cv::handle_get_screen_backing_scale_factor},
     MethodEntry{"capture_desktop", cv::handle_capture_desktop},
+    MethodEntry{"search_desktop", cv::handle_search_desktop},
+    MethodEntry{"wait_for_image", cv::handle_wait_for_image},
+    MethodEntry{"search_relative", cv::handle_search_relative},
 };
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "input/methods.h"
 
 #include "input/browser_window.h"
+#include "input/color_methods.h"
 #include "input/permissions.h"
 
 #ifdef _WIN32
@@ -41,6 +42,8 @@ constexpr MethodEntry methods[] = {
     {"focus_browser", handle_focus_browser},
     {"get_active_browser_window_rect", handle_get_active_browser_window_rect},
     {"get_active_browser_outer_rect", handle_get_active_browser_outer_rect},
+    {"find_color_regions", handle_find_color_regions},
+    {"find_rectangle", handle_find_rectangle},
 };
 
 }  // namespace

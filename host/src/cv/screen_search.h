@@ -1,0 +1,43 @@
+// The image-search methods that look at the screen: search_desktop, wait_for_image and
+// search_relative. Each captures the monitor that shows the browser (or the primary
+// one), searches the capture and reports desktop coordinates.
+#pragma once
+
+#include "common/handler.h"
+#include "cv/capture.h"
+#include "cv/result.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
+namespace quorvane::cv {
+
+// The time source and the pause of wait_for_image, replaceable so tests need not wait.
+class WaitClock {
+public:
+  virtual ~WaitClock() = default;
+  virtual std::chrono::nanoseconds now() = 0;  // monotonic
+  virtual void sleep_ms(std::uint64_t milliseconds) = 0;
+};
+
+WaitClock& system_wait_clock();
+
+inline constexpr std::uint64_t kDefaultTimeoutMs = 10000;
+inline constexpr std::uint64_t kDefaultIntervalMs = 200;
+// Between attempts the wait always pauses at least this long, so it never spins.
+inline constexpr std::uint64_t kMinimumIntervalMs = 20;
+
+// Moves `searchArea.x` and `searchArea.y` of a search-options object (when they are
+// numbers) from desktop into capture coordinates, as floating-point values.
+void move_search_area(json& options, double left, double top);
+
+Result<json> search_desktop(const json& params, ScreenPlatform& platform);
+Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitClock& clock);
+Result<json> search_relative(const json& params, ScreenPlatform& platform);
+
+HandlerResult handle_search_desktop(std::string_view method, const json& params);
+HandlerResult handle_wait_for_image(std::string_view method, const json& params);
+HandlerResult handle_search_relative(std::string_view method, const json& params);
+
+}  // namespace quorvane::cv
