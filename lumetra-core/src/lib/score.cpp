@@ -150,43 +150,52 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
 // column; the window sums of a row of positions come from running prefix sums.
 namespace {
 
+// Sums of h rows per column, per channel, kept interleaved like the pixels (element
+// 3x + c) so that sliding the rows down by one is a single straight loop over the row.
 struct ColumnSums {
   std::uint32_t width = 0;
-  std::vector<std::int64_t> s[3], q[3];
+  std::vector<std::int64_t> s, q;
 
-  explicit ColumnSums(std::uint32_t w) : width(w) {
-    for (int c = 0; c < 3; ++c) {
-      s[c].assign(w, 0);
-      q[c].assign(w, 0);
+  explicit ColumnSums(std::uint32_t w) : width(w), s(3 * static_cast<std::size_t>(w)), q(s.size()) {}
+  void add(const std::uint8_t* px) {
+    for (std::size_t k = 0; k < s.size(); ++k) {
+      const std::int64_t v = px[k];
+      s[k] += v;
+      q[k] += v * v;
     }
   }
-  // Adds (sign 1) or removes (sign -1) `width` pixels starting at `px`.
-  void apply(const std::uint8_t* px, std::int64_t sign) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        const std::int64_t v = px[3 * x + c];
-        s[c][x] += sign * v;
-        q[c][x] += sign * v * v;
-      }
+  // Drops row `out` and takes row `in`.
+  void slide(const std::uint8_t* out, const std::uint8_t* in) {
+    for (std::size_t k = 0; k < s.size(); ++k) {
+      const std::int64_t o = out[k], i = in[k];
+      s[k] += i - o;
+      q[k] += i * i - o * o;
     }
   }
   // Window sums of w columns for each of `count` positions; exact in doubles.
   void windows(std::uint32_t w, std::uint32_t count, std::vector<double> ws[3],
                std::vector<double> wq[3]) const {
+    std::int64_t a[3] = {}, b[3] = {};
+    for (std::uint32_t x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        a[c] += s[3 * x + c];
+        b[c] += q[3 * x + c];
+      }
+    }
     for (int c = 0; c < 3; ++c) {
       ws[c].resize(count);
       wq[c].resize(count);
-      std::int64_t a = 0, b = 0;
-      for (std::uint32_t x = 0; x < w; ++x) {
-        a += s[c][x];
-        b += q[c][x];
+    }
+    for (std::uint32_t x = 0; x < count; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        ws[c][x] = static_cast<double>(a[c]);
+        wq[c][x] = static_cast<double>(b[c]);
       }
-      for (std::uint32_t x = 0; x < count; ++x) {
-        ws[c][x] = static_cast<double>(a);
-        wq[c][x] = static_cast<double>(b);
-        if (x + 1 < count) {
-          a += s[c][x + w] - s[c][x];
-          b += q[c][x + w] - q[c][x];
+      if (x + 1 < count) {
+        const std::size_t lo = 3 * static_cast<std::size_t>(x), hi = 3 * (static_cast<std::size_t>(x) + w);
+        for (int c = 0; c < 3; ++c) {
+          a[c] += s[hi + c] - s[lo + c];
+          b[c] += q[hi + c] - q[lo + c];
         }
       }
     }
@@ -201,9 +210,8 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   const std::uint32_t w = t.w, h = t.h;
   const std::uint32_t P = map.width, R = map.height;
   const Kernels& k = active_kernels();
-
   ColumnSums cols(W);
-  for (std::uint32_t dy = 0; dy < h; ++dy) cols.apply(image.row(dy), 1);
+  for (std::uint32_t dy = 0; dy < h; ++dy) cols.add(image.row(dy));
   std::vector<double> ws[3], wq[3], wp[3];
   for (auto& v : wp) v.resize(P);
   const CellRow cells{{nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
@@ -220,10 +228,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   if (t.rows_per_chunk == 0) {
     std::int64_t p[3];
     for (std::uint32_t y = 0; y < R; ++y) {
-      if (y > 0) {
-        cols.apply(image.row(y - 1), -1);
-        cols.apply(image.row(y + h - 1), 1);
-      }
+      if (y > 0) cols.slide(image.row(y - 1), image.row(y + h - 1));
       cols.windows(w, P, ws, wq);
       for (std::uint32_t x = 0; x < P; ++x) {
         cross_sums_wide(image, *t.source, x, y, p);
@@ -241,12 +246,14 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   auto slot = [&](int c, std::uint32_t src_row) {
     return ring.data() + (static_cast<std::size_t>(c) * h + src_row % h) * row_len;
   };
+  std::vector<std::uint8_t> plane(3 * (static_cast<std::size_t>(W) + 1), 0);
   auto load_row = [&](std::uint32_t src_row) {
-    const std::uint8_t* px = image.row(src_row);
+    std::uint8_t* pl[3] = {plane.data(), plane.data() + W + 1, plane.data() + 2 * (W + 1)};
+    k.split(image.row(src_row), W, pl[0], pl[1], pl[2]);
     for (int c = 0; c < 3; ++c) {
       std::uint32_t* dst = slot(c, src_row);
-      for (std::uint32_t x = 0; x + 1 < W; ++x) dst[x] = px[3 * x + c] | (static_cast<std::uint32_t>(px[3 * x + 3 + c]) << 16);
-      dst[W - 1] = px[3 * (W - 1) + c];
+      const std::uint8_t* p = pl[c];  // p[W] stays 0: the sample past the edge
+      for (std::uint32_t x = 0; x < W; ++x) dst[x] = p[x] | (static_cast<std::uint32_t>(p[x + 1]) << 16);
     }
   };
   for (std::uint32_t dy = 0; dy < h; ++dy) load_row(dy);
@@ -270,18 +277,14 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   split_consts.threshold = threshold;
   if (prune) {
     rows_b.resize(h - (split.a1 - split.a0));
-    for (std::uint32_t dy = split.a0; dy < split.a1; ++dy) cols_a.apply(image.row(dy), 1);
+    for (std::uint32_t dy = split.a0; dy < split.a1; ++dy) cols_a.add(image.row(dy));
     alive.resize(P);
   }
 
   for (std::uint32_t y = 0; y < R; ++y) {
     if (y > 0) {
-      cols.apply(image.row(y - 1), -1);
-      cols.apply(image.row(y + h - 1), 1);
-      if (prune) {
-        cols_a.apply(image.row(y - 1 + split.a0), -1);
-        cols_a.apply(image.row(y + split.a1 - 1), 1);
-      }
+      cols.slide(image.row(y - 1), image.row(y + h - 1));
+      if (prune) cols_a.slide(image.row(y - 1 + split.a0), image.row(y + split.a1 - 1));
       load_row(y + h - 1);
     }
     cols.windows(w, P, ws, wq);

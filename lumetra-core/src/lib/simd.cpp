@@ -101,6 +101,14 @@ void finalize_scalar(const CellRow& row, const ScoreConsts& k, float* out, std::
   }
 }
 
+void split_scalar(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b) {
+  for (std::size_t i = 0; i < pixels; ++i) {
+    r[i] = rgb[3 * i];
+    g[i] = rgb[3 * i + 1];
+    b[i] = rgb[3 * i + 2];
+  }
+}
+
 void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n) {
   const ScoreConsts& sc = k.score;
   for (std::size_t i = 0; i < n; ++i) {
@@ -313,6 +321,43 @@ void dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_
   out[3] = hsum_128(a3);
 }
 
+// Gathers byte 3i + ch of 48 interleaved bytes into lane i, for each channel, from the
+// three 16-byte parts.
+struct Deinterleave {
+  __m128i r0, r1, r2, g0, g1, g2, b0, b1, b2;
+  __attribute__((target("ssse3"))) Deinterleave()
+      : r0(_mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+        r1(_mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1)),
+        r2(_mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13)),
+        g0(_mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+        g1(_mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1)),
+        g2(_mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14)),
+        b0(_mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+        b1(_mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1)),
+        b2(_mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15)) {}
+  __attribute__((target("ssse3"))) void operator()(__m128i v0, __m128i v1, __m128i v2, __m128i& r, __m128i& g,
+                                                   __m128i& b) const {
+    r = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, r0), _mm_shuffle_epi8(v1, r1)), _mm_shuffle_epi8(v2, r2));
+    g = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, g0), _mm_shuffle_epi8(v1, g1)), _mm_shuffle_epi8(v2, g2));
+    b = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, b0), _mm_shuffle_epi8(v1, b1)), _mm_shuffle_epi8(v2, b2));
+  }
+};
+
+__attribute__((target("ssse3"))) void split_ssse3(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r,
+                                                  std::uint8_t* g, std::uint8_t* b) {
+  const Deinterleave split;
+  std::size_t i = 0;
+  for (; i + 16 <= pixels; i += 16) {
+    const auto* p = reinterpret_cast<const __m128i*>(rgb + 3 * i);
+    __m128i vr, vg, vb;
+    split(_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2), vr, vg, vb);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), vr);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g + i), vg);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), vb);
+  }
+  split_scalar(rgb + 3 * i, pixels - i, r + i, g + i, b + i);
+}
+
 // Byte-wise |x - c| <= tol for 48 interleaved bytes, then the three channel flags of each
 // pixel gathered and combined. Sixteen pixels per step.
 __attribute__((target("ssse3"))) void mask_ssse3(const std::uint8_t* rgb, std::size_t pixels,
@@ -326,16 +371,7 @@ __attribute__((target("ssse3"))) void mask_ssse3(const std::uint8_t* rgb, std::s
   const __m128i t = _mm_set1_epi8(static_cast<char>(tol));
   const __m128i zero = _mm_setzero_si128();
   const __m128i one = _mm_set1_epi8(1);
-  // Gather byte 3i + ch of the 48 into lane i, from each of the three 16-byte parts.
-  const __m128i r0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  const __m128i r1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
-  const __m128i r2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
-  const __m128i g0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  const __m128i g1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
-  const __m128i g2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
-  const __m128i b0 = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  const __m128i b1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
-  const __m128i b2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+  const Deinterleave split;
   auto within = [&](__m128i v, __m128i c) {
     const __m128i d = _mm_or_si128(_mm_subs_epu8(v, c), _mm_subs_epu8(c, v));
     return _mm_cmpeq_epi8(_mm_subs_epu8(d, t), zero);
@@ -346,12 +382,8 @@ __attribute__((target("ssse3"))) void mask_ssse3(const std::uint8_t* rgb, std::s
     const __m128i f0 = within(_mm_loadu_si128(p), c0);
     const __m128i f1 = within(_mm_loadu_si128(p + 1), c1);
     const __m128i f2 = within(_mm_loadu_si128(p + 2), c2);
-    const __m128i fr = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(f0, r0), _mm_shuffle_epi8(f1, r1)),
-                                    _mm_shuffle_epi8(f2, r2));
-    const __m128i fg = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(f0, g0), _mm_shuffle_epi8(f1, g1)),
-                                    _mm_shuffle_epi8(f2, g2));
-    const __m128i fb = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(f0, b0), _mm_shuffle_epi8(f1, b1)),
-                                    _mm_shuffle_epi8(f2, b2));
+    __m128i fr, fg, fb;
+    split(f0, f1, f2, fr, fg, fb);
     const __m128i all = _mm_and_si128(_mm_and_si128(fr, fg), fb);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(all, one));
   }
@@ -578,7 +610,8 @@ SimdLevel detected_simd_level() {
 }
 
 Kernels kernels_for(SimdLevel level) {
-  Kernels k{row_scalar, dot_scalar, mask_scalar, vresize_scalar, hresize_scalar, finalize_scalar, prune_scalar};
+  Kernels k{row_scalar,      dot_scalar,      mask_scalar, vresize_scalar,
+            hresize_scalar,  finalize_scalar, prune_scalar, split_scalar};
 #if LUMETRA_X86
   if (level > detected_simd_level()) level = detected_simd_level();
   if (level >= SimdLevel::Sse2) {
@@ -586,7 +619,10 @@ Kernels kernels_for(SimdLevel level) {
     k.dot = dot_sse2;
     k.vresize = vresize_sse2;
     k.hresize = hresize_sse2;
-    if (has_ssse3()) k.mask = mask_ssse3;
+    if (has_ssse3()) {
+      k.mask = mask_ssse3;
+      k.split = split_ssse3;
+    }
   }
   if (level >= SimdLevel::Avx2) {
     k.row = row_avx2;

@@ -120,6 +120,10 @@ struct SplitRow {
 };
 using PruneKernel = void (*)(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n);
 
+// Splits `pixels` interleaved RGB pixels into three planes.
+using SplitKernel = void (*)(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r, std::uint8_t* g,
+                             std::uint8_t* b);
+
 struct Kernels {
   RowKernel row;
   DotKernel dot;
@@ -128,6 +132,7 @@ struct Kernels {
   HResizeKernel hresize;
   FinalizeKernel finalize;
   PruneKernel prune;
+  SplitKernel split;
 };
 
 // Kernels of exactly `level` (which must not exceed the detected level).
@@ -144,6 +149,7 @@ void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t
                  std::uint8_t tol, std::uint8_t* out);
 void vresize_scalar(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
                     std::size_t n);
+void split_scalar(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b);
 void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n);
 void finalize_scalar(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n);
 void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
