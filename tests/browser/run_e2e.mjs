@@ -1,0 +1,425 @@
+#!/usr/bin/env node
+// Real-browser end-to-end test on Linux. Debian's Chromium, headless, loads the test
+// extension of this folder; its service worker connects to com.quorvane.host through
+// native messaging, and the browser starts quorvane-host.exe under Wine through
+// quorvane-host-wine.sh, registered in the profile's NativeMessagingHosts folder. The
+// driver talks to the browser over the DevTools protocol on a pipe (no network port),
+// runs the extension's sequence and checks every result against what it set up: a
+// picture on the X display's root window, files on disk, the browser's own log.
+//
+//   node tests/browser/run_e2e.mjs [--host PATH/quorvane-host.exe] [--chromium PATH] [--keep]
+//
+// Exit status: 0 when every check passed, 1 when one failed, 77 when Chromium is missing.
+import { spawn, spawnSync } from 'node:child_process';
+import { createHash, createPublicKey } from 'node:crypto';
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { PipeBrowser, attachToWorker, evaluate } from './lib/cdp_pipe.mjs';
+import { encodePng, pngFacts } from './lib/png.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const repo = resolve(here, '../..');
+const launcher = join(here, 'quorvane-host-wine.sh');
+const HOST_NAME = 'com.quorvane.host';
+const CHROMIUM_HOST_MESSAGE_LIMIT = 1024 * 1024;
+
+const options = { host: join(repo, 'build/windows/bin/quorvane-host.exe'), chromium: 'chromium', keep: false };
+for (let i = 2; i < process.argv.length; i++) {
+  const arg = process.argv[i];
+  if (arg === '--host') options.host = resolve(process.argv[++i]);
+  else if (arg === '--chromium') options.chromium = process.argv[++i];
+  else if (arg === '--keep') options.keep = true;
+  else {
+    console.error(`unknown argument ${arg}`);
+    process.exit(2);
+  }
+}
+
+function which(program) {
+  if (program.includes('/')) return existsSync(program) ? program : null;
+  const found = spawnSync('sh', ['-c', `command -v "${program}"`], { encoding: 'utf8' });
+  return found.status === 0 ? found.stdout.trim() : null;
+}
+
+const chromium = which(options.chromium);
+if (!chromium) {
+  console.log(`SKIP: ${options.chromium} is not installed (scripts/setup-debian.sh installs Debian's chromium)`);
+  process.exit(77);
+}
+if (!existsSync(options.host)) {
+  console.error(`FAIL: no host executable at ${options.host}`);
+  process.exit(1);
+}
+
+// ---- checks and transcript ------------------------------------------------------------
+
+let passed = 0;
+let failed = 0;
+function check(name, condition, detail = '') {
+  if (condition) passed++;
+  else failed++;
+  console.log(`${condition ? 'PASS' : 'FAIL'}: ${name}${detail ? ` (${detail})` : ''}`);
+  return condition;
+}
+const show = (value) => JSON.stringify(value);
+
+// ---- set-up ---------------------------------------------------------------------------
+
+const work = mkdtempSync(join(tmpdir(), 'quorvane-browser-e2e-'));
+const env = { ...process.env, DISPLAY: process.env.DISPLAY || ':71', QUORVANE_HOST_EXE: options.host };
+const winPath = (p) => `Z:${p}`;
+const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
+
+// A small deterministic generator: the same pictures and files on every run.
+function pseudoRandomBytes(count, seed) {
+  const out = Buffer.alloc(count);
+  let x = seed >>> 0;
+  for (let i = 0; i < count; i++) {
+    x ^= x << 13;
+    x ^= x >>> 17;
+    x ^= x << 5;
+    out[i] = x & 255;
+  }
+  return out;
+}
+
+function extensionIdFromKey(keyBase64) {
+  const der = createPublicKey({ key: Buffer.from(keyBase64, 'base64'), format: 'der', type: 'spki' }).export({
+    format: 'der',
+    type: 'spki',
+  });
+  const hex = createHash('sha256').update(der).digest('hex').slice(0, 32);
+  return [...hex].map((h) => String.fromCharCode(97 + parseInt(h, 16))).join('');
+}
+
+// ---- part 1: the launcher is byte-transparent ------------------------------------------
+
+function frame(payload) {
+  const body = Buffer.from(payload, 'utf8');
+  const header = Buffer.alloc(4);
+  header.writeUInt32LE(body.length, 0);
+  return Buffer.concat([header, body]);
+}
+
+async function launcherTransparency() {
+  console.log('== the launcher passes frames through Wine byte for byte');
+  // A payload of 0x0A0D bytes: its length header holds CR LF, which any text-mode
+  // translation on the way would turn into something else.
+  const idPrefix = 'crlf \r\n, eof \u001a, non-ASCII \u00e9\u20ac\u{1F600} ';
+  const shell = (id) => JSON.stringify({ id, method: 'get_version' });
+  const padding = 0x0a0d - Buffer.byteLength(shell(idPrefix));
+  const id = idPrefix + 'x'.repeat(padding);
+  const first = shell(id);
+  const textPath = join(work, 'transparency.txt');
+  // Larger than a pipe buffer in both directions, with every kind of character the JSON
+  // writer escapes or passes raw.
+  let content = '';
+  for (let i = 0; content.length < 150000; i++) content += `${i}\r\n\t\u0000\u0001\u001a\u007f\u00e9\u20ac\u{1F600}"\\/ `;
+  const requests = [
+    first,
+    JSON.stringify({ id: 2, method: 'write_all_text', params: { path: winPath(textPath), content } }),
+    JSON.stringify({ id: 3, method: 'read_all_text', params: { path: winPath(textPath) } }),
+  ];
+  const expected = Buffer.concat([
+    frame(`{"id":${JSON.stringify(id)},"result":"2.0.7"}`),
+    frame('{"id":2,"result":true}'),
+    frame(`{"id":3,"result":{"content":${JSON.stringify(content)},"errorCode":0}}`),
+  ]);
+
+  const child = spawn(launcher, [`chrome-extension://${'a'.repeat(32)}/`], { env, stdio: ['pipe', 'pipe', 'pipe'] });
+  const out = [];
+  let err = '';
+  child.stdout.on('data', (d) => out.push(d));
+  child.stderr.on('data', (d) => (err += d));
+  const status = new Promise((done) => child.on('exit', (code) => done(code)));
+  child.stdin.end(Buffer.concat(requests.map(frame)));
+  const code = await status;
+  const got = Buffer.concat(out);
+  check('first request is exactly 0x0A0D bytes long', Buffer.byteLength(first) === 0x0a0d);
+  check('launcher exits with status 0 when its input ends', code === 0, `status ${code}${err ? `, stderr: ${err.slice(0, 300)}` : ''}`);
+  const same = got.equals(expected);
+  let where = '';
+  if (!same) {
+    let k = 0;
+    while (k < got.length && k < expected.length && got[k] === expected[k]) k++;
+    where = `got ${got.length} bytes, expected ${expected.length}; first difference at byte ${k}`;
+  }
+  check('standard output is exactly the three reply frames', same, where);
+  const onDisk = existsSync(textPath) ? readFileSync(textPath) : Buffer.alloc(0);
+  check('the written file holds the text as UTF-8, unchanged', onDisk.equals(Buffer.from(content, 'utf8')), `${onDisk.length} bytes`);
+}
+
+// ---- part 2: Chromium, the extension and the host -------------------------------------
+
+function screenSize() {
+  const info = spawnSync('xdpyinfo', ['-display', env.DISPLAY], { encoding: 'utf8', env });
+  const m = /dimensions:\s+(\d+)x(\d+) pixels/.exec(info.stdout ?? '');
+  if (!m) throw new Error(`cannot read the size of display ${env.DISPLAY}: ${info.stderr}`);
+  return { width: Number(m[1]), height: Number(m[2]) };
+}
+
+// A noisy 64x48 pattern (it matches in exactly one place) on a plain desktop with a few
+// bands, shown on the root window, which is what the host captures under Wine.
+function showDesktop(screen, at) {
+  const pattern = { width: 64, height: 48 };
+  const patternRgb = pseudoRandomBytes(pattern.width * pattern.height * 3, 0x5eed);
+  const desktop = Buffer.alloc(screen.width * screen.height * 3);
+  for (let y = 0; y < screen.height; y++) {
+    const band = Math.floor(y / 120) % 2 ? [0xdf, 0xe3, 0xe8] : [0xc8, 0xd0, 0xd8];
+    for (let x = 0; x < screen.width; x++) desktop.set(band, (y * screen.width + x) * 3);
+  }
+  for (let y = 0; y < pattern.height; y++) {
+    const row = patternRgb.subarray(y * pattern.width * 3, (y + 1) * pattern.width * 3);
+    row.copy(desktop, ((at.y + y) * screen.width + at.x) * 3);
+  }
+  const desktopPath = join(work, 'desktop.png');
+  writeFileSync(desktopPath, encodePng(screen.width, screen.height, desktop));
+  // ImageMagick 6's display exits with 1 even after setting the root window; only its
+  // error output tells a real failure.
+  const shown = spawnSync('display', ['-window', 'root', desktopPath], { env, encoding: 'utf8' });
+  if (shown.error || shown.status > 1 || shown.stderr.trim()) {
+    throw new Error(`display -window root failed: ${shown.error ?? shown.stderr}`);
+  }
+  return { ...pattern, png: encodePng(pattern.width, pattern.height, patternRgb) };
+}
+
+function prepareProfile(extensionId) {
+  const extension = join(work, 'extension');
+  mkdirSync(extension);
+  for (const name of ['manifest.json', 'background.js']) copyFileSync(join(here, 'extension', name), join(extension, name));
+  copyFileSync(join(repo, 'clients/js/quorvane-client.js'), join(extension, 'quorvane-client.js'));
+
+  // With --user-data-dir, Chromium on Linux reads per-user host manifests from
+  // <user-data-dir>/NativeMessagingHosts instead of ~/.config/chromium/NativeMessagingHosts.
+  const profile = join(work, 'profile');
+  mkdirSync(join(profile, 'NativeMessagingHosts'), { recursive: true });
+  const manifest = {
+    name: HOST_NAME,
+    description: 'Quorvane desktop-automation host (Windows build under Wine)',
+    path: launcher,
+    type: 'stdio',
+    allowed_origins: [`chrome-extension://${extensionId}/`],
+  };
+  writeFileSync(join(profile, 'NativeMessagingHosts', `${HOST_NAME}.json`), JSON.stringify(manifest, null, 2));
+  return { extension, profile };
+}
+
+function printTranscript(transcript) {
+  console.log('== transcript (extension side, each request through connectNative)');
+  for (const [i, e] of transcript.entries()) {
+    const outcome = e.ok ? `-> ${e.reply ?? show(e.result)}` : `-> ${e.error ? `${e.error.name}: ${e.error.message}` : 'no reply'}`;
+    console.log(`${String(i + 1).padStart(2)}. ${e.name}: ${e.method} ${e.request ?? ''} ${outcome}${e.ms !== undefined ? ` [${e.ms} ms]` : ''}`);
+    if (e.behind) console.log(`    request queued behind it: ${e.behind.name ?? ''}: ${e.behind.message ?? show(e.behind.result)}`);
+    if (e.reply && e.result !== undefined && show(e.result) !== e.reply) console.log(`    checked: ${show(e.result)}`);
+  }
+}
+
+async function browserSequence() {
+  console.log('== Chromium headless, test extension, host under Wine');
+  const key = JSON.parse(readFileSync(join(here, 'extension/manifest.json'), 'utf8')).key;
+  const extensionId = extensionIdFromKey(key);
+  console.log(`extension id ${extensionId} (pinned by the manifest key)`);
+
+  const screen = screenSize();
+  const at = { x: 1234 % (screen.width - 64), y: 567 % (screen.height - 48) };
+  const pattern = showDesktop(screen, at);
+  const small = pseudoRandomBytes(700000, 7);
+  const big = pseudoRandomBytes(900000, 9);
+  writeFileSync(join(work, 'small.bin'), small);
+  writeFileSync(join(work, 'big.bin'), big);
+  const plan = {
+    patternPng: pattern.png.toString('base64'),
+    capturePath: winPath(join(work, 'capture.png')),
+    bytesPath: winPath(join(work, 'bytes.bin')),
+    textPath: winPath(join(work, 'text.txt')),
+    missingPath: winPath(join(work, 'no-such-file.bin')),
+    smallPath: winPath(join(work, 'small.bin')),
+    bigPath: winPath(join(work, 'big.bin')),
+  };
+
+  const { extension, profile } = prepareProfile(extensionId);
+  const oversize = [];
+  const browser = new PipeBrowser(
+    chromium,
+    [
+      '--headless=new',
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+      '--enable-logging=stderr',
+      `--user-data-dir=${profile}`,
+      `--load-extension=${extension}`,
+      `--disable-extensions-except=${extension}`,
+      'about:blank',
+    ],
+    {
+      env,
+      onStderrLine: (line) => {
+        const m = /Native Messaging host tried sending a message that is (\d+) bytes long/.exec(line);
+        if (m) oversize.push(Number(m[1]));
+      },
+    },
+  );
+  let transcript;
+  try {
+    const session = await attachToWorker(browser, `chrome-extension://${extensionId}/`, 'runSequence');
+    transcript = await evaluate(browser, session, `runSequence(${JSON.stringify(plan)})`);
+  } finally {
+    await browser.close();
+  }
+  printTranscript(transcript);
+  console.log('== checks');
+  const step = (name) => transcript.find((e) => e.name === name) ?? { ok: false, error: { message: 'step missing' } };
+  const failure = (e) => (e.ok ? '' : `${e.error?.name}: ${e.error?.message}`);
+
+  const version = step('version');
+  check('get_version answers 2.0.7', version.ok && version.result === '2.0.7', failure(version));
+
+  const displays = step('displays');
+  const primary = displays.ok && Array.isArray(displays.result) ? displays.result.find((d) => d.isPrimary) : null;
+  check(
+    `get_display_list reports the ${screen.width}x${screen.height} X screen as the primary monitor`,
+    primary && primary.width === screen.width && primary.height === screen.height && primary.x === 0 && primary.y === 0,
+    failure(displays) || show(displays.result),
+  );
+
+  const capture = step('capture');
+  const capturePath = join(work, 'capture.png');
+  let facts = null;
+  try {
+    facts = pngFacts(readFileSync(capturePath));
+  } catch {
+    // Checked below.
+  }
+  check(
+    'capture_desktop answers the path it wrote, a PNG of the whole screen at 96 DPI',
+    capture.ok &&
+      capture.result === plan.capturePath &&
+      facts?.width === screen.width &&
+      facts?.height === screen.height &&
+      facts?.pixelsPerMetre === 3780,
+    failure(capture) || show(facts),
+  );
+
+  const search = step('search on the Xvfb root');
+  const best = search.ok ? search.result?.regions?.[0] : null;
+  check(
+    `search_desktop finds the pattern where it was drawn, at (${at.x}, ${at.y})`,
+    best &&
+      show(best.matchedRect) === show({ height: pattern.height, width: pattern.width, x: at.x, y: at.y }) &&
+      best.score >= 0.99,
+    failure(search) || show(search.result),
+  );
+
+  const wrote = step('write bytes');
+  const readBack = step('read bytes back');
+  const expectedBytes = Buffer.alloc(256 * 64);
+  for (let i = 0; i < expectedBytes.length; i++) expectedBytes[i] = (i * 167 + (i >> 8)) & 255;
+  const bytesOnDisk = existsSync(join(work, 'bytes.bin')) ? readFileSync(join(work, 'bytes.bin')) : null;
+  check(
+    'write_all_bytes then read_all_bytes: every byte value survives, on disk and back in the extension',
+    wrote.ok && wrote.result === true && bytesOnDisk?.equals(expectedBytes) && readBack.ok && readBack.result.identical === true,
+    failure(wrote) || failure(readBack) || show(readBack.result),
+  );
+  const textBack = step('read text back');
+  check(
+    'write_all_text then read_all_text: CR LF, control and non-ASCII characters survive',
+    step('write text').result === true && textBack.ok && textBack.result.errorCode === 0 && textBack.result.identical === true,
+    failure(textBack) || show(textBack.result),
+  );
+  const size = step('file size');
+  check('get_file_size reports the written size', size.ok && size.result === expectedBytes.length, failure(size) || show(size.result));
+  check(
+    'delete_file removes the text file',
+    step('delete text file').result === true && !existsSync(join(work, 'text.txt')),
+    failure(step('delete text file')),
+  );
+
+  const missing = step('error: missing file');
+  check(
+    'read_file_range on a missing file rejects with the system error text',
+    !missing.ok && missing.error.name === 'QuorvaneError' && /\(os error 2\)$/.test(missing.error.message),
+    missing.ok ? 'it succeeded' : missing.error.message,
+  );
+  const badParams = step('error: bad parameters');
+  check(
+    "search_image without an image rejects with code bad_params",
+    !badParams.ok && badParams.error.message === "bad_params: missing 'image'" && badParams.error.code === 'bad_params',
+    badParams.ok ? 'it succeeded' : badParams.error.message,
+  );
+  const unknown = step('error: unknown method');
+  check(
+    'an unknown method rejects with "Unknown method: get_versions"',
+    !unknown.ok && unknown.error.message === 'Unknown method: get_versions' && unknown.error.code === null,
+    unknown.ok ? 'it succeeded' : unknown.error.message,
+  );
+
+  const under = step('read_all_bytes under 1 MB');
+  check(
+    'read_all_bytes of 700,000 bytes arrives (reply under 1 MB)',
+    under.ok && under.result.errorCode === 0 && under.result.replyChars === 4 * Math.ceil(small.length / 3),
+    failure(under) || show(under.result),
+  );
+
+  const over = step('read_all_bytes over 1 MB');
+  check(
+    'read_all_bytes of 900,000 bytes: Chromium drops the port, the call rejects with its reason',
+    !over.ok && over.error?.name === 'QuorvaneDisconnectedError' &&
+      over.error.message === 'Error when communicating with the native messaging host.',
+    show(over.error),
+  );
+  check(
+    'the request queued behind it rejects too, and the port is closed',
+    over.behind?.name === 'QuorvaneDisconnectedError' && over.connectedAfter === false,
+    show(over.behind),
+  );
+  const replySize = over.error?.id
+    ? `{"id":${over.error.id},"result":{"content":"","errorCode":0}}`.length + 4 * Math.ceil(big.length / 3)
+    : null;
+  check(
+    `Chromium logged the refused reply size (${replySize} bytes > ${CHROMIUM_HOST_MESSAGE_LIMIT})`,
+    replySize !== null && oversize.includes(replySize) && replySize > CHROMIUM_HOST_MESSAGE_LIMIT,
+    `logged sizes: ${show(oversize)}`,
+  );
+  const again = step('new port after the drop');
+  check('the next call starts a new host and is answered', again.ok && again.result === '2.0.7', failure(again));
+  const ranged = step('ranged read of the same file');
+  check(
+    'readFile brings the 900,000-byte file whole through read_file_range in two ranges',
+    ranged.ok &&
+      ranged.result.length === big.length &&
+      ranged.result.sha256 === sha256(big) &&
+      show(ranged.result.ranges) ===
+        show([
+          { rangeStart: 0, rangeEnd: 524288 },
+          { rangeStart: 524288, rangeEnd: 900000 },
+          { rangeStart: 900000, rangeEnd: 900000 },
+        ]),
+    failure(ranged) || show(ranged.result),
+  );
+}
+
+const guard = setTimeout(() => {
+  console.log('FAIL: the browser test did not finish within 10 minutes');
+  process.exit(1);
+}, 600000);
+
+try {
+  await launcherTransparency();
+  await browserSequence();
+} catch (error) {
+  check('the test ran to its end', false, error.stack ?? String(error));
+} finally {
+  clearTimeout(guard);
+  if (options.keep) console.log(`kept ${work}`);
+  else rmSync(work, { recursive: true, force: true });
+}
+console.log(`${passed} passed, ${failed} failed`);
+process.exit(failed === 0 && passed > 0 ? 0 : 1);
