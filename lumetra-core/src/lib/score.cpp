@@ -368,6 +368,10 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
     cum_s[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0.0);
     cum_q[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0.0);
   }
+  // The window's rows split into byte planes, filled below.
+  const SplitKernel split = active_kernels().split;
+  std::vector<std::uint8_t> bytes[3];
+  for (auto& b : bytes) b.resize(static_cast<std::size_t>(ww) * wh);
   // The window's samples as 16-bit planes for the dot kernel, each row padded so that
   // it may read a whole block (and three positions) past the template's last column.
   // Rows are split out only when a band that still has live cells first needs them:
@@ -384,54 +388,65 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
     for (std::uint32_t r = r0; r < r1; ++r) {
       if (plane_ready[r]) continue;
       plane_ready[r] = 1;
-      const std::uint8_t* px = image.at(x0, y0 + r);
-      std::int16_t* d0 = planes[0].data() + r * stride;
-      std::int16_t* d1 = planes[1].data() + r * stride;
-      std::int16_t* d2 = planes[2].data() + r * stride;
-      for (std::uint32_t x = 0; x < ww; ++x) {
-        d0[x] = px[3 * x];
-        d1[x] = px[3 * x + 1];
-        d2[x] = px[3 * x + 2];
+      for (int c = 0; c < 3; ++c) {
+        const std::uint8_t* src = bytes[c].data() + r * static_cast<std::size_t>(ww);
+        std::int16_t* dst = planes[c].data() + r * stride;
+        for (std::uint32_t x = 0; x < ww; ++x) dst[x] = src[x];
+        std::fill(dst + ww, dst + stride, 0);
       }
-      std::fill(d0 + ww, d0 + stride, 0);
-      std::fill(d1 + ww, d1 + stride, 0);
-      std::fill(d2 + ww, d2 + stride, 0);
     }
   };
-  // Running sums along each row, from which every template-wide segment's sums follow.
-  std::vector<std::int64_t> run(6 * (static_cast<std::size_t>(ww) + 1));
-  for (std::uint32_t r = 0; r < wh; ++r) {
+  // Sums of every template-wide row segment, for the window sums and band bounds.
+  // The window's rows lie a whole image row apart, a stride the hardware prefetchers do
+  // not follow quickly; ask for a few rows ahead so that the loads below do not wait.
+  constexpr std::uint32_t kPrefetchRows = 4;
+  const std::size_t row_bytes = 3 * static_cast<std::size_t>(ww);
+  auto prefetch_row = [&](std::uint32_t r) {
     const std::uint8_t* px = image.at(x0, y0 + r);
-    // run[6x + c] = sum of channel c over columns [0, x); run[6x + 3 + c] the same of squares.
-    std::int64_t s0 = 0, s1 = 0, s2 = 0, q0 = 0, q1 = 0, q2 = 0;
-    std::int64_t* rp = run.data();
-    rp[0] = rp[1] = rp[2] = rp[3] = rp[4] = rp[5] = 0;
-    for (std::uint32_t x = 0; x < ww; ++x) {
-      const std::int64_t v0 = px[3 * x], v1 = px[3 * x + 1], v2 = px[3 * x + 2];
-      s0 += v0;
-      s1 += v1;
-      s2 += v2;
-      q0 += v0 * v0;
-      q1 += v1 * v1;
-      q2 += v2 * v2;
-      std::int64_t* o = rp + 6 * (static_cast<std::size_t>(x) + 1);
-      o[0] = s0;
-      o[1] = s1;
-      o[2] = s2;
-      o[3] = q0;
-      o[4] = q1;
-      o[5] = q2;
-    }
+    for (std::size_t k = 0; k < row_bytes; k += 64) __builtin_prefetch(px + k);
+    __builtin_prefetch(px + row_bytes - 1);
+  };
+  for (std::uint32_t r = 0; r < std::min(kPrefetchRows, wh); ++r) prefetch_row(r);
+  for (std::uint32_t r = 0; r < wh; ++r) {
+    if (r + kPrefetchRows < wh) prefetch_row(r + kPrefetchRows);
+    const std::uint8_t* px = image.at(x0, y0 + r);
+    // Sums over the first template-wide segment, then slid along the row. The channels are
+    // split first so that the sums are straight vector loops.
+    std::int64_t seg[6] = {};
+    const std::size_t row_off = static_cast<std::size_t>(r) * ww;
+    split(px, ww, bytes[0].data() + row_off, bytes[1].data() + row_off, bytes[2].data() + row_off);
     for (int c = 0; c < 3; ++c) {
-      const double* ps = cum_s[c].data() + static_cast<std::size_t>(r) * pw;
-      const double* pq = cum_q[c].data() + static_cast<std::size_t>(r) * pw;
-      double* ns = cum_s[c].data() + static_cast<std::size_t>(r + 1) * pw;
-      double* nq = cum_q[c].data() + static_cast<std::size_t>(r + 1) * pw;
-      for (std::uint32_t i = 0; i < pw; ++i) {
-        const std::int64_t* lo = rp + 6 * static_cast<std::size_t>(i);
-        const std::int64_t* hi = rp + 6 * (static_cast<std::size_t>(i) + t.w);
-        ns[i] = ps[i] + static_cast<double>(hi[c] - lo[c]);
-        nq[i] = pq[i] + static_cast<double>(hi[3 + c] - lo[3 + c]);
+      const std::uint8_t* p = bytes[c].data() + row_off;
+      if (t.w <= kMaxTapsPer32BitSum) {
+        std::uint32_t a = 0, b = 0;  // below 255 * 255 * 66051 < 2^32
+        for (std::uint32_t x = 0; x < t.w; ++x) {
+          const std::uint32_t v = p[x];
+          a += v;
+          b += v * v;
+        }
+        seg[c] = a;
+        seg[3 + c] = b;
+      } else {
+        for (std::uint32_t x = 0; x < t.w; ++x) {
+          const std::int64_t v = p[x];
+          seg[c] += v;
+          seg[3 + c] += v * v;
+        }
+      }
+    }
+    const std::size_t above = static_cast<std::size_t>(r) * pw, here = above + pw;
+    for (std::uint32_t i = 0; i < pw; ++i) {
+      for (int c = 0; c < 3; ++c) {
+        cum_s[c][here + i] = cum_s[c][above + i] + static_cast<double>(seg[c]);
+        cum_q[c][here + i] = cum_q[c][above + i] + static_cast<double>(seg[3 + c]);
+      }
+      if (i + 1 < pw) {
+        for (int c = 0; c < 3; ++c) {
+          const std::uint8_t* p = bytes[c].data() + row_off;
+          const std::int64_t o = p[i], n = p[i + t.w];
+          seg[c] += n - o;
+          seg[3 + c] += n * n - o * o;
+        }
       }
     }
   }
