@@ -20,6 +20,7 @@ struct HookedKey {
   DWORD scan;
   DWORD flags;
   ULONG_PTR extra;
+  std::size_t order;  // position among all hooked events, keyboard and mouse together
   bool down() const { return message == WM_KEYDOWN || message == WM_SYSKEYDOWN; }
 };
 
@@ -29,6 +30,7 @@ struct HookedMouse {
   DWORD data;
   DWORD flags;
   ULONG_PTR extra;
+  std::size_t order;
 };
 
 // Spins until `done()` holds or `timeout_ms` passes, dispatching this thread's messages so
@@ -105,7 +107,7 @@ private:
     if (code == HC_ACTION) {
       const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
       std::lock_guard lock(active_->mutex_);
-      active_->keys_.push_back({message, k->vkCode, k->scanCode, k->flags, k->dwExtraInfo});
+      active_->keys_.push_back({message, k->vkCode, k->scanCode, k->flags, k->dwExtraInfo, active_->next_order_++});
     }
     return CallNextHookEx(nullptr, code, message, data);
   }
@@ -113,7 +115,7 @@ private:
     if (code == HC_ACTION) {
       const auto* m = reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
       std::lock_guard lock(active_->mutex_);
-      active_->mice_.push_back({message, m->pt, m->mouseData, m->flags, m->dwExtraInfo});
+      active_->mice_.push_back({message, m->pt, m->mouseData, m->flags, m->dwExtraInfo, active_->next_order_++});
     }
     return CallNextHookEx(nullptr, code, message, data);
   }
@@ -125,6 +127,7 @@ private:
   std::mutex mutex_;
   std::vector<HookedKey> keys_;
   std::vector<HookedMouse> mice_;
+  std::size_t next_order_ = 0;
 };
 
 // A top-level window holding a multi-line edit control, brought to the foreground with the
