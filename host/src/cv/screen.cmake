@@ -13,3 +13,19 @@ target_link_libraries(quorvane_cv PUBLIC quorvane_browser_window)
 quorvane_add_test(screen_tests
   SOURCES tests/display_test.cpp tests/capture_test.cpp tests/screen_search_test.cpp tests/stb_reference.cpp
   LIBS quorvane_cv quorvane_stb)
+
+if(QUORVANE_WINDOWS)
+  # End to end through the real host. The program plays the browser, so it is named like
+  # one: the host's parent-process rule and browser-program check both see chrome.exe.
+  quorvane_add_test(screen_e2e_tests
+    SOURCES tests/screen_e2e_test.cpp tests/stb_reference.cpp
+    LIBS quorvane_standin quorvane_cv quorvane_stb dwmapi)
+  set_target_properties(screen_e2e_tests PROPERTIES OUTPUT_NAME chrome)
+  add_dependencies(screen_e2e_tests quorvane-host)
+  # The same program with its picture on the X root window, so captures can be compared.
+  add_test(NAME screen_e2e_picture
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/screen_e2e.sh
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>)
+  # Painting the root window, raising windows and injecting input must not overlap.
+  set_tests_properties(screen_e2e_tests screen_e2e_picture PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input")
+endif()
