@@ -382,6 +382,11 @@ HandlerResult remove_directory(std::string_view, const json& params) {
   if (!system) return json(false);
   DWORD attributes = GetFileAttributesW(system->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return json(false);
+  // A volume root can never be removed, so emptying it first would be all loss and no
+  // result: refuse before touching anything.
+  std::optional<std::wstring> full = fill_wide_buffer(
+      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(system->c_str(), size, buffer, nullptr); });
+  if (!full || is_volume_root(as_u16(*full))) return json(false);
   // A link to a folder is removed as the link; what it points to is not ours to empty.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !counts_as_directory(attributes, own_reparse_tag(*system))) {
     return json(remove_empty_folder(*system));

@@ -85,6 +85,13 @@ std::u16string parent_folder(std::u16string_view path) {
   return std::u16string(path.substr(0, keep));
 }
 
+bool is_volume_root(std::u16string_view full_path) {
+  std::size_t root = root_length(full_path);
+  std::size_t end = full_path.size();
+  while (end > root && is_separator(full_path[end - 1])) --end;
+  return end <= root;
+}
+
 std::u16string join_path(std::u16string_view folder, std::u16string_view name) {
   std::u16string out(folder);
   if (!out.empty() && !is_separator(out.back()) && !is_bare_drive(folder)) out += u'\\';

@@ -32,6 +32,10 @@ std::u16string listing_pattern(std::u16string_view folder);
 // name without a folder). Trailing separators are ignored.
 std::u16string parent_folder(std::u16string_view path);
 
+// True when the absolute `full_path` is the root of a volume or share ("C:\",
+// "\\server\share\", "\\?\C:\"), which no removal can take away.
+bool is_volume_root(std::u16string_view full_path);
+
 // `folder` and `name` joined with one backslash (none added after a separator or a
 // bare drive).
 std::u16string join_path(std::u16string_view folder, std::u16string_view name);

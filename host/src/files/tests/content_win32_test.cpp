@@ -182,15 +182,17 @@ std::optional<int> unix_descriptor_count() {
 }
 
 TEST(Handles, AWriteThatFailsMidwayClosesItsFile) {
-  if (!unix_descriptor_count()) GTEST_SKIP() << "no full device here";
+  if (!unix_descriptor_count()) GTEST_SKIP() << "no descriptor list here";
   std::string big = base64_encode(std::string(1 << 20, 'f'));
   int before = *unix_descriptor_count();
-  for (int i = 0; i < 5; ++i) {
+  constexpr int kRounds = 20;
+  for (int i = 0; i < kRounds; ++i) {
     EXPECT_EQ(ok("write_all_bytes", write_params("Z:\\dev\\full", big)), false);
     EXPECT_EQ(ok("append_all_bytes", write_params("Z:\\dev\\full", big)), false);
     EXPECT_EQ(ok("append_all_text", write_params("Z:\\dev\\full", "x")), false);
   }
-  EXPECT_EQ(*unix_descriptor_count(), before);
+  // Wine itself opens a descriptor now and then; a leak would add one per call.
+  EXPECT_LE(*unix_descriptor_count(), before + 2);
 }
 
 TEST(Sizes, FilesFoldersAndFailures) {

@@ -55,6 +55,16 @@ TEST(LongPath, ParentFolderStopsAtTheRoot) {
   EXPECT_EQ(parent_folder(u"\\\\?\\UNC\\srv\\share\\a"), u"\\\\?\\UNC\\srv\\share\\");
 }
 
+TEST(LongPath, VolumeRoots) {
+  for (const char16_t* root : {u"C:\\", u"c:/", u"C:\\\\", u"\\\\server\\share", u"\\\\server\\share\\",
+                               u"\\\\?\\C:\\", u"\\\\?\\UNC\\srv\\share\\", u"\\", u"/"}) {
+    EXPECT_TRUE(is_volume_root(root)) << std::string(root, root + std::char_traits<char16_t>::length(root));
+  }
+  for (const char16_t* inner : {u"C:\\a", u"C:\\a\\", u"\\\\server\\share\\x", u"\\\\?\\C:\\tmp", u"/tmp"}) {
+    EXPECT_FALSE(is_volume_root(inner)) << std::string(inner, inner + std::char_traits<char16_t>::length(inner));
+  }
+}
+
 TEST(LongPath, JoinAddsOneSeparator) {
   EXPECT_EQ(join_path(u"C:\\a", u"b"), u"C:\\a\\b");
   EXPECT_EQ(join_path(u"C:\\a\\", u"b"), u"C:\\a\\b");
