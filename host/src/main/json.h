@@ -34,4 +34,10 @@ inline std::string to_json_text(const json& value) {
   return out;
 }
 
+namespace json_detail {
+// String scanning uses AVX2 where the CPU has it and SSE2 otherwise. Tests switch AVX2
+// off and on again to cover both paths on any machine; returns whether AVX2 is now used.
+bool set_avx2_scan(bool enabled);
+}  // namespace json_detail
+
 }  // namespace quorvane

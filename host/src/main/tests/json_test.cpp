@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
@@ -31,6 +32,18 @@ std::string cat(std::initializer_list<std::string_view> parts) {
   std::string out;
   for (std::string_view part : parts) out.append(part);
   return out;
+}
+
+// Runs `body` once with the SSE2 string scan and once with AVX2 where the CPU has it.
+template <typename Body>
+void with_each_scan(Body body) {
+  for (bool avx2 : {false, true}) {
+    const bool used = json_detail::set_avx2_scan(avx2);
+    if (avx2 && !used) std::printf("note: AVX2 not available, SSE2 scan only\n");
+    SCOPED_TRACE(used ? "AVX2 scan" : "SSE2 scan");
+    body();
+  }
+  json_detail::set_avx2_scan(true);
 }
 
 std::string read_file(const std::filesystem::path& path) {
@@ -222,23 +235,25 @@ TEST(JsonParse, SpecialBytesAtEveryPosition) {
       {"\\n", "\n"},         {"\\\"", "\""},       {"\xC3\xA9", "\xC3\xA9"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
       {"\x01", std::nullopt}, {"\xFF", std::nullopt}, {"\xC3", std::nullopt},  {"\x7F", "\x7F"},
   };
-  for (std::size_t len = 0; len <= 140; ++len) {
-    for (std::size_t pos = 0; pos <= len; ++pos) {
-      for (const auto& c : cases) {
-        const std::string before(pos, 'a'), after(len - pos, 'b');
-        auto v = parsed(cat({"\"", before, c.insert, after, "\""}));
-        if (!c.decoded) {
-          ASSERT_FALSE(v) << len << " " << pos;
-        } else {
-          ASSERT_TRUE(v) << len << " " << pos;
-          ASSERT_EQ(v->get_ref<const std::string&>(), before + *c.decoded + after) << len << " " << pos;
+  with_each_scan([&] {
+    for (std::size_t len = 0; len <= 140; ++len) {
+      for (std::size_t pos = 0; pos <= len; ++pos) {
+        for (const auto& c : cases) {
+          const std::string before(pos, 'a'), after(len - pos, 'b');
+          auto v = parsed(cat({"\"", before, c.insert, after, "\""}));
+          if (!c.decoded) {
+            ASSERT_FALSE(v) << len << " " << pos;
+          } else {
+            ASSERT_TRUE(v) << len << " " << pos;
+            ASSERT_EQ(v->get_ref<const std::string&>(), before + *c.decoded + after) << len << " " << pos;
+          }
         }
       }
     }
-  }
+  });
 }
 
-TEST(JsonParse, LongStrings) {
+TEST(JsonParse, LongStrings) { with_each_scan([] {
   std::string big(3 * 1024 * 1024 + 5, 'Q');
   for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('A' + i % 26);
   auto v = parsed(cat({"{\"data\":\"", big, "\",\"n\":1}"}));
@@ -255,7 +270,7 @@ TEST(JsonParse, LongStrings) {
   std::string broken = cat({"\"", big, "\""});
   broken[big.size() / 2] = '\n';
   EXPECT_FALSE(accepts(broken));
-}
+}); }
 
 TEST(JsonWrite, ScalarsAndStructure) {
   EXPECT_EQ(to_json_text(nullptr), "null");
@@ -287,13 +302,15 @@ TEST(JsonWrite, StringEscapes) {
 
   // Escapes at every position around the vector blocks, compared with nlohmann's writer,
   // which escapes the same way for these bytes.
-  for (std::size_t len = 0; len <= 140; ++len)
-    for (std::size_t pos = 0; pos < len; ++pos)
-      for (char special : {'"', '\\', '\x01', '\x1f', '\n'}) {
-        std::string s(len, 'x');
-        s[pos] = special;
-        ASSERT_EQ(to_json_text(s), json(s).dump()) << len << " " << pos;
-      }
+  with_each_scan([] {
+    for (std::size_t len = 0; len <= 140; ++len)
+      for (std::size_t pos = 0; pos < len; ++pos)
+        for (char special : {'"', '\\', '\x01', '\x1f', '\n', '\x7f'}) {
+          std::string s(len, 'x');
+          s[pos] = special;
+          ASSERT_EQ(to_json_text(s), json(s).dump()) << len << " " << pos;
+        }
+  });
 }
 
 TEST(JsonWrite, Floats) {
