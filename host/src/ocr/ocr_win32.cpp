@@ -96,6 +96,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
       com_ptr<ILanguageFactory> languages;
       HRESULT hr = get_factory(languages);
       if (FAILED(hr)) return failed("language", hr);
+      if (!languages) return failed_null("language");
       unique_hstring tag;
       hr = create_hstring(*request->language, tag);
       if (FAILED(hr)) return failed("language", hr);
@@ -103,11 +104,11 @@ HandlerResult ocr_image(std::string_view, const json& params) {
       if (FAILED(hr)) return failed("language", hr);
       if (!language) return failed_null("language");
     }
-    if (FAILED(get_factory(engines))) return language_unavailable();
+    if (FAILED(get_factory(engines)) || !engines) return language_unavailable();
     if (FAILED(engines->TryCreateFromLanguage(language.get(), engine.put())) || !engine)
       return language_unavailable();
   } else {
-    if (FAILED(get_factory(engines))) return language_unavailable();
+    if (FAILED(get_factory(engines)) || !engines) return language_unavailable();
     if (FAILED(engines->TryCreateFromUserProfileLanguages(engine.put())) || !engine) return language_unavailable();
   }
 
@@ -115,6 +116,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
   com_ptr<::IActivationFactory> streams;
   HRESULT hr = get_factory(streams);
   if (FAILED(hr)) return failed("stream", hr);
+  if (!streams) return failed_null("stream");
   com_ptr<::IInspectable> stream_object;
   hr = streams->ActivateInstance(stream_object.put());
   if (FAILED(hr)) return failed("stream", hr);
@@ -126,6 +128,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
   com_ptr<IDataWriterFactory> writers;
   hr = get_factory(writers);
   if (FAILED(hr)) return failed("writer", hr);
+  if (!writers) return failed_null("writer");
   // The writer wants the stream's IOutputStream, not its default interface.
   com_ptr<IOutputStream> output;
   hr = stream.query(output);
@@ -166,6 +169,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
   com_ptr<IBitmapDecoderStatics> decoders;
   hr = get_factory(decoders);
   if (FAILED(hr)) return cannot_decode(hr);
+  if (!decoders) return cannot_decode_null();
   com_ptr<IAsyncOperation_BitmapDecoder> decoding;
   hr = decoders->CreateAsync(stream.get(), decoding.put());
   if (FAILED(hr)) return cannot_decode(hr);
@@ -223,6 +227,7 @@ HandlerResult ocr_language_list(std::string_view, const json&) {
   com_ptr<IOcrEngineStatics> engines;
   HRESULT hr = get_factory(engines);
   if (FAILED(hr)) return failed("languages", hr);
+  if (!engines) return failed_null("languages");
   com_ptr<IVectorView_Language> list;
   hr = engines->get_AvailableRecognizerLanguages(list.put());
   if (FAILED(hr)) return failed("languages", hr);

@@ -127,9 +127,11 @@ HRESULT activate_factory(std::wstring_view class_name, REFIID iid, void** factor
 
 // The activation factory of the class behind `Factory`, activated on first use and cached
 // for the life of the process. The cached reference is never released: factories are MTA
-// objects and the process stays in the MTA until it ends.
+// objects and the process stays in the MTA until it ends. An activation that succeeds
+// without a factory leaves `out` empty (and caches nothing).
 template <class Factory>
 HRESULT get_factory(com_ptr<Factory>& out) {
+  out.reset();
   static std::atomic<Factory*> slot{nullptr};
   Factory* cached = slot.load(std::memory_order_acquire);
   if (!cached) {
@@ -137,7 +139,7 @@ HRESULT get_factory(com_ptr<Factory>& out) {
     HRESULT hr =
         activate_factory(ActivatableClass<Factory>::name, __uuidof(Factory), reinterpret_cast<void**>(&fresh));
     if (FAILED(hr)) return hr;
-    if (!fresh) return E_POINTER;
+    if (!fresh) return S_OK;
     cached = publish_factory(slot, fresh);
   }
   cached->AddRef();
@@ -225,9 +227,9 @@ HRESULT await_results(IAsyncOperation<TAbi>* operation, TAbi* results) {
 // ---- collections -------------------------------------------------------------------------
 
 // Walks a read-only list with its iterator (First, then HasCurrent, Current and MoveNext per
-// element), calling `visit` with each element. A failure of HasCurrent, Current or MoveNext
-// ends the walk quietly with what was visited so far. `visit` returns an error string to
-// abort the walk; failing to get an iterator at all is reported as step `step`.
+// element), calling `visit` with each element; `visit` returns an error string to abort.
+// Any failure of the iterator itself aborts the walk as step `step`: ending quietly would
+// hand back a shortened list as if it were the whole result.
 template <class TAbi, class Visit>
 std::optional<std::string> walk_list(IVectorView<TAbi>* list, std::string_view step, Visit&& visit) {
   using Element = std::remove_pointer_t<TAbi>;
@@ -240,25 +242,18 @@ std::optional<std::string> walk_list(IVectorView<TAbi>* list, std::string_view s
   if (!iterator) return ocr_failed_message(step, null_object_text());
   for (;;) {
     boolean has_current = 0;
-    if (FAILED(iterator->get_HasCurrent(&has_current))) {
-      discard_error_description();
-      break;
-    }
-    if (!has_current) break;
+    hr = iterator->get_HasCurrent(&has_current);
+    if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
+    if (!has_current) return std::nullopt;
     com_ptr<Element> element;
-    if (FAILED(iterator->get_Current(element.put()))) {
-      discard_error_description();
-      break;
-    }
-    if (!element) break;
+    hr = iterator->get_Current(element.put());
+    if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
+    if (!element) return ocr_failed_message(step, null_object_text());
     if (std::optional<std::string> error = visit(element.get())) return error;
     boolean moved = 0;
-    if (FAILED(iterator->MoveNext(&moved))) {
-      discard_error_description();
-      break;
-    }
+    hr = iterator->MoveNext(&moved);
+    if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
   }
-  return std::nullopt;
 }
 
 }  // namespace quorvane::rt

@@ -323,26 +323,18 @@ TEST(OcrStandin, ResultsAsTheEngineGivesThem) {
                 R"(,"width":-2.5,"x":null,"y":null},"text":")" "\xEF\xBF\xBD" R"("}]}],"text":")" "\xF0\x9F\x98\x80" R"("})");
 }
 
-TEST(OcrStandin, IteratorFailuresEndTheWalkQuietly) {
-  json image = content(kTwoLines);
-  HandlerResult one_line = run(&ocr_image, json{{"content", image}}, "fail=LinesIterator.MoveNext@1");
-  ASSERT_TRUE(one_line.is_ok()) << one_line.error();
-  EXPECT_EQ(one_line.value().at("lines").size(), 1u);
-  EXPECT_EQ(one_line.value().at("lines")[0].at("words").size(), 2u);
-  EXPECT_EQ(one_line.value().at("text"), two_lines_result().at("text"));
-
-  HandlerResult one_word = run(&ocr_image, json{{"content", image}}, "fail=WordsIterator.get_Current@2");
-  ASSERT_TRUE(one_word.is_ok()) << one_word.error();
-  EXPECT_EQ(one_word.value().at("lines")[0].at("words").size(), 1u);
-  EXPECT_EQ(one_word.value().at("lines")[1].at("words").size(), 1u);
-
-  HandlerResult none = run(&ocr_image, json{{"content", image}}, "fail=LinesIterator.get_HasCurrent");
-  ASSERT_TRUE(none.is_ok()) << none.error();
-  EXPECT_EQ(none.value().at("lines"), json::array());
-
-  HandlerResult null_line = run(&ocr_image, json{{"content", image}}, "null=LinesIterator.get_Current@2");
-  ASSERT_TRUE(null_line.is_ok()) << null_line.error();
-  EXPECT_EQ(null_line.value().at("lines").size(), 1u);
+// A list walk that breaks off is a failure of that list, not a shorter result.
+TEST(OcrStandin, IteratorFailuresFailTheirList) {
+  const StepFailure cases[] = {
+      {"fail=LinesIterator.MoveNext@1:80070005", "lines", kDenied},
+      {"fail=LinesIterator.get_HasCurrent@3:80070005", "lines", kDenied},
+      {"null=LinesIterator.get_Current@2", "lines", 0},
+      {"fail=WordsIterator.get_Current@2:80070005", "words", kDenied},
+      {"async=later;fail=WordsIterator.get_HasCurrent@4:80070005", "words", kDenied},
+  };
+  for (const StepFailure& c : cases)
+    EXPECT_EQ(error_of(run(&ocr_image, json{{"content", content(kTwoLines)}}, c.script)), failed(c.step, c.code))
+        << c.script;
 }
 
 TEST(OcrStandin, PathImagesTakeTheSameRoute) {
@@ -378,9 +370,9 @@ TEST(OcrStandin, LanguageList) {
   EXPECT_EQ(error_of(run(&ocr_language_list, json(), "fail=Language.get_LanguageTag@2:80070005")),
             failed("tag", kDenied));
 
-  HandlerResult cut = run(&ocr_language_list, json(), "fail=LanguagesIterator.get_HasCurrent@2");
-  ASSERT_TRUE(cut.is_ok()) << cut.error();
-  EXPECT_EQ(cut.value(), json({"en-US"}));
+  EXPECT_EQ(error_of(run(&ocr_language_list, json(), "fail=LanguagesIterator.get_HasCurrent@2:80070005")),
+            failed("languages", kDenied));
+  EXPECT_EQ(error_of(run(&ocr_language_list, json(), "null=LanguagesIterator.get_Current")), failed("languages", 0));
 }
 
 }  // namespace

@@ -102,18 +102,18 @@ Outcome outcome(const std::string& call, const std::string& detail = {}) {
     bool is_fail = item.rfind("fail=", 0) == 0;
     bool is_null = item.rfind("null=", 0) == 0;
     if (!is_fail && !is_null) continue;
-    std::string spec = item.substr(5);
+    std::string target = item.substr(5);
     HRESULT code = E_FAIL;
-    if (std::size_t colon = spec.find(':'); colon != std::string::npos) {
-      code = static_cast<HRESULT>(std::strtoul(spec.c_str() + colon + 1, nullptr, 16));
-      spec.resize(colon);
+    if (std::size_t colon = target.find(':'); colon != std::string::npos) {
+      code = static_cast<HRESULT>(std::strtoul(target.c_str() + colon + 1, nullptr, 16));
+      target.resize(colon);
     }
     int nth = 0;
-    if (std::size_t at = spec.find('@'); at != std::string::npos) {
-      nth = std::atoi(spec.c_str() + at + 1);
-      spec.resize(at);
+    if (std::size_t at = target.find('@'); at != std::string::npos) {
+      nth = std::atoi(target.c_str() + at + 1);
+      target.resize(at);
     }
-    if (spec != call || (nth != 0 && nth != count)) continue;
+    if (target != call || (nth != 0 && nth != count)) continue;
     if (is_fail) result.hr = code;
     if (is_null) result.null = true;
   }
