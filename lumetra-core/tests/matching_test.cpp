@@ -2,6 +2,7 @@
 #include "lumetra/matching.h"
 #include "lumetra/resample.h"
 #include "screens.h"
+#include "simd.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,57 @@ TEST(MatchTemplate, CoarseToFineFollowsTheRulesWindowByWindow) {
     const auto best = by_score(hits);
     ASSERT_FALSE(best.empty());
     EXPECT_EQ(best[0].score, 1.0f);
+  }
+}
+
+TEST(MatchTemplate, ThresholdsExactlyAtAScoreKeepThatHit) {
+  // Cells are given up once a bound proves them below the threshold; one scoring exactly
+  // the threshold must survive that, in the full map of the direct path (a 700 px
+  // haystack) as well as in the refinement windows of the coarse-to-fine path.
+  const testing::Screen screen = render_screen(1920, 1080, 12);
+  const RgbImage small = crop(screen.image, 200, 90, 700, 400);
+  const RgbImage t = crop(small, 130, 40, 24, 20);
+  const auto all = by_score(find_peaks(score_map(small, t), 24, 20, 0.3f, 0, 0, 1.0f));
+  ASSERT_GE(all.size(), 6u);
+  for (std::size_t k : {1u, 3u, 5u}) {
+    const Match& m = all[k];
+    ASSERT_LT(m.score, 1.0f);
+    const auto at = match_template(small, t, 1.0f, m.score);
+    EXPECT_NE(std::find(at.begin(), at.end(), m), at.end()) << k;
+    const auto above = match_template(small, t, 1.0f, std::nextafter(m.score, 2.0f));
+    EXPECT_EQ(std::find(above.begin(), above.end(), m), above.end()) << k;
+  }
+  const testing::Screen other = render_screen(1920, 1080, 8);
+  const RgbImage big = crop(other.image, 330, 150, 64, 64);
+  const auto loose = by_score(coarse_to_fine_by_hand(other.image, big, 0.3f));
+  ASSERT_GE(loose.size(), 2u);
+  const float edge = loose.back().score;
+  EXPECT_EQ(match_template(other.image, big, 1.0f, edge), coarse_to_fine_by_hand(other.image, big, edge));
+}
+
+TEST(MatchTemplate, EverySimdLevelFindsTheSameHits) {
+  const testing::Screen screen = render_screen(1920, 1080, 13);
+  const RgbImage small = crop(screen.image, 250, 90, 400, 300);
+  const RgbImage wide = crop(screen.image, 0, 30, 1000, 600);  // still coarse-to-fine
+  struct Case {
+    const RgbImage* hay;
+    RgbImage t;
+    float threshold;
+  };
+  // Scalar kernels are slow: the direct path runs on the smaller haystack.
+  const Case cases[] = {{&small, crop(small, 80, 60, 15, 15), 0.7f},
+                        {&wide, crop(wide, 60, 10, 48, 40), 0.6f},
+                        {&wide, crop(wide, 320, 110, 72, 56), 0.8f},
+                        {&small, crop(small, 100, 60, 40, 24), 0.5f}};
+  for (const Case& c : cases) {
+    detail::set_simd_limit(detail::SimdLevel::Scalar);
+    const auto want = match_template(*c.hay, c.t, 1.0f, c.threshold);
+    EXPECT_FALSE(want.empty());
+    for (int l = 1; l <= static_cast<int>(detail::detected_simd_level()); ++l) {
+      detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
+      EXPECT_EQ(match_template(*c.hay, c.t, 1.0f, c.threshold), want) << c.t.width << "x" << c.t.height << " level " << l;
+    }
+    detail::set_simd_limit(detail::SimdLevel::Avx512);
   }
 }
 

@@ -52,6 +52,7 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
     t.mean[c] = sc / t.n;
   }
   t.norm = std::sqrt(energy);
+  t.sum_slack = static_cast<double>(Q[0] + Q[1] + Q[2]) + 1.0;
   t.consts.n = t.n;
   for (int c = 0; c < 3; ++c) t.consts.mean[c] = t.mean[c];
   t.consts.norm = t.norm;
@@ -84,7 +85,7 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
       for (int c = 0; c < 3; ++c) {
         b.energy += static_cast<double>(Qb[c]) - 2.0 * t.mean[c] * static_cast<double>(b.S[c]) + b.n * t.mean[c] * t.mean[c];
       }
-      b.energy = std::max(b.energy, 0.0);
+      b.energy = std::max(b.energy, 0.0) + kEnergyAllowance * static_cast<double>(Qb[0] + Qb[1] + Qb[2]);
       t.bands.push_back(b);
     }
     // Halves for the whole-map pruning. Below a few hundred pixels the cross sums are
@@ -112,7 +113,7 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
           energy[hf] += static_cast<double>(Q2[hf][c]) - 2.0 * t.mean[c] * static_cast<double>(S2[hf][c]) +
                         count[hf] * t.mean[c] * t.mean[c];
         }
-        energy[hf] = std::max(energy[hf], 0.0);
+        energy[hf] = std::max(energy[hf], 0.0) + kEnergyAllowance * static_cast<double>(Q2[hf][0] + Q2[hf][1] + Q2[hf][2]);
       }
       const int a = energy[0] >= energy[1] ? 0 : 1;
       sp.a0 = a == 0 ? 0 : mid;
@@ -122,6 +123,7 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
       sp.consts.nb = count[1 - a];
       for (int c = 0; c < 3; ++c) sp.consts.sa[c] = static_cast<double>(S2[a][c]);
       sp.consts.energy_b = energy[1 - a];
+      sp.consts.sum_slack = t.sum_slack;
     }
     std::stable_sort(t.bands.begin(), t.bands.end(),
                      [](const PreparedTemplate::Band& a, const PreparedTemplate::Band& b) { return a.energy > b.energy; });
@@ -274,7 +276,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   std::vector<std::uint8_t> alive;
   std::vector<const std::uint32_t*> rows_b;
   SplitConsts split_consts = split.consts;
-  split_consts.threshold = threshold;
+  split_consts.threshold = static_cast<double>(threshold) - kScoreAllowance;
   if (prune) {
     rows_b.resize(h - (split.a1 - split.a0));
     for (std::uint32_t dy = split.a0; dy < split.a1; ++dy) cols_a.add(image.row(dy));
@@ -459,7 +461,7 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
   const std::size_t nbands = t.bands.size();
   // Per row of cells: window sums, energies, limits and the per-band bounds, computed
   // for the whole row in straight loops before the cells are visited one by one.
-  std::vector<double> e(pw), a[3], limit(pw), rest(pw), bound(nbands * pw);
+  std::vector<double> e(pw), a[3], limit(pw), rest(pw), bound(nbands * pw), qsum(pw);
   for (auto& v : a) v.resize(pw);
   std::vector<std::uint8_t> todo(pw), state(pw);
   std::vector<double> exact(pw);
@@ -490,17 +492,18 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
       // is at most the root of the product of the window's and the template's centred
       // energies over that band (Cauchy-Schwarz). Bands are summed exactly one by one;
       // once the exact part plus the bound on the rest cannot reach the threshold, the
-      // cell is given up. The slack dwarfs the rounding of these few double operations
-      // (relative 1e-16 each on magnitudes up to the sums of squares), so a cell that
-      // does reach the threshold is never given up.
+      // cell is given up. The allowances (see SplitConsts) keep a cell that does reach
+      // the threshold from ever being given up through rounding.
       for (std::uint32_t i = 0; i < pw; ++i) {
-        limit[i] = static_cast<double>(threshold) * std::sqrt(e[i]) * t.norm - 1e-9 * (scale[i] + (t.norm * t.norm + 1.0));
+        limit[i] = (static_cast<double>(threshold) - kScoreAllowance) * std::sqrt(e[i]) * t.norm -
+                   kSumAllowance * (scale[i] + t.sum_slack);
         rest[i] = 0.0;
       }
       for (std::size_t b = 0; b < nbands; ++b) {
         const auto& band = t.bands[b];
         double* ub = bound.data() + b * pw;
         std::fill(ub, ub + pw, 0.0);
+        std::fill(qsum.begin(), qsum.end(), 0.0);
         for (int c = 0; c < 3; ++c) {
           const auto [hi_s, lo_s] = band_sum(cum_s[c], j + band.r0, j + band.r1);
           const auto [hi_q, lo_q] = band_sum(cum_q[c], j + band.r0, j + band.r1);
@@ -508,10 +511,11 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
           for (std::uint32_t i = 0; i < pw; ++i) {
             const double sb = hi_s[i] - lo_s[i], qb = hi_q[i] - lo_q[i];
             ub[i] += qb - 2.0 * ac[i] * sb + band.n * ac[i] * ac[i];
+            qsum[i] += qb;
           }
         }
         for (std::uint32_t i = 0; i < pw; ++i) {
-          ub[i] = std::sqrt((ub[i] > 0.0 ? ub[i] : 0.0) * band.energy);
+          ub[i] = std::sqrt(((ub[i] > 0.0 ? ub[i] : 0.0) + kEnergyAllowance * qsum[i]) * band.energy);
           rest[i] += ub[i];
         }
       }

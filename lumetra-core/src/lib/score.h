@@ -25,6 +25,7 @@ struct PreparedTemplate {
   double n = 0;          // pixel count as a double
   double mean[3] = {};   // S_c / N
   double norm = 0;       // m
+  double sum_slack = 0;  // sum of Q_c over the channels, plus 1: the scale of every rounding
   ScoreConsts consts;    // n, mean and norm again, for the finalisers
   bool flat = true;      // m < 1e-6: every score is 0
   std::size_t npairs = 0;
@@ -40,7 +41,7 @@ struct PreparedTemplate {
     std::uint32_t r0 = 0, r1 = 0;  // template rows [r0, r1)
     double n = 0;                  // pixels in the band
     std::int64_t S[3] = {};        // template sums over the band
-    double energy = 0;             // sum over the band of (T_c - S_c/N)^2, all channels
+    double energy = 0;             // upper bound of the band's sum of (T_c - S_c/N)^2, all channels
   };
   std::vector<Band> bands;
 

@@ -112,7 +112,7 @@ void split_scalar(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r, 
 void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n) {
   const ScoreConsts& sc = k.score;
   for (std::size_t i = 0; i < n; ++i) {
-    double e = 0.0, exact = 0.0, eb = 0.0, scale = 0.0;
+    double e = 0.0, exact = 0.0, eb = 0.0, qb = 0.0, scale = 0.0;
     for (int c = 0; c < 3; ++c) {
       const double s = row.s[c][i], q = row.q[c][i], sa = row.sa[c][i], qa = row.qa[c][i];
       const double v = q - s * s / sc.n;
@@ -120,14 +120,15 @@ void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive
       const double a = s / sc.n;
       exact += row.pa[c][i] - sc.mean[c] * sa - a * k.sa[c] + k.na * a * sc.mean[c];
       eb += (q - qa) - 2.0 * a * (s - sa) + k.nb * a * a;
+      qb += q - qa;
       scale += q;
     }
     if (e < 1e-12) {
-      alive[i] = 0.0 >= k.threshold;
+      alive[i] = 0.0 >= k.threshold + kScoreAllowance;
       continue;
     }
-    const double bound = std::sqrt((eb > 0.0 ? eb : 0.0) * k.energy_b);
-    const double limit = k.threshold * std::sqrt(e) * sc.norm - 1e-9 * (scale + (sc.norm * sc.norm + 1.0));
+    const double bound = std::sqrt(((eb > 0.0 ? eb : 0.0) + kEnergyAllowance * qb) * k.energy_b);
+    const double limit = k.threshold * std::sqrt(e) * sc.norm - kSumAllowance * (scale + k.sum_slack);
     alive[i] = exact + bound >= limit;
   }
 }
@@ -141,11 +142,12 @@ __attribute__((target("avx2"))) void prune_avx2(const SplitRow& row, const Split
   const __m256d zero = _mm256_setzero_pd(), two = _mm256_set1_pd(2.0), nn = _mm256_set1_pd(sc.n);
   const __m256d na = _mm256_set1_pd(k.na), nb = _mm256_set1_pd(k.nb), ebt = _mm256_set1_pd(k.energy_b);
   const __m256d th = _mm256_set1_pd(k.threshold), norm = _mm256_set1_pd(sc.norm), tiny = _mm256_set1_pd(1e-12);
-  const __m256d slack0 = _mm256_set1_pd(sc.norm * sc.norm + 1.0), eps = _mm256_set1_pd(1e-9);
-  const bool zero_reaches = 0.0 >= k.threshold;
+  const __m256d slack0 = _mm256_set1_pd(k.sum_slack), eps = _mm256_set1_pd(kSumAllowance);
+  const __m256d allow = _mm256_set1_pd(kEnergyAllowance);
+  const bool zero_reaches = 0.0 >= k.threshold + kScoreAllowance;
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
-    __m256d e = zero, exact = zero, eb = zero, scale = zero;
+    __m256d e = zero, exact = zero, eb = zero, qb = zero, scale = zero;
     for (int c = 0; c < 3; ++c) {
       const __m256d s = _mm256_loadu_pd(row.s[c] + i), q = _mm256_loadu_pd(row.q[c] + i);
       const __m256d sa = _mm256_loadu_pd(row.sa[c] + i), qa = _mm256_loadu_pd(row.qa[c] + i);
@@ -156,11 +158,13 @@ __attribute__((target("avx2"))) void prune_avx2(const SplitRow& row, const Split
           exact, _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_loadu_pd(row.pa[c] + i), _mm256_mul_pd(mean, sa)),
                                              _mm256_mul_pd(a, _mm256_set1_pd(k.sa[c]))),
                                _mm256_mul_pd(_mm256_mul_pd(na, a), mean)));
-      eb = _mm256_add_pd(eb, _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(q, qa), _mm256_mul_pd(_mm256_mul_pd(two, a), _mm256_sub_pd(s, sa))),
+      const __m256d dq = _mm256_sub_pd(q, qa);
+      eb = _mm256_add_pd(eb, _mm256_add_pd(_mm256_sub_pd(dq, _mm256_mul_pd(_mm256_mul_pd(two, a), _mm256_sub_pd(s, sa))),
                                            _mm256_mul_pd(_mm256_mul_pd(nb, a), a)));
+      qb = _mm256_add_pd(qb, dq);
       scale = _mm256_add_pd(scale, q);
     }
-    const __m256d bound = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_max_pd(eb, zero), ebt));
+    const __m256d bound = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_max_pd(eb, zero), _mm256_mul_pd(allow, qb)), ebt));
     const __m256d limit = _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(th, _mm256_sqrt_pd(e)), norm),
                                         _mm256_mul_pd(eps, _mm256_add_pd(scale, slack0)));
     const int reach = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(exact, bound), limit, _CMP_GE_OQ));

@@ -100,16 +100,28 @@ using FinalizeKernel = void (*)(const CellRow& row, const ScoreConsts& k, float*
 // Whether cells may still reach a threshold once the cross sums of some template rows
 // (part A) are known; the other rows (part B) are bounded by Cauchy-Schwarz:
 //   num = num_A + num_B,  |num_B| <= sqrt(E_B(window) * E_B(template))
-// with E_B the channel-centred energies over part B. A cell whose exact part plus that
-// bound stays below threshold * sqrt(e) * m (less a slack far above the rounding of
-// these few double operations) cannot reach the threshold. Flat windows score exactly 0
-// and reach it when 0 does.
+// with E_B the channel-centred energies over part B. A cell is given up only when its
+// exact part plus that bound stays below the threshold by more than every rounding
+// involved (see the allowances below). Flat windows score exactly 0 and reach the
+// threshold when 0 does.
+//
+// Allowances. The centred energies come from uncentred sums by cancellation, so they are
+// raised by kEnergyAllowance times those sums before use. The exact part and the limit are
+// sums of a few products of magnitude at most the window's and the template's sums of
+// squares: kSumAllowance times those covers their rounding many times over. And a double
+// score a hair below the threshold may still round to it as a float, so cells are given
+// up only below threshold - kScoreAllowance.
+inline constexpr double kEnergyAllowance = 1e-12;
+inline constexpr double kSumAllowance = 1e-9;
+inline constexpr double kScoreAllowance = 1e-7;
+
 struct SplitConsts {
   ScoreConsts score;
   double na = 0, nb = 0;  // pixels in part A and part B
   double sa[3] = {};      // template sums over part A
-  double energy_b = 0;    // template's centred energy over part B
-  double threshold = 0;
+  double energy_b = 0;    // upper bound of the template's centred energy over part B
+  double sum_slack = 0;   // template's sums of squares, all channels, plus 1
+  double threshold = 0;   // the threshold less kScoreAllowance
 };
 struct SplitRow {
   const double* s[3];   // window sums
