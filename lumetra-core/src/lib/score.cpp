@@ -3,7 +3,6 @@
 #include "simd.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace lumetra::detail {
 namespace {
@@ -216,9 +215,8 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   for (std::uint32_t dy = 0; dy < h; ++dy) cols.add(image.row(dy));
   std::vector<double> ws[3], wq[3], wp[3];
   for (auto& v : wp) v.resize(P);
-  const CellRow cells{{nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
   auto row_of = [&](std::size_t x) {
-    CellRow r = cells;
+    CellRow r{};
     for (int c = 0; c < 3; ++c) {
       r.s[c] = ws[c].data() + x;
       r.q[c] = wq[c].data() + x;

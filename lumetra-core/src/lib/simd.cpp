@@ -215,21 +215,25 @@ __attribute__((target("avx2"))) void finalize_avx2(const CellRow& row, const Sco
 
 // All three channels of a pixel in one vector (the fourth lane is the next pixel's red
 // and is discarded), so every tap is one multiply and one add.
+inline void store_rgb(__m128 acc, std::uint8_t* out) {
+  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
+  acc = _mm_add_ps(_mm_min_ps(_mm_max_ps(acc, lo), hi), half);
+  const __m128i i32 = _mm_cvttps_epi32(acc);
+  const __m128i i8 = _mm_packus_epi16(_mm_packs_epi32(i32, i32), _mm_setzero_si128());
+  const std::uint32_t bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(i8));
+  out[0] = static_cast<std::uint8_t>(bytes);
+  out[1] = static_cast<std::uint8_t>(bytes >> 8);
+  out[2] = static_cast<std::uint8_t>(bytes >> 16);
+}
+
 void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
                   const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out) {
-  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
   for (std::uint32_t x = 0; x < width; ++x) {
     const float* w = weights + offset[x];
     const float* m = mid + 3 * static_cast<std::size_t>(first[x]);
     __m128 acc = _mm_setzero_ps();
     for (std::uint32_t k = 0; k < count[x]; ++k) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(w[k]), _mm_loadu_ps(m + 3 * k)));
-    acc = _mm_add_ps(_mm_min_ps(_mm_max_ps(acc, lo), hi), half);
-    const __m128i i32 = _mm_cvttps_epi32(acc);
-    const __m128i i8 = _mm_packus_epi16(_mm_packs_epi32(i32, i32), _mm_setzero_si128());
-    const std::uint32_t bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(i8));
-    out[3 * x] = static_cast<std::uint8_t>(bytes);
-    out[3 * x + 1] = static_cast<std::uint8_t>(bytes >> 8);
-    out[3 * x + 2] = static_cast<std::uint8_t>(bytes >> 16);
+    store_rgb(acc, out + 3 * x);
   }
 }
 
@@ -448,6 +452,33 @@ __attribute__((target("avx2"))) void dot_avx2(const std::int16_t* img, std::size
   out[3] = hsum_256(a3);
 }
 
+// Two pixels per vector, one in each half, whenever neighbours have as many taps (all but
+// the edges); each half repeats the single-pixel sequence exactly.
+__attribute__((target("avx2"))) void hresize_avx2(const float* mid, const std::uint32_t* first,
+                                                  const std::uint32_t* count, const std::size_t* offset,
+                                                  const float* weights, std::uint32_t width, std::uint8_t* out) {
+  std::uint32_t x = 0;
+  while (x < width) {
+    if (x + 1 < width && count[x] == count[x + 1]) {
+      const float* w0 = weights + offset[x];
+      const float* w1 = weights + offset[x + 1];
+      const float* m0 = mid + 3 * static_cast<std::size_t>(first[x]);
+      const float* m1 = mid + 3 * static_cast<std::size_t>(first[x + 1]);
+      __m256 acc = _mm256_setzero_ps();
+      for (std::uint32_t k = 0; k < count[x]; ++k) {
+        const __m256 w = _mm256_set_m128(_mm_set1_ps(w1[k]), _mm_set1_ps(w0[k]));
+        acc = _mm256_add_ps(acc, _mm256_mul_ps(w, _mm256_loadu2_m128(m1 + 3 * k, m0 + 3 * k)));
+      }
+      store_rgb(_mm256_castps256_ps128(acc), out + 3 * x);
+      store_rgb(_mm256_extractf128_ps(acc, 1), out + 3 * x + 3);
+      x += 2;
+    } else {
+      hresize_sse2(mid, first + x, count + x, offset + x, weights, 1, out + 3 * x);
+      x += 1;
+    }
+  }
+}
+
 __attribute__((target("avx2"))) inline __m256 load8_ps(const std::uint8_t* p) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
 }
@@ -632,6 +663,7 @@ Kernels kernels_for(SimdLevel level) {
     k.row = row_avx2;
     k.dot = dot_avx2;
     k.vresize = vresize_avx2;
+    k.hresize = hresize_avx2;
     k.finalize = finalize_avx2;
     k.prune = prune_avx2;
   }
