@@ -404,5 +404,66 @@ TEST(JsonWrite, RandomRoundTrips) {
   }
 }
 
+// Random token soup, judged against nlohmann's own strict parser, which follows the same
+// grammar for inputs this shallow (it differs only on nesting depth and a leading BOM,
+// which the soup never produces). Both must agree on acceptance and on the value.
+TEST(JsonParse, AgreesWithReferenceParserOnRandomInput) {
+  static const char* pieces[] = {"[", "]", "{", "}", ",", ":", "\"", "\"k\"", "\"\\u", "d83d", "de00", "00e9",
+                                 "\\", "n", "0", "1", "9", "-", ".", "e", "E", "+", "true", "null", "fals", " ",
+                                 "\n", "\t", "\x01", "\xC3\xA9", "\xC3", "\xED\xA0\x80", "x", "18446744073709551616"};
+  std::mt19937 rng(5);
+  int accepted = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text;
+    for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) text += pieces[rng() % std::size(pieces)];
+    const auto ours = parsed(text);
+    json reference;
+    bool reference_ok = true;
+    try {
+      reference = json::parse(text);
+    } catch (const json::exception&) {
+      reference_ok = false;
+    }
+    ASSERT_EQ(ours.has_value(), reference_ok) << ::testing::PrintToString(text);
+    if (ours) {
+      ++accepted;
+      ASSERT_EQ(*ours, reference) << ::testing::PrintToString(text);
+    }
+  }
+  EXPECT_GT(accepted, 300);  // the soup must get past the first token often enough
+}
+
+// Valid documents with one byte replaced, inserted or removed.
+TEST(JsonParse, AgreesWithReferenceParserOnMutatedDocuments) {
+  RandomJson gen(77);
+  std::mt19937 rng(78);
+  const char replacements[] = {'"', '\\', ',', ':', '[', ']', '{', '}', '0', '-', 'e', '.', ' ', '\x01', '\x80', '\xC3', 'u'};
+  int accepted = 0;
+  for (int i = 0; i < 5000; ++i) {
+    std::string text = to_json_text(gen.value(3, true));
+    const std::size_t pos = rng() % (text.size() + 1);
+    const char c = replacements[rng() % sizeof replacements];
+    switch (rng() % 3) {
+      case 0: if (pos < text.size()) text[pos] = c; break;
+      case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(pos), c); break;
+      default: if (pos < text.size()) text.erase(pos, 1); break;
+    }
+    const auto ours = parsed(text);
+    json reference;
+    bool reference_ok = true;
+    try {
+      reference = json::parse(text);
+    } catch (const json::exception&) {
+      reference_ok = false;
+    }
+    ASSERT_EQ(ours.has_value(), reference_ok) << ::testing::PrintToString(text);
+    if (ours) {
+      ++accepted;
+      ASSERT_EQ(*ours, reference) << ::testing::PrintToString(text);
+    }
+  }
+  EXPECT_GT(accepted, 300);
+}
+
 }  // namespace
 }  // namespace quorvane
