@@ -133,6 +133,7 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
   // Fine pass around each coarse peak, best first.
   const detail::PreparedTemplate prepared = detail::prepare_template(t);
   detail::ScoreCache cache(W - tw + 1, H - th + 1);
+  detail::WindowScratch scratch;
   std::vector<Match> hits;
   for (const Match& peak : coarse) {
     const std::int64_t cx = static_cast<std::int64_t>(peak.x) * kCoarseFactor;
@@ -146,7 +147,7 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
     if (x1 - x0 < tw || y1 - y0 < th) continue;
     const ScoreMap window =
         detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
-                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, cache);
+                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, cache, scratch);
     std::vector<Match> found = find_peaks(window, tw, th, threshold, static_cast<std::int32_t>(x0),
                                           static_cast<std::int32_t>(y0), scale);
     hits.insert(hits.end(), found.begin(), found.end());

@@ -351,7 +351,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
 
 ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
                       std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
-                      ScoreCache& cache) {
+                      ScoreCache& cache, WindowScratch& scratch) {
   ScoreMap map;
   const std::uint32_t ww = x1 - x0, wh = y1 - y0;
   if (ww < t.w || wh < t.h) return map;
@@ -363,25 +363,30 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
 
   // Sums of every template-wide row segment, as prefix sums down the window, so that any
   // band of rows at any position is one subtraction. Integers below 2^53: exact.
-  std::vector<double> cum_s[3], cum_q[3];
+  // Every buffer is overwritten before it is read, so the scratch's sizes only grow and
+  // windows after the first cost no allocation or clearing.
+  auto& cum_s = scratch.cum_s;
+  auto& cum_q = scratch.cum_q;
   for (int c = 0; c < 3; ++c) {
-    cum_s[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0.0);
-    cum_q[c].assign(static_cast<std::size_t>(wh + 1) * pw, 0.0);
+    cum_s[c].resize(std::max(cum_s[c].size(), static_cast<std::size_t>(wh + 1) * pw));
+    cum_q[c].resize(cum_s[c].size());
+    std::fill(cum_s[c].begin(), cum_s[c].begin() + pw, 0.0);
+    std::fill(cum_q[c].begin(), cum_q[c].begin() + pw, 0.0);
   }
   // The window's rows split into byte planes, filled below.
   const SplitKernel split = active_kernels().split;
-  std::vector<std::uint8_t> bytes[3];
-  for (auto& b : bytes) b.resize(static_cast<std::size_t>(ww) * wh);
+  auto& bytes = scratch.bytes;
+  for (auto& b : bytes) b.resize(std::max(b.size(), static_cast<std::size_t>(ww) * wh));
   // The window's samples as 16-bit planes for the dot kernel, each row padded so that
   // it may read a whole block (and three positions) past the template's last column.
   // Rows are split out only when a band that still has live cells first needs them:
   // most cells are given up after a band or two, and most rows are never read.
   const bool wide = t.rows_per_chunk == 0;
   const std::size_t stride = ww + 32;
-  std::vector<std::int16_t> planes[3];
+  auto& planes = scratch.planes;
   std::vector<std::uint8_t> plane_ready;
   if (!wide) {
-    for (auto& pl : planes) pl.resize(stride * wh);
+    for (auto& pl : planes) pl.resize(std::max(pl.size(), stride * wh));
     plane_ready.assign(wh, 0);
   }
   auto need_rows = [&](std::uint32_t r0, std::uint32_t r1) {

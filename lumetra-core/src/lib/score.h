@@ -100,6 +100,13 @@ private:
   std::vector<std::unique_ptr<float[]>> tiles_;
 };
 
+// Buffers reused from one refinement window to the next.
+struct WindowScratch {
+  std::vector<double> cum_s[3], cum_q[3];
+  std::vector<std::uint8_t> bytes[3];
+  std::vector<std::int16_t> planes[3];
+};
+
 // Scores of the template over the window [x0, x1) x [y0, y1) of `image`, as the map of
 // that window alone, for finding its peaks at `threshold`. A cell that provably scores
 // below `threshold` may hold kBelowThreshold instead of its score: such a cell can neither
@@ -108,6 +115,6 @@ private:
 // window (at the same threshold) are taken from `cache`.
 ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
                       std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
-                      ScoreCache& cache);
+                      ScoreCache& cache, WindowScratch& scratch);
 
 }  // namespace lumetra::detail
