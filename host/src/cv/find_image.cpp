@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace quorvane::cv {
 
@@ -128,6 +129,28 @@ std::vector<lumetra::Match> suppress_overlaps(std::span<const lumetra::Match> so
   return kept;
 }
 
+std::vector<lumetra::Match> best_separate_matches(std::span<const lumetra::Match> hits, std::size_t limit) {
+  // Ranking by score, then by position in `hits`, is exactly the stable sort's order.
+  auto before = [hits](std::uint32_t a, std::uint32_t b) {
+    return hits[a].score > hits[b].score || (hits[a].score == hits[b].score && a < b);
+  };
+  std::vector<std::uint32_t> ranked(hits.size());
+  std::iota(ranked.begin(), ranked.end(), 0u);
+  // A low threshold on a flat screen makes every position a hit, millions of them, while
+  // suppression usually settles within the first few dozen: rank a growing prefix only.
+  std::size_t prefix = std::min<std::size_t>(ranked.size(), 1024);
+  for (;;) {
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(prefix), ranked.end(), before);
+    std::vector<lumetra::Match> candidates;
+    candidates.reserve(prefix);
+    for (std::size_t i = 0; i < prefix; ++i) candidates.push_back(hits[ranked[i]]);
+    std::vector<lumetra::Match> kept = suppress_overlaps(candidates, limit);
+    // Greedy suppression of a prefix is a prefix of the suppression of the whole list.
+    if (kept.size() >= limit || prefix == ranked.size()) return kept;
+    prefix = std::min(ranked.size(), prefix * 8);
+  }
+}
+
 Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack, double haystack_dpi,
                                                const lumetra::RgbImage& pattern, double pattern_dpi,
                                                const SearchOptions& options) {
@@ -172,9 +195,7 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
     }
   }
 
-  std::stable_sort(hits.begin(), hits.end(),
-                   [](const lumetra::Match& a, const lumetra::Match& b) { return a.score > b.score; });
-  std::vector<lumetra::Match> kept = suppress_overlaps(hits, options.max_results);
+  std::vector<lumetra::Match> kept = best_separate_matches(hits, options.max_results);
   for (lumetra::Match& m : kept) {
     m.x = add_origin(m.x, area->left);
     m.y = add_origin(m.y, area->top);

@@ -50,6 +50,10 @@ std::vector<float> search_scales(float base, bool allow_size_variation);
 // intersection-over-union with an already kept one is 0.25 or more; stops at `limit`.
 std::vector<lumetra::Match> suppress_overlaps(std::span<const lumetra::Match> sorted, std::size_t limit);
 
+// The first `limit` matches that survive suppress_overlaps when `hits` are ranked by
+// score, best first, equal scores keeping their order in `hits`.
+std::vector<lumetra::Match> best_separate_matches(std::span<const lumetra::Match> hits, std::size_t limit);
+
 // Finds `pattern` in `haystack`. Fails with the search-area errors, or when
 // `enableHighDpi` meets a DPI that gives no usable scale (zero or non-finite ratio).
 Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack, double haystack_dpi,

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 namespace quorvane::cv {
 namespace {
@@ -350,6 +351,26 @@ TEST(FindImage, ScaleListAndSuppressionRules) {
   kept = suppress_overlaps(sorted, 16);
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_EQ(kept[1].width, 49u);
+
+  // Ranking only a prefix must give what a full stable sort gives, including when the
+  // prefix has to grow because nearly everything overlaps, and with many equal scores.
+  std::mt19937 rng(5);
+  for (int round = 0; round < 6; ++round) {
+    std::vector<Match> hits;
+    // A pile of better-scoring duplicates first, so the separate matches lie deep in the list.
+    if (round % 2 == 1)
+      for (int i = 0; i < 5000; ++i) hits.push_back(m(1000 + static_cast<int>(rng() % 3), 1000, 20, 20, 0.99f));
+    const int n = round < 3 ? 3000 : 20000;
+    for (int i = 0; i < n; ++i) {
+      const int spread = round % 3 == 0 ? 4 : 400;  // round 0 and 3: a pile of overlapping boxes
+      hits.push_back(m(static_cast<int>(rng() % spread), static_cast<int>(rng() % spread), 10 + rng() % 20,
+                       10 + rng() % 20, static_cast<float>(rng() % 50) / 50.0f));
+    }
+    std::vector<Match> sorted_all = hits;
+    std::stable_sort(sorted_all.begin(), sorted_all.end(),
+                     [](const Match& a, const Match& b) { return a.score > b.score; });
+    EXPECT_EQ(best_separate_matches(hits, 16), suppress_overlaps(sorted_all, 16)) << round;
+  }
 
   // Near the 32-bit limit, right edges must not wrap around into an overlap.
   sorted = {m(INT32_MAX - 5, 0, 100, 10, 0.9f), m(INT32_MIN, 0, 100, 10, 0.8f)};

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace quorvane::cv {
 namespace {
 
@@ -190,6 +192,49 @@ TEST(DecodeImageParam, DpiComesFromDpiXThenPhysThenDefault) {
   raw["height"] = 2;
   raw["dpiX"] = 192;
   EXPECT_EQ(dpi_of(raw), 192.0);
+}
+
+TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
+  // Flipped, cut and stretched files: every outcome is an image or one of the two
+  // messages, never a crash or an out-of-bounds read (the sanitizer build checks that).
+  testing::PngSpec s;
+  s.width = 9;
+  s.height = 7;
+  s.type = 3;
+  s.depth = 4;
+  s.palette = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  s.trns = {0, 128};
+  s.phys = true;
+  s.ppu_x = s.ppu_y = 3780;
+  for (int y = 0; y < 7; ++y) s.rows.push_back({0x01, 0x20, 0x12, 0x21, 0x10});
+  const Bytes good = testing::build_png(s);
+  std::mt19937 rng(99);
+  int decoded = 0;
+  for (int i = 0; i < 3000; ++i) {
+    Bytes b = good;
+    const int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const std::size_t at = rng() % b.size();
+      switch (rng() % 3) {
+        case 0: b[at] = static_cast<std::uint8_t>(rng()); break;
+        case 1: b.resize(at); break;
+        default: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(rng())); break;
+      }
+      if (b.empty()) b.push_back(0);
+    }
+    auto r = decode_image_param(image_param(b), "pattern");
+    if (r.ok()) {
+      ++decoded;
+      EXPECT_TRUE(r->image.well_formed());
+    } else {
+      EXPECT_THAT(r.error(), StartsWith("bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: "));
+    }
+    auto info = get_image_info("get_image_info", json{{"content", b64(b)}});
+    if (!info.is_ok()) {
+      EXPECT_THAT(info.error(), StartsWith("bad_image: not a decodable PNG: "));
+    }
+  }
+  EXPECT_GT(decoded, 0);
 }
 
 // ---------------------------------------------------------------------------------------
