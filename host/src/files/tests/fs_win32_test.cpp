@@ -139,7 +139,7 @@ TEST(Listing, ThousandsOfEntries) {
                                                        L"' && i=0 && while [ $i -lt 3000 ]; do : > f$i; i=$((i+1)); done\""));
   Names expected;
   for (int i = 0; i < 3000; ++i) expected.push_back("f" + std::to_string(i));
-  ASSERT_TRUE(await_entry(dir / "f2999"));
+  ASSERT_TRUE(await_entry(dir / "f2999", 120000));
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(ok("get_files", path_params(dir.path()))["entries"], expected);
 }

@@ -83,11 +83,13 @@ TEST(RunProcess, StandardInputIsAtItsEndInBothModes) {
 
 TEST(RunProcess, OnlyWaitingForTrueWaits) {
   TempDir dir;
+  int n = 0;
   for (const json& flag : {json("true"), json(1), json(false), json(nullptr)}) {
-    json params{{"fileName", kChild}, {"arguments", "sleep 50 touch \"" + (dir / "t") + "\""}, {"waitForExit", flag}};
+    std::string marker = dir / ("t" + std::to_string(n++));
+    json params{{"fileName", kChild}, {"arguments", "sleep 50 touch \"" + marker + "\""}, {"waitForExit", flag}};
     EXPECT_EQ(ok("run_process", params).dump(), R"({"exitCode":null})") << flag.dump();
   }
-  EXPECT_TRUE(await_file(dir / "t"));
+  for (int i = 0; i < n; ++i) EXPECT_TRUE(await_file(dir / ("t" + std::to_string(i))));
 }
 
 TEST(RunProcess, TheChildInheritsOnlyItsStandardHandles) {
@@ -108,14 +110,29 @@ TEST(RunProcess, ProgramSearch) {
   ASSERT_TRUE(CopyFileW(to_wide(child_exe()).c_str(), to_wide(dir / "cwd\\qv_cwd_tool.exe").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(to_wide(child_exe()).c_str(), to_wide(dir / "cwd\\odd.tool").c_str(), FALSE));
 
-  wchar_t old_path[32767];
-  DWORD old_path_len = GetEnvironmentVariableW(L"PATH", old_path, 32767);
-  wchar_t old_cwd[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, old_cwd);
-  std::wstring path = to_wide(dir / "nothing here") + L";;\"" + to_wide(dir / "on_path") + L"\";" +
-                      std::wstring(old_path, old_path_len);
-  SetEnvironmentVariableW(L"PATH", path.c_str());
-  SetCurrentDirectoryW(to_wide(dir / "cwd").c_str());
+  // PATH and the current directory are the process's own; put them back however the
+  // test ends.
+  struct Restore {
+    std::wstring path = variable(L"PATH");
+    std::wstring cwd = current_directory();
+    ~Restore() {
+      SetEnvironmentVariableW(L"PATH", path.c_str());
+      SetCurrentDirectoryW(cwd.c_str());
+    }
+    static std::wstring variable(const wchar_t* name) {
+      std::wstring value(32767, L'\0');
+      value.resize(GetEnvironmentVariableW(name, value.data(), 32767));
+      return value;
+    }
+    static std::wstring current_directory() {
+      std::wstring value(32767, L'\0');
+      value.resize(GetCurrentDirectoryW(32767, value.data()));
+      return value;
+    }
+  } restore;
+  std::wstring path = to_wide(dir / "nothing here") + L";;\"" + to_wide(dir / "on_path") + L"\";" + restore.path;
+  ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", path.c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryW(to_wide(dir / "cwd").c_str()));
 
   EXPECT_EQ(run("qv_path_tool", "out 2")["stdout"], "oo");
   EXPECT_EQ(run("QV_PATH_TOOL.EXE", "out 1")["stdout"], "o");
@@ -128,9 +145,6 @@ TEST(RunProcess, ProgramSearch) {
   // An absolute path, and the Windows folder found for a bare name.
   EXPECT_EQ(run(dir / "on_path\\qv_path_tool", "out 4")["stdout"], "oooo");
   EXPECT_EQ(run("cmd", "/c exit 5")["exitCode"], 5);
-
-  SetCurrentDirectoryW(old_cwd);
-  SetEnvironmentVariableW(L"PATH", std::wstring(old_path, old_path_len).c_str());
 }
 
 TEST(RunProcess, BatchFilesRunThroughTheCommandInterpreter) {

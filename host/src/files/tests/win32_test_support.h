@@ -161,9 +161,9 @@ inline std::optional<std::string> unix_path_of(const std::string& windows_path) 
   return out;
 }
 
-// Waits (up to ten seconds) for an entry to appear.
-inline bool await_entry(const std::string& path) {
-  for (int i = 0; i < 1000; ++i) {
+// Waits for an entry to appear.
+inline bool await_entry(const std::string& path, int timeout_ms = 20000) {
+  for (int i = 0; i < timeout_ms / 10; ++i) {
     if (exists(path)) return true;
     Sleep(10);
   }
