@@ -1,12 +1,12 @@
 #include "ocr/image_file_win32.h"
 
-#include "common/error_text.h"
-#include "common/utf.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <new>
+
+#include "common/error_text.h"
+#include "common/utf.h"
 
 namespace quorvane {
 

@@ -1,9 +1,9 @@
 // The methods this subsystem adds to the method table.
 #pragma once
 
-#include "common/handler.h"
-
 #include <span>
+
+#include "common/handler.h"
 
 namespace quorvane {
 

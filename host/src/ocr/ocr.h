@@ -2,9 +2,9 @@
 // Windows Runtime there is no engine to ask.
 #pragma once
 
-#include "common/handler.h"
-
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane {
 

@@ -1,9 +1,9 @@
 #include "ocr/ocr_core.h"
 
+#include <cmath>
+
 #include "common/base64.h"
 #include "common/params.h"
-
-#include <cmath>
 
 namespace quorvane {
 
@@ -86,8 +86,7 @@ json ocr_result_json(json lines, std::string text) {
 }
 
 std::optional<std::string> runtime_error_description(std::int32_t failing_code, std::int32_t recorded_code,
-                                                     std::string restricted_description,
-                                                     std::string description) {
+                                                     std::string restricted_description, std::string description) {
   if (recorded_code != failing_code) return std::nullopt;
   if (!restricted_description.empty()) return restricted_description;
   if (!description.empty()) return description;

@@ -2,18 +2,17 @@
 // the size limit and the shape of the result. The runtime calls live in *_win32.cpp.
 #pragma once
 
-#include "common/handler.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/handler.h"
+
 namespace quorvane {
 
-inline constexpr std::string_view kOcrNoImageMessage =
-    "bad_params: pass image bytes as 'content' (base64) or a 'path'";
+inline constexpr std::string_view kOcrNoImageMessage = "bad_params: pass image bytes as 'content' (base64) or a 'path'";
 inline constexpr std::string_view kOcrLanguageUnavailableMessage =
     "ocr_language_unavailable: no OCR language pack for the request; see ocr_language_list, install via Windows "
     "Settings > Language";
@@ -65,7 +64,6 @@ json ocr_result_json(json lines, std::string text);
 // description when it is not empty, else the plain one. An error object recorded for a
 // different code belongs to an earlier failure and describes nothing here.
 std::optional<std::string> runtime_error_description(std::int32_t failing_code, std::int32_t recorded_code,
-                                                     std::string restricted_description,
-                                                     std::string description);
+                                                     std::string restricted_description, std::string description);
 
 }  // namespace quorvane

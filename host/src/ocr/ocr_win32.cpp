@@ -1,14 +1,13 @@
-#include "ocr/ocr.h"
-
-#include "common/error_text.h"
-#include "ocr/image_file_win32.h"
-#include "ocr/ocr_core.h"
-#include "ocr/winrt_runtime_win32.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/error_text.h"
+#include "ocr/image_file_win32.h"
+#include "ocr/ocr.h"
+#include "ocr/ocr_core.h"
+#include "ocr/winrt_runtime_win32.h"
 
 namespace quorvane {
 
@@ -105,8 +104,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
       if (!language) return failed_null("language");
     }
     if (FAILED(get_factory(engines)) || !engines) return language_unavailable();
-    if (FAILED(engines->TryCreateFromLanguage(language.get(), engine.put())) || !engine)
-      return language_unavailable();
+    if (FAILED(engines->TryCreateFromLanguage(language.get(), engine.put())) || !engine) return language_unavailable();
   } else {
     if (FAILED(get_factory(engines)) || !engines) return language_unavailable();
     if (FAILED(engines->TryCreateFromUserProfileLanguages(engine.put())) || !engine) return language_unavailable();

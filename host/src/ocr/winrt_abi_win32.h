@@ -16,11 +16,10 @@
 // Windows.Foundation's parameterized-interface rule prescribes.
 #pragma once
 
-#include <windows.h>
-
 #include <asyncinfo.h>
 #include <hstring.h>
 #include <inspectable.h>
+#include <windows.h>
 
 namespace quorvane::rt {
 

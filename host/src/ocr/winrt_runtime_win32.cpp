@@ -1,10 +1,10 @@
 #include "ocr/winrt_runtime_win32.h"
 
-#include "common/error_text.h"
-#include "common/utf.h"
-
 #include <roapi.h>
 #include <winstring.h>
+
+#include "common/error_text.h"
+#include "common/utf.h"
 
 namespace quorvane::rt {
 
@@ -136,8 +136,7 @@ HRESULT activate_factory(std::wstring_view class_name, REFIID iid, void** factor
   if (FAILED(api.status)) return api.status;
   HSTRING_HEADER header;
   HSTRING name = nullptr;
-  HRESULT hr =
-      api.create_string_reference(class_name.data(), static_cast<UINT32>(class_name.size()), &header, &name);
+  HRESULT hr = api.create_string_reference(class_name.data(), static_cast<UINT32>(class_name.size()), &header, &name);
   if (FAILED(hr)) return hr;
   return activate_joining_mta([&] { return api.get_activation_factory(name, iid, factory); }, join_mta);
 }

@@ -3,10 +3,6 @@
 // collections and turning failures into the platform error text.
 #pragma once
 
-#include "ocr/factory_slot.h"
-#include "ocr/ocr_core.h"
-#include "ocr/winrt_abi_win32.h"
-
 #include <activation.h>
 
 #include <atomic>
@@ -16,12 +12,16 @@
 #include <string_view>
 #include <type_traits>
 
+#include "ocr/factory_slot.h"
+#include "ocr/ocr_core.h"
+#include "ocr/winrt_abi_win32.h"
+
 namespace quorvane::rt {
 
 // Owns one reference to a COM object.
 template <class T>
 class com_ptr {
-public:
+ public:
   com_ptr() = default;
   com_ptr(const com_ptr&) = delete;
   com_ptr& operator=(const com_ptr&) = delete;
@@ -65,13 +65,13 @@ public:
     return p_->QueryInterface(__uuidof(U), out.put_void());
   }
 
-private:
+ private:
   T* p_ = nullptr;
 };
 
 // Owns an HSTRING (null is the empty string).
 class unique_hstring {
-public:
+ public:
   unique_hstring() = default;
   unique_hstring(const unique_hstring&) = delete;
   unique_hstring& operator=(const unique_hstring&) = delete;
@@ -79,7 +79,7 @@ public:
   HSTRING get() const { return h_; }
   HSTRING* put();
 
-private:
+ private:
   HSTRING h_ = nullptr;
 };
 
@@ -136,8 +136,7 @@ HRESULT get_factory(com_ptr<Factory>& out) {
   Factory* cached = slot.load(std::memory_order_acquire);
   if (!cached) {
     Factory* fresh = nullptr;
-    HRESULT hr =
-        activate_factory(ActivatableClass<Factory>::name, __uuidof(Factory), reinterpret_cast<void**>(&fresh));
+    HRESULT hr = activate_factory(ActivatableClass<Factory>::name, __uuidof(Factory), reinterpret_cast<void**>(&fresh));
     if (FAILED(hr)) return hr;
     if (!fresh) return S_OK;
     cached = publish_factory(slot, fresh);
@@ -155,7 +154,7 @@ template <class TAbi>
 class CompletionSignal final : public AsyncOperationCompletedHandler<TAbi> {
   using Handler = AsyncOperationCompletedHandler<TAbi>;
 
-public:
+ public:
   static HRESULT create(com_ptr<CompletionSignal>& out) {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!event) return HRESULT_FROM_WIN32(GetLastError());
@@ -192,7 +191,7 @@ public:
     return S_OK;
   }
 
-private:
+ private:
   explicit CompletionSignal(HANDLE event) : event_(event) {}
   ~CompletionSignal() { CloseHandle(event_); }
 

@@ -1,13 +1,12 @@
 // Reading the image file of an ocr_image request.
-#include "ocr/image_file_win32.h"
-
-#include "common/error_text.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
 #include <string>
+
+#include "common/error_text.h"
+#include "ocr/image_file_win32.h"
 
 namespace quorvane {
 namespace {

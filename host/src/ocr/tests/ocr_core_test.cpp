@@ -1,12 +1,12 @@
 // Request reading, error strings and the result shape of text recognition.
 #include "ocr/ocr_core.h"
 
-#include "common/base64.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+#include "common/base64.h"
 
 namespace quorvane {
 namespace {
@@ -93,8 +93,7 @@ TEST(RuntimeErrorDescription, RestrictedFirstAndOnlyForTheSameFailure) {
   EXPECT_EQ(runtime_error_description(denied, denied, "restricted", "plain"), "restricted");
   EXPECT_EQ(runtime_error_description(denied, denied, "", "plain"), "plain");
   EXPECT_EQ(runtime_error_description(denied, denied, "", ""), std::nullopt);
-  EXPECT_EQ(runtime_error_description(denied, static_cast<std::int32_t>(0x80004005u), "stale", "stale"),
-            std::nullopt);
+  EXPECT_EQ(runtime_error_description(denied, static_cast<std::int32_t>(0x80004005u), "stale", "stale"), std::nullopt);
 }
 
 }  // namespace

@@ -1,13 +1,6 @@
 // The OCR methods against stand-in runtime classes that combase activates from the
 // registry: the whole call sequence, every failure step, asynchronous completion on other
 // threads, and that every runtime object is released on every path.
-#include "common/base64.h"
-#include "common/error_text.h"
-#include "ocr/ocr.h"
-#include "ocr/ocr_core.h"
-#include "standin_control.h"
-#include "standin_registration.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,18 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "common/base64.h"
+#include "common/error_text.h"
+#include "ocr/ocr.h"
+#include "ocr/ocr_core.h"
+#include "standin_control.h"
+#include "standin_registration.h"
+
 namespace quorvane {
 namespace {
 
 class RegisteredStandin : public ::testing::Environment {
-public:
+ public:
   void SetUp() override {
     registration_ = std::make_unique<testing::StandinRegistration>();
     ASSERT_TRUE(registration_->ok()) << "cannot register the stand-in classes";
   }
   void TearDown() override { registration_.reset(); }
 
-private:
+ private:
   std::unique_ptr<testing::StandinRegistration> registration_;
 };
 
@@ -38,9 +38,12 @@ constexpr std::string_view kTwoLines =
     "L Hello world\n"
     "W 12 20 50.5 14 Hello\n"
     "W 70.25 20 60 14 world\n"
-    "L Gr\xC3\xBC\xC3\x9F" "e\n"
-    "W 1 40 30 12 Gr\xC3\xBC\xC3\x9F" "e\n"
-    "T Hello world\\u000aGr\xC3\xBC\xC3\x9F" "e\n";
+    "L Gr\xC3\xBC\xC3\x9F"
+    "e\n"
+    "W 1 40 30 12 Gr\xC3\xBC\xC3\x9F"
+    "e\n"
+    "T Hello world\\u000aGr\xC3\xBC\xC3\x9F"
+    "e\n";
 
 json two_lines_result() {
   auto word = [](double x, double y, double w, double h, const char* text) {
@@ -49,8 +52,16 @@ json two_lines_result() {
   return json{{"lines",
                {{{"text", "Hello world"},
                  {"words", {word(12.0, 20.0, 50.5, 14.0, "Hello"), word(70.25, 20.0, 60.0, 14.0, "world")}}},
-                {{"text", "Gr\xC3\xBC\xC3\x9F" "e"}, {"words", {word(1.0, 40.0, 30.0, 12.0, "Gr\xC3\xBC\xC3\x9F" "e")}}}}},
-              {"text", "Hello world\nGr\xC3\xBC\xC3\x9F" "e"}};
+                {{"text",
+                  "Gr\xC3\xBC\xC3\x9F"
+                  "e"},
+                 {"words",
+                  {word(1.0, 40.0, 30.0, 12.0,
+                        "Gr\xC3\xBC\xC3\x9F"
+                        "e")}}}}},
+              {"text",
+               "Hello world\nGr\xC3\xBC\xC3\x9F"
+               "e"}};
 }
 
 std::string content(std::string_view image) { return base64_encode(image); }
@@ -118,57 +129,59 @@ TEST(OcrStandin, RecognitionMakesTheCallsInOrder) {
             "OcrEngineStatics.TryCreateFromLanguage\n"
             "Stream.ActivateInstance\n"
             "DataWriterFactory.CreateDataWriter\n"
-            "DataWriter.WriteBytes(" + std::to_string(kTwoLines.size()) + ")\n"
-            "DataWriter.StoreAsync\n"
-            "DataWriter.StoreAsync.result\n"
-            "DataWriter.StoreAsync.GetResults\n"
-            "DataWriter.DetachStream\n"
-            "Stream.Seek(0)\n"
-            "BitmapDecoderStatics.CreateAsync\n"
-            "BitmapDecoderStatics.CreateAsync.result\n"
-            "BitmapDecoderStatics.CreateAsync.GetResults\n"
-            "BitmapDecoder.GetSoftwareBitmapAsync\n"
-            "BitmapDecoder.GetSoftwareBitmapAsync.result\n"
-            "BitmapDecoder.GetSoftwareBitmapAsync.GetResults\n"
-            "OcrEngineStatics.get_MaxImageDimension\n"
-            "SoftwareBitmap.get_PixelWidth\n"
-            "SoftwareBitmap.get_PixelHeight\n"
-            "OcrEngine.RecognizeAsync(de-DE)\n"
-            "OcrEngine.RecognizeAsync.result\n"
-            "OcrEngine.RecognizeAsync.GetResults\n"
-            "OcrResult.get_Lines\n"
-            "Lines.First\n"
-            "LinesIterator.get_HasCurrent\n"
-            "LinesIterator.get_Current\n"
-            "OcrLine.get_Words\n"
-            "Words.First\n"
-            "WordsIterator.get_HasCurrent\n"
-            "WordsIterator.get_Current\n"
-            "OcrWord.get_BoundingRect\n"
-            "OcrWord.get_Text\n"
-            "WordsIterator.MoveNext\n"
-            "WordsIterator.get_HasCurrent\n"
-            "WordsIterator.get_Current\n"
-            "OcrWord.get_BoundingRect\n"
-            "OcrWord.get_Text\n"
-            "WordsIterator.MoveNext\n"
-            "WordsIterator.get_HasCurrent\n"
-            "OcrLine.get_Text\n"
-            "LinesIterator.MoveNext\n"
-            "LinesIterator.get_HasCurrent\n"
-            "LinesIterator.get_Current\n"
-            "OcrLine.get_Words\n"
-            "Words.First\n"
-            "WordsIterator.get_HasCurrent\n"
-            "WordsIterator.get_Current\n"
-            "OcrWord.get_BoundingRect\n"
-            "OcrWord.get_Text\n"
-            "WordsIterator.MoveNext\n"
-            "WordsIterator.get_HasCurrent\n"
-            "OcrLine.get_Text\n"
-            "LinesIterator.MoveNext\n"
-            "LinesIterator.get_HasCurrent\n"
-            "OcrResult.get_Text\n");
+            "DataWriter.WriteBytes(" +
+                std::to_string(kTwoLines.size()) +
+                ")\n"
+                "DataWriter.StoreAsync\n"
+                "DataWriter.StoreAsync.result\n"
+                "DataWriter.StoreAsync.GetResults\n"
+                "DataWriter.DetachStream\n"
+                "Stream.Seek(0)\n"
+                "BitmapDecoderStatics.CreateAsync\n"
+                "BitmapDecoderStatics.CreateAsync.result\n"
+                "BitmapDecoderStatics.CreateAsync.GetResults\n"
+                "BitmapDecoder.GetSoftwareBitmapAsync\n"
+                "BitmapDecoder.GetSoftwareBitmapAsync.result\n"
+                "BitmapDecoder.GetSoftwareBitmapAsync.GetResults\n"
+                "OcrEngineStatics.get_MaxImageDimension\n"
+                "SoftwareBitmap.get_PixelWidth\n"
+                "SoftwareBitmap.get_PixelHeight\n"
+                "OcrEngine.RecognizeAsync(de-DE)\n"
+                "OcrEngine.RecognizeAsync.result\n"
+                "OcrEngine.RecognizeAsync.GetResults\n"
+                "OcrResult.get_Lines\n"
+                "Lines.First\n"
+                "LinesIterator.get_HasCurrent\n"
+                "LinesIterator.get_Current\n"
+                "OcrLine.get_Words\n"
+                "Words.First\n"
+                "WordsIterator.get_HasCurrent\n"
+                "WordsIterator.get_Current\n"
+                "OcrWord.get_BoundingRect\n"
+                "OcrWord.get_Text\n"
+                "WordsIterator.MoveNext\n"
+                "WordsIterator.get_HasCurrent\n"
+                "WordsIterator.get_Current\n"
+                "OcrWord.get_BoundingRect\n"
+                "OcrWord.get_Text\n"
+                "WordsIterator.MoveNext\n"
+                "WordsIterator.get_HasCurrent\n"
+                "OcrLine.get_Text\n"
+                "LinesIterator.MoveNext\n"
+                "LinesIterator.get_HasCurrent\n"
+                "LinesIterator.get_Current\n"
+                "OcrLine.get_Words\n"
+                "Words.First\n"
+                "WordsIterator.get_HasCurrent\n"
+                "WordsIterator.get_Current\n"
+                "OcrWord.get_BoundingRect\n"
+                "OcrWord.get_Text\n"
+                "WordsIterator.MoveNext\n"
+                "WordsIterator.get_HasCurrent\n"
+                "OcrLine.get_Text\n"
+                "LinesIterator.MoveNext\n"
+                "LinesIterator.get_HasCurrent\n"
+                "OcrResult.get_Text\n");
 }
 
 TEST(OcrStandin, OperationsFinishingLaterOrInsideTheRegistrationAreAwaited) {
@@ -202,9 +215,9 @@ TEST(OcrStandin, EngineChoice) {
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}, {"language", "xx-YY"}})), unavailable);
   EXPECT_EQ(standin_log().find("TryCreateFromUserProfileLanguages"), std::string::npos);
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}}, "profile=none")), unavailable);
-  EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}},
-                         "fail=OcrEngineStatics.TryCreateFromUserProfileLanguages")),
-            unavailable);
+  EXPECT_EQ(
+      error_of(run(&ocr_image, json{{"content", image}}, "fail=OcrEngineStatics.TryCreateFromUserProfileLanguages")),
+      unavailable);
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}, {"language", "en-US"}},
                          "fail=OcrEngineStatics.TryCreateFromLanguage:80070005")),
             unavailable);
@@ -220,9 +233,9 @@ TEST(OcrStandin, EngineChoice) {
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}, {"language", "en-US"}},
                          "fail=LanguageFactory.CreateLanguage:80070005")),
             failed("language", kDenied));
-  EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}, {"language", "en-US"}},
-                         "null=LanguageFactory.CreateLanguage")),
-            failed("language", 0));
+  EXPECT_EQ(
+      error_of(run(&ocr_image, json{{"content", image}, {"language", "en-US"}}, "null=LanguageFactory.CreateLanguage")),
+      failed("language", 0));
 }
 
 struct StepFailure {
@@ -283,9 +296,9 @@ TEST(OcrStandin, WhatTheDecoderCannotRead) {
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", content(kTwoLines)}},
                          "async=later;fail=BitmapDecoderStatics.CreateAsync.result:80070005")),
             "bad_image: cannot decode: " + platform_error_text(kDenied));
-  EXPECT_EQ(error_of(run(&ocr_image, json{{"content", content(kTwoLines)}},
-                         "null=BitmapDecoderStatics.CreateAsync.result")),
-            "bad_image: cannot decode: " + platform_error_text(0));
+  EXPECT_EQ(
+      error_of(run(&ocr_image, json{{"content", content(kTwoLines)}}, "null=BitmapDecoderStatics.CreateAsync.result")),
+      "bad_image: cannot decode: " + platform_error_text(0));
 }
 
 TEST(OcrStandin, SizeLimit) {
@@ -312,15 +325,20 @@ TEST(OcrStandin, ResultsAsTheEngineGivesThem) {
   EXPECT_EQ(empty.value().dump(), R"({"lines":[],"text":""})");
 
   // Unpaired surrogates become U+FFFD; non-finite boxes become null; null texts are empty.
-  HandlerResult odd = run(&ocr_image, json{{"content", content("QVIMG 9 9\n"
-                                                                "L a\\ud800b\n"
-                                                                "W nan inf -2.5 1e-3 \\udc00\n"
-                                                                "T \\ud83d\\ude00\n")}},
+  HandlerResult odd = run(&ocr_image,
+                          json{{"content", content("QVIMG 9 9\n"
+                                                   "L a\\ud800b\n"
+                                                   "W nan inf -2.5 1e-3 \\udc00\n"
+                                                   "T \\ud83d\\ude00\n")}},
                           "null=OcrLine.get_Text");
   ASSERT_TRUE(odd.is_ok()) << odd.error();
-  EXPECT_EQ(odd.value().dump(),
-            R"({"lines":[{"text":"","words":[{"rect":{"height":)" + json(static_cast<double>(1e-3f)).dump() +
-                R"(,"width":-2.5,"x":null,"y":null},"text":")" "\xEF\xBF\xBD" R"("}]}],"text":")" "\xF0\x9F\x98\x80" R"("})");
+  EXPECT_EQ(odd.value().dump(), R"({"lines":[{"text":"","words":[{"rect":{"height":)" +
+                                    json(static_cast<double>(1e-3f)).dump() +
+                                    R"(,"width":-2.5,"x":null,"y":null},"text":")"
+                                    "\xEF\xBF\xBD"
+                                    R"("}]}],"text":")"
+                                    "\xF0\x9F\x98\x80"
+                                    R"("})");
 }
 
 // A list walk that breaks off is a failure of that list, not a shorter result.
@@ -345,8 +363,7 @@ TEST(OcrStandin, PathImagesTakeTheSameRoute) {
   HandlerResult result = run(&ocr_image, json{{"content", nullptr}, {"path", path}});
   ASSERT_TRUE(result.is_ok()) << result.error();
   EXPECT_EQ(result.value(), two_lines_result());
-  EXPECT_NE(standin_log().find("DataWriter.WriteBytes(" + std::to_string(kTwoLines.size()) + ")\n"),
-            std::string::npos);
+  EXPECT_NE(standin_log().find("DataWriter.WriteBytes(" + std::to_string(kTwoLines.size()) + ")\n"), std::string::npos);
   DeleteFileA(path.c_str());
   EXPECT_EQ(error_of(run(&ocr_image, json{{"path", path}})),
             "read_failed: " + path + ": " + system_error_text(ERROR_FILE_NOT_FOUND));
@@ -362,8 +379,9 @@ TEST(OcrStandin, LanguageList) {
   ASSERT_TRUE(none.is_ok()) << none.error();
   EXPECT_EQ(none.value(), json::array());
 
-  EXPECT_EQ(error_of(run(&ocr_language_list, json(), "fail=OcrEngineStatics.get_AvailableRecognizerLanguages:80070005")),
-            failed("languages", kDenied));
+  EXPECT_EQ(
+      error_of(run(&ocr_language_list, json(), "fail=OcrEngineStatics.get_AvailableRecognizerLanguages:80070005")),
+      failed("languages", kDenied));
   EXPECT_EQ(error_of(run(&ocr_language_list, json(), "null=OcrEngineStatics.get_AvailableRecognizerLanguages")),
             failed("languages", 0));
   EXPECT_EQ(error_of(run(&ocr_language_list, json(), "fail=Languages.First:80070005")), failed("languages", kDenied));

@@ -1,15 +1,15 @@
 // The OCR methods on a system that has none of the runtime classes (plain Wine): every
 // answer is the exact "not available" message, after the request's own checks.
-#include "common/error_text.h"
-#include "ocr/methods.h"
-#include "ocr/ocr.h"
-#include "ocr/ocr_core.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
 #include <string>
+
+#include "common/error_text.h"
+#include "ocr/methods.h"
+#include "ocr/ocr.h"
+#include "ocr/ocr_core.h"
 
 namespace quorvane {
 namespace {

@@ -1,8 +1,8 @@
 #include "standin_registration.h"
 
-#include "standin_control.h"
-
 #include <windows.h>
+
+#include "standin_control.h"
 
 namespace quorvane::testing {
 
@@ -32,8 +32,7 @@ std::wstring standin_dll_path() {
 }
 
 bool set_dword(HKEY key, const wchar_t* name, DWORD value) {
-  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-         ERROR_SUCCESS;
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -53,8 +52,8 @@ StandinRegistration::StandinRegistration() : dll_path_(standin_dll_path()) {
     auto bytes = static_cast<DWORD>((dll_path_.size() + 1) * sizeof(wchar_t));
     ok_ = RegSetValueExW(key, L"DllPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll_path_.c_str()), bytes) ==
               ERROR_SUCCESS &&
-          set_dword(key, L"ActivationType", 0) && set_dword(key, L"Threading", 0) &&
-          set_dword(key, L"TrustLevel", 0) && ok_;
+          set_dword(key, L"ActivationType", 0) && set_dword(key, L"Threading", 0) && set_dword(key, L"TrustLevel", 0) &&
+          ok_;
     RegCloseKey(key);
   }
 }

@@ -6,7 +6,7 @@
 namespace quorvane::testing {
 
 class StandinRegistration {
-public:
+ public:
   StandinRegistration();
   ~StandinRegistration();
   StandinRegistration(const StandinRegistration&) = delete;
@@ -18,7 +18,7 @@ public:
   // Removes any registration of the stand-in classes (also one left by a run that died).
   static void remove_all();
 
-private:
+ private:
   bool ok_ = false;
   std::wstring dll_path_;
 };

@@ -5,10 +5,6 @@
 // stream's position, operations may finish later on another thread) and follow a script
 // from the environment (see standin_control.h).
 #define QUORVANE_OCR_STANDIN_BUILD
-#include "standin_control.h"
-
-#include "standin_abi.h"
-
 #include <winstring.h>
 
 #include <atomic>
@@ -24,14 +20,17 @@
 #include <utility>
 #include <vector>
 
+#include "standin_abi.h"
+#include "standin_control.h"
+
 namespace standin {
 namespace {
 
-constexpr HRESULT kClosed = static_cast<HRESULT>(0x80000013);                // RO_E_CLOSED
-constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);     // E_ILLEGAL_METHOD_CALL
-constexpr HRESULT kIllegalDelegate = static_cast<HRESULT>(0x80000018);       // E_ILLEGAL_DELEGATE_ASSIGNMENT
-constexpr HRESULT kComponentNotFound = static_cast<HRESULT>(0x88982F50);     // WINCODEC_ERR_COMPONENTNOTFOUND
-constexpr HRESULT kBounds = static_cast<HRESULT>(0x8000000B);                // E_BOUNDS
+constexpr HRESULT kClosed = static_cast<HRESULT>(0x80000013);             // RO_E_CLOSED
+constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);  // E_ILLEGAL_METHOD_CALL
+constexpr HRESULT kIllegalDelegate = static_cast<HRESULT>(0x80000018);    // E_ILLEGAL_DELEGATE_ASSIGNMENT
+constexpr HRESULT kComponentNotFound = static_cast<HRESULT>(0x88982F50);  // WINCODEC_ERR_COMPONENTNOTFOUND
+constexpr HRESULT kBounds = static_cast<HRESULT>(0x8000000B);             // E_BOUNDS
 
 // ---- log, counters and script -------------------------------------------------------------
 
@@ -216,8 +215,8 @@ std::optional<ImageScript> parse_image(const std::vector<BYTE>& bytes) {
       int consumed = 0;
       if (std::sscanf(row.c_str(), "W %31s %31s %31s %31s %n", x, y, w, h, &consumed) < 4) return std::nullopt;
       WordScript word;
-      word.box = Rect{std::strtof(x, nullptr), std::strtof(y, nullptr), std::strtof(w, nullptr),
-                      std::strtof(h, nullptr)};
+      word.box =
+          Rect{std::strtof(x, nullptr), std::strtof(y, nullptr), std::strtof(w, nullptr), std::strtof(h, nullptr)};
       word.text = unescape(row.substr(static_cast<std::size_t>(consumed)));
       image.lines.back().words.push_back(std::move(word));
     }
@@ -230,7 +229,7 @@ std::optional<ImageScript> parse_image(const std::vector<BYTE>& bytes) {
 // Owns one reference.
 template <class T>
 class Ref {
-public:
+ public:
   Ref() = default;
   explicit Ref(T* p, bool add_ref = true) : p_(p) {
     if (p_ && add_ref) p_->AddRef();
@@ -253,7 +252,7 @@ public:
     return p;
   }
 
-private:
+ private:
   T* p_ = nullptr;
 };
 
@@ -274,40 +273,38 @@ struct Counted {
 // Every stand-in class answers a private IID with its own C++ object, so that a method
 // receiving an interface pointer can check it really got that interface of a stand-in
 // object (a host passing the wrong interface of the right object must not go unnoticed).
-#define STANDIN_OBJECT(Class, RuntimeName, Primary)                                                     \
-public:                                                                                                 \
-  static constexpr GUID kSelf = make_iid(0x51A4D000 + __LINE__, 0, 0, 0x51, 0xA4, 0, 0, 0, 0, 0, 0);   \
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }                                         \
-  ULONG STDMETHODCALLTYPE Release() override {                                                          \
-    ULONG left = --refs_;                                                                               \
-    if (left == 0) delete this;                                                                         \
-    return left;                                                                                        \
-  }                                                                                                     \
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {                           \
-    if (!out) return E_POINTER;                                                                         \
-    *out = nullptr;                                                                                     \
-    if (iid == kSelf) {                                                                                 \
-      *out = this;                                                                                      \
-    } else if (iid == IID_IUnknown_ || iid == IID_IInspectable_ || iid == IID_IAgileObject_) {           \
-      *out = static_cast<Primary*>(this);                                                               \
-    } else {                                                                                            \
-      *out = query(iid);                                                                                \
-    }                                                                                                   \
-    if (!*out) return E_NOINTERFACE;                                                                    \
-    AddRef();                                                                                           \
-    return S_OK;                                                                                        \
-  }                                                                                                     \
-  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {                                \
-    if (count) *count = 0;                                                                              \
-    if (iids) *iids = nullptr;                                                                          \
-    return S_OK;                                                                                        \
-  }                                                                                                     \
-  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {                               \
-    return make_hstring(RuntimeName, name);                                                             \
-  }                                                                                                     \
-  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {                                 \
-    *level = BaseTrust;                                                                                 \
-    return S_OK;                                                                                        \
+#define STANDIN_OBJECT(Class, RuntimeName, Primary)                                                                 \
+ public:                                                                                                            \
+  static constexpr GUID kSelf = make_iid(0x51A4D000 + __LINE__, 0, 0, 0x51, 0xA4, 0, 0, 0, 0, 0, 0);                \
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }                                                     \
+  ULONG STDMETHODCALLTYPE Release() override {                                                                      \
+    ULONG left = --refs_;                                                                                           \
+    if (left == 0) delete this;                                                                                     \
+    return left;                                                                                                    \
+  }                                                                                                                 \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {                                       \
+    if (!out) return E_POINTER;                                                                                     \
+    *out = nullptr;                                                                                                 \
+    if (iid == kSelf) {                                                                                             \
+      *out = this;                                                                                                  \
+    } else if (iid == IID_IUnknown_ || iid == IID_IInspectable_ || iid == IID_IAgileObject_) {                      \
+      *out = static_cast<Primary*>(this);                                                                           \
+    } else {                                                                                                        \
+      *out = query(iid);                                                                                            \
+    }                                                                                                               \
+    if (!*out) return E_NOINTERFACE;                                                                                \
+    AddRef();                                                                                                       \
+    return S_OK;                                                                                                    \
+  }                                                                                                                 \
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {                                            \
+    if (count) *count = 0;                                                                                          \
+    if (iids) *iids = nullptr;                                                                                      \
+    return S_OK;                                                                                                    \
+  }                                                                                                                 \
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override { return make_hstring(RuntimeName, name); } \
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {                                             \
+    *level = BaseTrust;                                                                                             \
+    return S_OK;                                                                                                    \
   }
 
 // The stand-in object behind `p`, when `p` is exactly its `Interface` pointer.
@@ -336,7 +333,7 @@ template <class IOp, class IHandler, class ResultAbi>
 class AsyncOperation final : public IOp, public ::IAsyncInfo, private Counted {
   STANDIN_OBJECT(AsyncOperation, u"Windows.Foundation.IAsyncOperation`1", IOp)
 
-public:
+ public:
   using Produce = HRESULT (*)(void* context, ResultAbi* result);
 
   // `finish` runs when the operation completes and either fails or yields the result.
@@ -422,7 +419,7 @@ public:
   HRESULT STDMETHODCALLTYPE Cancel() override { return unexpected("IAsyncInfo.Cancel"); }
   HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
 
-private:
+ private:
   struct FinishBase {
     virtual ~FinishBase() = default;
     virtual HRESULT run(ResultAbi* result) = 0;
@@ -516,7 +513,7 @@ template <class View, class Iterable, class Iterator, class Item>
 class ListIterator final : public Iterator, private Counted {
   STANDIN_OBJECT(ListIterator, u"Windows.Foundation.Collections.IIterator`1", Iterator)
 
-public:
+ public:
   using Owner = VectorView<View, Iterable, Iterator, Item>;
   ListIterator(Owner* owner, const GUID& iid) : Counted(true), owner_(owner), iid_(iid) {}
 
@@ -547,7 +544,7 @@ public:
   }
   HRESULT STDMETHODCALLTYPE GetMany(UINT32, Item**, UINT32*) override { return unexpected("IIterator.GetMany"); }
 
-private:
+ private:
   void* query(REFIID iid) { return iid == iid_ ? static_cast<Iterator*>(this) : nullptr; }
   Ref<Owner> owner_;
   GUID iid_;
@@ -564,7 +561,7 @@ template <class View, class Iterable, class Iterator, class Item>
 class VectorView final : public View, public Iterable, private Counted {
   STANDIN_OBJECT(VectorView, u"Windows.Foundation.Collections.IVectorView`1", View)
 
-public:
+ public:
   VectorView(std::string name, ListIids iids, std::vector<Ref<Item>> items)
       : Counted(true), name_(std::move(name)), iids_(iids), items_(std::move(items)) {}
   const std::string& name() const { return name_; }
@@ -584,7 +581,7 @@ public:
     return unexpected("IVectorView.GetMany");
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == iids_.view) return static_cast<View*>(this);
     if (iid == iids_.iterable) return static_cast<Iterable*>(this);
@@ -604,7 +601,7 @@ using WordList = VectorView<IVectorView_OcrWord, IIterable_OcrWord, IIterator_Oc
 class Language final : public ILanguage, private Counted {
   STANDIN_OBJECT(Language, u"Windows.Globalization.Language", ILanguage)
 
-public:
+ public:
   explicit Language(std::u16string tag) : Counted(true), tag_(std::move(tag)) {}
   const std::u16string& tag() const { return tag_; }
 
@@ -621,7 +618,7 @@ public:
   HRESULT STDMETHODCALLTYPE get_NativeName(HSTRING*) override { return unexpected("Language.get_NativeName"); }
   HRESULT STDMETHODCALLTYPE get_Script(HSTRING*) override { return unexpected("Language.get_Script"); }
 
-private:
+ private:
   void* query(REFIID iid) { return iid == IID_ILanguage ? static_cast<ILanguage*>(this) : nullptr; }
   std::u16string tag_;
 };
@@ -629,15 +626,14 @@ private:
 bool well_formed_tag(std::u16string_view tag) {
   if (tag.empty() || tag.front() == u'-' || tag.back() == u'-') return false;
   for (char16_t c : tag)
-    if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-'))
-      return false;
+    if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-')) return false;
   return true;
 }
 
 class LanguageFactory final : public IActivationFactory, public ILanguageFactory, private Counted {
   STANDIN_OBJECT(LanguageFactory, u"Windows.Globalization.Language", IActivationFactory)
 
-public:
+ public:
   LanguageFactory() : Counted(false) {}
   HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable**) override {
     return unexpected("Language.ActivateInstance");
@@ -655,7 +651,7 @@ public:
     return S_OK;
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_IActivationFactory_) return static_cast<IActivationFactory*>(this);
     if (iid == IID_ILanguageFactory) return static_cast<ILanguageFactory*>(this);
@@ -672,7 +668,7 @@ class Stream final : public IRandomAccessStream,
                      private Counted {
   STANDIN_OBJECT(Stream, u"Windows.Storage.Streams.InMemoryRandomAccessStream", IRandomAccessStream)
 
-public:
+ public:
   Stream() : Counted(true) {}
 
   // Writes at the current position and moves past what was written, like the real stream.
@@ -726,7 +722,7 @@ public:
     return unexpected("Stream.ReadAsync");
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_IRandomAccessStream) return static_cast<IRandomAccessStream*>(this);
     if (iid == IID_IOutputStream) return static_cast<IOutputStream*>(this);
@@ -743,7 +739,7 @@ private:
 class StreamFactory final : public IActivationFactory, private Counted {
   STANDIN_OBJECT(StreamFactory, u"Windows.Storage.Streams.InMemoryRandomAccessStream", IActivationFactory)
 
-public:
+ public:
   StreamFactory() : Counted(false) {}
   HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) override {
     Outcome o = outcome("Stream.ActivateInstance");
@@ -752,16 +748,14 @@ public:
     return S_OK;
   }
 
-private:
-  void* query(REFIID iid) {
-    return iid == IID_IActivationFactory_ ? static_cast<IActivationFactory*>(this) : nullptr;
-  }
+ private:
+  void* query(REFIID iid) { return iid == IID_IActivationFactory_ ? static_cast<IActivationFactory*>(this) : nullptr; }
 };
 
 class DataWriter final : public IDataWriter, public IClosable, private Counted {
   STANDIN_OBJECT(DataWriter, u"Windows.Storage.Streams.DataWriter", IDataWriter)
 
-public:
+ public:
   explicit DataWriter(Ref<Stream> stream) : Counted(true), stream_(std::move(stream)) {}
 
   HRESULT STDMETHODCALLTYPE WriteBytes(UINT32 size, BYTE* value) override {
@@ -787,7 +781,8 @@ public:
       ++stores_running_;
     }
     Ref<DataWriter> self(this);
-    *operation = StoreOperation::start("DataWriter.StoreAsync", IID_IAsyncOperation_UInt32, IID_AsyncOperationCompletedHandler_UInt32,
+    *operation = StoreOperation::start("DataWriter.StoreAsync", IID_IAsyncOperation_UInt32,
+                                       IID_AsyncOperationCompletedHandler_UInt32,
                                        [self](UINT32* stored) { return self->finish_store(stored); });
     return S_OK;
   }
@@ -813,7 +808,9 @@ public:
   HRESULT STDMETHODCALLTYPE get_UnstoredBufferLength(UINT32*) override {
     return unexpected("DataWriter.get_UnstoredBufferLength");
   }
-  HRESULT STDMETHODCALLTYPE get_UnicodeEncoding(INT32*) override { return unexpected("DataWriter.get_UnicodeEncoding"); }
+  HRESULT STDMETHODCALLTYPE get_UnicodeEncoding(INT32*) override {
+    return unexpected("DataWriter.get_UnicodeEncoding");
+  }
   HRESULT STDMETHODCALLTYPE put_UnicodeEncoding(INT32) override { return unexpected("DataWriter.put_UnicodeEncoding"); }
   HRESULT STDMETHODCALLTYPE get_ByteOrder(INT32*) override { return unexpected("DataWriter.get_ByteOrder"); }
   HRESULT STDMETHODCALLTYPE put_ByteOrder(INT32) override { return unexpected("DataWriter.put_ByteOrder"); }
@@ -835,13 +832,11 @@ public:
   HRESULT STDMETHODCALLTYPE WriteDateTime(INT64) override { return unexpected("DataWriter.WriteDateTime"); }
   HRESULT STDMETHODCALLTYPE WriteTimeSpan(INT64) override { return unexpected("DataWriter.WriteTimeSpan"); }
   HRESULT STDMETHODCALLTYPE WriteString(HSTRING, UINT32*) override { return unexpected("DataWriter.WriteString"); }
-  HRESULT STDMETHODCALLTYPE MeasureString(HSTRING, UINT32*) override {
-    return unexpected("DataWriter.MeasureString");
-  }
+  HRESULT STDMETHODCALLTYPE MeasureString(HSTRING, UINT32*) override { return unexpected("DataWriter.MeasureString"); }
   HRESULT STDMETHODCALLTYPE FlushAsync(IInspectable**) override { return unexpected("DataWriter.FlushAsync"); }
   HRESULT STDMETHODCALLTYPE DetachBuffer(IInspectable**) override { return unexpected("DataWriter.DetachBuffer"); }
 
-private:
+ private:
   HRESULT finish_store(UINT32* stored) {
     Outcome o = outcome("DataWriter.StoreAsync.result");
     std::lock_guard lock(mutex_);
@@ -868,7 +863,7 @@ private:
 class DataWriterFactory final : public IActivationFactory, public IDataWriterFactory, private Counted {
   STANDIN_OBJECT(DataWriterFactory, u"Windows.Storage.Streams.DataWriter", IActivationFactory)
 
-public:
+ public:
   DataWriterFactory() : Counted(false) {}
   HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable**) override {
     return unexpected("DataWriter.ActivateInstance");
@@ -889,7 +884,7 @@ public:
     return S_OK;
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_IActivationFactory_) return static_cast<IActivationFactory*>(this);
     if (iid == IID_IDataWriterFactory) return static_cast<IDataWriterFactory*>(this);
@@ -902,7 +897,7 @@ private:
 class SoftwareBitmap final : public ISoftwareBitmap, public IClosable, private Counted {
   STANDIN_OBJECT(SoftwareBitmap, u"Windows.Graphics.Imaging.SoftwareBitmap", ISoftwareBitmap)
 
-public:
+ public:
   explicit SoftwareBitmap(ImageScript image) : Counted(true), image_(std::move(image)) {}
   const ImageScript& image() const { return image_; }
 
@@ -945,7 +940,7 @@ public:
     return S_OK;
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_ISoftwareBitmap) return static_cast<ISoftwareBitmap*>(this);
     if (iid == IID_IClosable) return static_cast<IClosable*>(this);
@@ -961,7 +956,7 @@ class BitmapDecoder final : public IBitmapDecoder,
                             private Counted {
   STANDIN_OBJECT(BitmapDecoder, u"Windows.Graphics.Imaging.BitmapDecoder", IBitmapDecoder)
 
-public:
+ public:
   explicit BitmapDecoder(ImageScript image) : Counted(true), image_(std::move(image)) {}
 
   HRESULT STDMETHODCALLTYPE GetSoftwareBitmapAsync(IAsyncOperation_SoftwareBitmap** value) override {
@@ -1028,7 +1023,7 @@ public:
     return unexpected("BitmapFrame.GetPixelDataTransformedAsync");
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_IBitmapDecoder) return static_cast<IBitmapDecoder*>(this);
     if (iid == IID_IBitmapFrame) return static_cast<IBitmapFrame*>(this);
@@ -1041,7 +1036,7 @@ private:
 class BitmapDecoderFactory final : public IActivationFactory, public IBitmapDecoderStatics, private Counted {
   STANDIN_OBJECT(BitmapDecoderFactory, u"Windows.Graphics.Imaging.BitmapDecoder", IActivationFactory)
 
-public:
+ public:
   BitmapDecoderFactory() : Counted(false) {}
   HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable**) override {
     return unexpected("BitmapDecoder.ActivateInstance");
@@ -1088,7 +1083,7 @@ public:
     return unexpected("BitmapDecoderStatics.CreateWithIdAsync");
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_IActivationFactory_) return static_cast<IActivationFactory*>(this);
     if (iid == IID_IBitmapDecoderStatics) return static_cast<IBitmapDecoderStatics*>(this);
@@ -1111,7 +1106,7 @@ HRESULT text_result(const std::string& call, const std::u16string& text, HSTRING
 class OcrWord final : public IOcrWord, private Counted {
   STANDIN_OBJECT(OcrWord, u"Windows.Media.Ocr.OcrWord", IOcrWord)
 
-public:
+ public:
   explicit OcrWord(WordScript word) : Counted(true), word_(std::move(word)) {}
   HRESULT STDMETHODCALLTYPE get_BoundingRect(Rect* value) override {
     Outcome o = outcome("OcrWord.get_BoundingRect");
@@ -1119,9 +1114,11 @@ public:
     *value = word_.box;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Text(HSTRING* value) override { return text_result("OcrWord.get_Text", word_.text, value); }
+  HRESULT STDMETHODCALLTYPE get_Text(HSTRING* value) override {
+    return text_result("OcrWord.get_Text", word_.text, value);
+  }
 
-private:
+ private:
   void* query(REFIID iid) { return iid == IID_IOcrWord ? static_cast<IOcrWord*>(this) : nullptr; }
   WordScript word_;
 };
@@ -1129,7 +1126,7 @@ private:
 class OcrLine final : public IOcrLine, private Counted {
   STANDIN_OBJECT(OcrLine, u"Windows.Media.Ocr.OcrLine", IOcrLine)
 
-public:
+ public:
   explicit OcrLine(LineScript line) : Counted(true), line_(std::move(line)) {}
   HRESULT STDMETHODCALLTYPE get_Words(IVectorView_OcrWord** value) override {
     Outcome o = outcome("OcrLine.get_Words");
@@ -1144,9 +1141,11 @@ public:
                           std::move(words));
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Text(HSTRING* value) override { return text_result("OcrLine.get_Text", line_.text, value); }
+  HRESULT STDMETHODCALLTYPE get_Text(HSTRING* value) override {
+    return text_result("OcrLine.get_Text", line_.text, value);
+  }
 
-private:
+ private:
   void* query(REFIID iid) { return iid == IID_IOcrLine ? static_cast<IOcrLine*>(this) : nullptr; }
   LineScript line_;
 };
@@ -1154,7 +1153,7 @@ private:
 class OcrResult final : public IOcrResult, private Counted {
   STANDIN_OBJECT(OcrResult, u"Windows.Media.Ocr.OcrResult", IOcrResult)
 
-public:
+ public:
   explicit OcrResult(ImageScript image) : Counted(true), image_(std::move(image)) {}
   HRESULT STDMETHODCALLTYPE get_Lines(IVectorView_OcrLine** value) override {
     Outcome o = outcome("OcrResult.get_Lines");
@@ -1170,9 +1169,11 @@ public:
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_TextAngle(IInspectable**) override { return unexpected("OcrResult.get_TextAngle"); }
-  HRESULT STDMETHODCALLTYPE get_Text(HSTRING* value) override { return text_result("OcrResult.get_Text", image_.text, value); }
+  HRESULT STDMETHODCALLTYPE get_Text(HSTRING* value) override {
+    return text_result("OcrResult.get_Text", image_.text, value);
+  }
 
-private:
+ private:
   void* query(REFIID iid) { return iid == IID_IOcrResult ? static_cast<IOcrResult*>(this) : nullptr; }
   ImageScript image_;
 };
@@ -1185,7 +1186,7 @@ UINT32 max_dimension() {
 class OcrEngine final : public IOcrEngine, private Counted {
   STANDIN_OBJECT(OcrEngine, u"Windows.Media.Ocr.OcrEngine", IOcrEngine)
 
-public:
+ public:
   explicit OcrEngine(std::u16string tag) : Counted(true), tag_(std::move(tag)) {}
   HRESULT STDMETHODCALLTYPE RecognizeAsync(ISoftwareBitmap* bitmap, IAsyncOperation_OcrResult** result) override {
     Outcome o = outcome("OcrEngine.RecognizeAsync", narrow(tag_));
@@ -1206,21 +1207,21 @@ public:
       return E_INVALIDARG;
     }
     ImageScript copy = image;
-    *result = RecognizeOperation::start("OcrEngine.RecognizeAsync", IID_IAsyncOperation_OcrResult,
-                                        IID_AsyncOperationCompletedHandler_OcrResult,
-                                        [copy](IOcrResult** out) -> HRESULT {
-                                          Outcome done = outcome("OcrEngine.RecognizeAsync.result");
-                                          if (FAILED(done.hr)) return done.hr;
-                                          *out = done.null ? nullptr : new OcrResult(copy);
-                                          return S_OK;
-                                        });
+    *result =
+        RecognizeOperation::start("OcrEngine.RecognizeAsync", IID_IAsyncOperation_OcrResult,
+                                  IID_AsyncOperationCompletedHandler_OcrResult, [copy](IOcrResult** out) -> HRESULT {
+                                    Outcome done = outcome("OcrEngine.RecognizeAsync.result");
+                                    if (FAILED(done.hr)) return done.hr;
+                                    *out = done.null ? nullptr : new OcrResult(copy);
+                                    return S_OK;
+                                  });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_RecognizerLanguage(ILanguage**) override {
     return unexpected("OcrEngine.get_RecognizerLanguage");
   }
 
-private:
+ private:
   void* query(REFIID iid) { return iid == IID_IOcrEngine ? static_cast<IOcrEngine*>(this) : nullptr; }
   std::u16string tag_;
 };
@@ -1241,9 +1242,11 @@ bool same_tag(std::u16string_view a, std::u16string_view b) {
 class OcrEngineFactory final : public IActivationFactory, public IOcrEngineStatics, private Counted {
   STANDIN_OBJECT(OcrEngineFactory, u"Windows.Media.Ocr.OcrEngine", IActivationFactory)
 
-public:
+ public:
   OcrEngineFactory() : Counted(false) {}
-  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable**) override { return unexpected("OcrEngine.ActivateInstance"); }
+  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable**) override {
+    return unexpected("OcrEngine.ActivateInstance");
+  }
   HRESULT STDMETHODCALLTYPE get_MaxImageDimension(UINT32* value) override {
     Outcome o = outcome("OcrEngineStatics.get_MaxImageDimension");
     if (FAILED(o.hr)) return o.hr;
@@ -1295,7 +1298,7 @@ public:
     return S_OK;
   }
 
-private:
+ private:
   void* query(REFIID iid) {
     if (iid == IID_IActivationFactory_) return static_cast<IActivationFactory*>(this);
     if (iid == IID_IOcrEngineStatics) return static_cast<IOcrEngineStatics*>(this);
@@ -1310,7 +1313,8 @@ using namespace standin;
 
 // Activation as combase performs it: one factory per class name. Like the real runtime, a
 // thread in no apartment (and a process without an MTA) is refused.
-extern "C" __declspec(dllexport) HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationFactory** factory) {
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    DllGetActivationFactory(HSTRING class_id, IActivationFactory** factory) {
   if (!factory) return E_POINTER;
   *factory = nullptr;
   std::u16string name = from_hstring(class_id);

@@ -4,12 +4,11 @@
 // the tests fail instead of agreeing on the same mistake.
 #pragma once
 
-#include <windows.h>
-
 #include <activation.h>
 #include <asyncinfo.h>
 #include <hstring.h>
 #include <inspectable.h>
+#include <windows.h>
 
 namespace standin {
 
@@ -20,6 +19,7 @@ constexpr GUID make_iid(unsigned long l, unsigned short w1, unsigned short w2, u
   return GUID{l, w1, w2, {b0, b1, b2, b3, b4, b5, b6, b7}};
 }
 
+// clang-format off
 // Windows.Foundation
 constexpr GUID IID_IUnknown_ = make_iid(0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 constexpr GUID IID_IInspectable_ = make_iid(0xAF86E2E0, 0xB12D, 0x4C6A, 0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90);
@@ -278,5 +278,6 @@ struct IOcrEngineStatics : IInspectable {
 #undef SI_METHOD
 #undef SI_ASYNC_OPERATION
 #undef SI_COLLECTION
+// clang-format on
 
 }  // namespace standin
