@@ -173,8 +173,8 @@ int run_comparison(int argc, char** argv, const std::vector<Case>& cases, const 
               cases.size());
   for (std::size_t i = 2; i < contenders.size(); ++i) {
     const Contender& k = contenders[i];
-    std::printf("\n%-22s %9s %9s %9s %8s %8s  %-9s %-9s %s\n", ("[" + k.name + "] case").c_str(), "ours", "cv full",
-                "cv c2f", "/full", "/c2f", "=full", "=c2f", "best (ours | cv full)");
+    std::printf("\n%-22s %9s %9s %9s %8s %8s  %-5s %-5s %s\n", ("[" + k.name + "] case").c_str(), "ours", "cv full",
+                "cv c2f", "/full", "/c2f", "=full", "=c2f", "best x,y score: ours | cv full | cv c2f");
     for (const Case& c : cases) {
       if (!k.applies(c)) continue;
       const auto t = collector.ms.find(key(c, k));
@@ -190,9 +190,15 @@ int run_comparison(int argc, char** argv, const std::vector<Case>& cases, const 
         std::snprintf(c2f_ratio, sizeof c2f_ratio, "%.3f", t->second / tc->second);
         std::snprintf(c2f_same, sizeof c2f_same, "%s", same_place(b, best[key(c, c2f)]) ? "yes" : "NO");
       }
-      std::printf("%-22s %9.2f %9.2f %9s %8.3f %8s  %-9s %-9s (%d,%d %.4f | %d,%d %.4f) cut at (%u,%u)\n",
-                  c.name.c_str(), t->second, tf->second, c2f_ms, t->second / tf->second, c2f_ratio,
-                  same_place(b, bf) ? "yes" : "NO", c2f_same, b.x, b.y, b.score, bf.x, bf.y, bf.score, c.cut_x, c.cut_y);
+      auto where = [](const Best& x) {
+        char buf[48] = "none";
+        if (x.found) std::snprintf(buf, sizeof buf, "%d,%d %.4f", x.x, x.y, x.score);
+        return std::string(buf);
+      };
+      const std::string c2f_best = has_c2f ? where(best[key(c, c2f)]) : "-";
+      std::printf("%-22s %9.2f %9.2f %9s %8.3f %8s  %-5s %-5s %s | %s | %s (cut at %u,%u)\n", c.name.c_str(), t->second,
+                  tf->second, c2f_ms, t->second / tf->second, c2f_ratio, same_place(b, bf) ? "yes" : "NO", c2f_same,
+                  where(b).c_str(), where(bf).c_str(), c2f_best.c_str(), c.cut_x, c.cut_y);
     }
   }
   return 0;
