@@ -37,6 +37,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"/tmp/.quorvane-wineprefix.lock"
 fi
 # Keep one wineserver alive between test programs: starting it costs most of a second.
-wineserver --persistent=60 >/dev/null 2>&1 || true
+# The session's long-lived helpers (wineserver, services, device drivers) are started by
+# a throw-away command with its streams on /dev/null: started by the real program they
+# would inherit its output pipe, and whoever reads that pipe (ctest, a shell pipeline)
+# would wait for them until they exit.
+wineserver --persistent=60 </dev/null >/dev/null 2>&1 || true
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 
 exec wine "$@"
