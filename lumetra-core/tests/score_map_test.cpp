@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -224,6 +225,8 @@ TEST(ScoreMap, DegenerateSizesGiveEmptyOrZeroMaps) {
 }
 
 TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
+  // Which levels this run covered depends on the CPU; say so in the log.
+  std::printf("[   INFO   ] widest kernels here: %s\n", detail::simd_level_name(detail::detected_simd_level()));
   Rng rng(51);
   for (SimdLevel level : available_levels()) {
     const detail::Kernels k = detail::kernels_for(level);
