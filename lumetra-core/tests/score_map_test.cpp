@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -119,13 +120,15 @@ TEST(ScoreMap, MatchesDoubleReferenceOnEveryCellAtEverySimdLevel) {
   cases.push_back({noise_image(90, 70, 7), noise_image(33, 31, 8), "noise 90x70 / 33x31"});
   cases.push_back({noise_image(20, 20, 9), noise_image(20, 20, 10), "noise, template as large as image"});
   // Screen content: flat panels (zero-variance windows), text, icon edges.
-  const testing::Screen screen = render_screen(640, 400, 11);
-  cases.push_back({screen.image, crop(screen.image, 300, 110, 24, 13), "screen / text"});
-  cases.push_back({crop(screen.image, 0, 30, 400, 120), crop(screen.image, 58, 44, 32, 32), "toolbar / icon"});
+  const testing::Screen screen = render_screen(420, 260, 11);
+  cases.push_back({screen.image, crop(screen.image, 150, 132, 24, 13), "screen / text"});
+  cases.push_back({crop(screen.image, 0, 30, 260, 60), crop(screen.image, 58, 44, 32, 32), "toolbar / icon"});
   cases.push_back({crop(screen.image, 0, 0, 300, 150), crop(screen.image, 100, 60, 9, 9), "screen / part flat"});
   for (const Case& c : cases) {
     const ScoreMap want = reference_map(c.image, c.templ);
     ASSERT_FALSE(want.scores.empty()) << c.name;
+    ASSERT_NE(std::count(want.scores.begin(), want.scores.end(), 0.0f), static_cast<std::ptrdiff_t>(want.scores.size()))
+        << c.name << ": a flat template would test nothing";
     for (SimdLevel level : available_levels()) {
       SimdLimit limit(level);
       expect_maps_identical(score_map(c.image, c.templ), want,

@@ -62,6 +62,7 @@ ScoreMap score_map(const RgbImage& image, const RgbImage& templ);
 // eight) neighbours inside the map scores strictly higher, so a plateau yields every
 // cell of it. Each hit is reported at (offset_x + column, offset_y + row), saturated to
 // 32-bit, with the given width, height and scale. A NaN threshold matches nothing.
+// Throws std::invalid_argument when the map's buffer does not hold width * height scores.
 std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height,
                               float threshold, std::int32_t offset_x, std::int32_t offset_y,
                               float scale);
@@ -78,7 +79,9 @@ std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uin
 //   map's peaks at max(threshold - 0.15, 0.3) are ordered by score (stable) and the best
 //   48 refined, each in the window of +-8 pixels around its full-resolution position at
 //   `threshold`. Hits come window by window, and overlapping windows may report the same
-//   hit more than once; the caller's overlap suppression removes those.
+//   hit more than once; the caller's overlap suppression removes those. A window clipped
+//   to exactly the template's size (a haystack as tall or as wide as the template) still
+//   has its one row or column of positions scored.
 //
 // Returns no hits when the resized template does not fit in the haystack (checked before
 // any resize, so an absurd scale never allocates), when `scale` is not finite, when either
