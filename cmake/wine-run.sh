@@ -40,8 +40,11 @@ fi
 # The session's long-lived helpers (wineserver, services, device drivers) are started by
 # a throw-away command with its streams on /dev/null: started by the real program they
 # would inherit its output pipe, and whoever reads that pipe (ctest, a shell pipeline)
-# would wait for them until they exit.
+# would wait for them until they exit. The desktop process (explorer.exe) is one of them,
+# started on the first use of a window or of the input queue, so the throw-away command
+# touches the desktop; otherwise a host started by the browser stand-in could be the one to
+# start it, and the stand-in would wait forever for the host's error pipe to close.
 wineserver --persistent=60 </dev/null >/dev/null 2>&1 || true
-wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
 
 exec wine "$@"
