@@ -9,7 +9,11 @@ packages=(
   nlohmann-json3-dev libstb-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-utils imagemagick xdotool
+  nsis chromium  # the Windows installer; the real-browser test
 )
+# Node runs the extension client's tests and the browser and installer tests; a Node
+# that came from elsewhere serves as well as Debian's.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
 if [ "${QUORVANE_WITH_OPENCV:-0}" = 1 ]; then
   packages+=(libopencv-dev)  # only the matching benchmark's baselines use it
 fi
