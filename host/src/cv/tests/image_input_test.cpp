@@ -84,7 +84,7 @@ TEST(DecodeImageParam, MissingOrMalformedDataIsReportedByName) {
 
 TEST(DecodeImageParam, PngOfEveryColourTypeBecomesRgb) {
   // RGBA: alpha dropped without compositing, even where fully transparent.
-  testing::PngSpec rgba;
+  testing::PngLayout rgba;
   rgba.width = 2;
   rgba.type = 6;
   rgba.rows = {{10, 20, 30, 0, 200, 100, 50, 255}};
@@ -93,7 +93,7 @@ TEST(DecodeImageParam, PngOfEveryColourTypeBecomesRgb) {
   EXPECT_EQ(r->image.pixels, (Bytes{10, 20, 30, 200, 100, 50}));
 
   // 16-bit grey: the high byte, copied to all three channels.
-  testing::PngSpec grey16;
+  testing::PngLayout grey16;
   grey16.width = 2;
   grey16.depth = 16;
   grey16.type = 0;
@@ -103,7 +103,7 @@ TEST(DecodeImageParam, PngOfEveryColourTypeBecomesRgb) {
   EXPECT_EQ(r->image.pixels, (Bytes{0x12, 0x12, 0x12, 0xAB, 0xAB, 0xAB}));
 
   // 2-bit palette: indices expanded through PLTE.
-  testing::PngSpec pal;
+  testing::PngLayout pal;
   pal.width = 4;
   pal.depth = 2;
   pal.type = 3;
@@ -114,13 +114,13 @@ TEST(DecodeImageParam, PngOfEveryColourTypeBecomesRgb) {
   EXPECT_EQ(r->image.pixels, (Bytes{255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9}));
 
   // Grey with alpha, 16-bit RGB.
-  testing::PngSpec ga;
+  testing::PngLayout ga;
   ga.type = 4;
   ga.rows = {{77, 0}};
   r = decode_image_param(image_param(testing::build_png(ga)), "pattern");
   ASSERT_TRUE(r.ok()) << r.error();
   EXPECT_EQ(r->image.pixels, (Bytes{77, 77, 77}));
-  testing::PngSpec rgb16;
+  testing::PngLayout rgb16;
   rgb16.depth = 16;
   rgb16.rows = {{1, 2, 3, 4, 5, 6}};
   r = decode_image_param(image_param(testing::build_png(rgb16)), "pattern");
@@ -151,7 +151,7 @@ TEST(DecodeImageParam, DamagedPngAndOtherFormatsFail) {
 }
 
 TEST(DecodeImageParam, DpiComesFromDpiXThenPhysThenDefault) {
-  testing::PngSpec s;
+  testing::PngLayout s;
   s.rows = {{1, 2, 3}};
   s.phys = true;
   auto dpi_of = [](const json& p) {
@@ -197,7 +197,7 @@ TEST(DecodeImageParam, DpiComesFromDpiXThenPhysThenDefault) {
 TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
   // Flipped, cut and stretched files: every outcome is an image or one of the two
   // messages, never a crash or an out-of-bounds read (the sanitizer build checks that).
-  testing::PngSpec s;
+  testing::PngLayout s;
   s.width = 9;
   s.height = 7;
   s.type = 3;

@@ -55,7 +55,7 @@ inline Bytes zlib_compress(const Bytes& raw) {
   return out;
 }
 
-struct PngSpec {
+struct PngLayout {
   std::uint32_t width = 1;
   std::uint32_t height = 1;
   std::uint8_t depth = 8;
@@ -69,7 +69,7 @@ struct PngSpec {
   std::uint8_t unit = 1;
 };
 
-inline Bytes build_png(const PngSpec& s) {
+inline Bytes build_png(const PngLayout& s) {
   Bytes out = signature();
   put_chunk(out, "IHDR", ihdr_data(s.width, s.height, s.depth, s.type));
   if (s.phys) put_chunk(out, "pHYs", phys_data(s.ppu_x, s.ppu_y, s.unit));
@@ -87,7 +87,7 @@ inline Bytes build_png(const PngSpec& s) {
 
 // An 8-bit RGB PNG of the given pixels (width * height * 3 bytes).
 inline Bytes rgb_png(std::uint32_t w, std::uint32_t h, const Bytes& rgb) {
-  PngSpec s;
+  PngLayout s;
   s.width = w;
   s.height = h;
   for (std::uint32_t y = 0; y < h; ++y)

@@ -163,7 +163,7 @@ TEST(PngEncode, RefusesWhatItCannotWriteAndPassesSinkErrorsOn) {
 // ---------------------------------------------------------------------------------------
 
 TEST(PngProbe, ReadsHeaderAndPhysWithoutTouchingImageData) {
-  testing::PngSpec s;
+  testing::PngLayout s;
   s.width = 3;
   s.height = 2;
   s.depth = 16;
@@ -258,7 +258,7 @@ TEST(PngProbe, RejectsBrokenStructure) {
 }
 
 TEST(PngProbe, SkipsAncillaryChunksBeforeTheData) {
-  testing::PngSpec s;
+  testing::PngLayout s;
   s.type = 3;
   s.depth = 8;
   s.rows = {Bytes{0}};
