@@ -63,10 +63,11 @@ enum class PngFilter { None, Sub, Up, Average, Paeth, Adaptive };
 // zlib's match-finding strategies that make sense for filtered image rows.
 enum class PngDeflate { Default, Filtered, Rle, HuffmanOnly };
 
-// The defaults are what capture files use: on screenshots, zlib level 5 with adaptive
-// row filters comes within about 1 % of level 6's size (8 % on a smooth full-screen
-// wallpaper) in half of level 6's time or less; levels 1-3 run faster still but grow
-// files by 25-30 %. The benchmark in bench/ measures both against level 6.
+// The defaults are what capture files use. On screenshots, zlib level 5 with adaptive
+// row filters comes within about 1 % of level 6's size at 85-90 % of its time; on a smooth
+// full-screen wallpaper, where level 6 searches hardest, it stays within 8 % in half the
+// time. Levels 1-3 are two to three times faster but grow files by 17-37 %. The
+// benchmark in bench/ measures these against level 6.
 struct PngEncodeOptions {
   int level = 5;  // zlib level, 0..9
   PngFilter filter = PngFilter::Adaptive;
