@@ -85,7 +85,8 @@ bool write_file(std::string_view path, std::string_view bytes, WriteMode mode) {
   if (!system) return false;
   // Append access without write access makes every write land at the end of the file.
   DWORD access = mode == WriteMode::Append ? (FILE_GENERIC_WRITE & ~FILE_WRITE_DATA) : GENERIC_WRITE;
-  unique_handle file(CreateFileW(system->c_str(), access, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  unique_handle file(
+      CreateFileW(system->c_str(), access, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   if (mode == WriteMode::Replace && !SetEndOfFile(file.get())) return false;
   return write_all(file.get(), bytes);
@@ -180,7 +181,8 @@ HandlerResult read_file_range(std::string_view, const json& params) {
   if (length == 0) return range_result(start, {});
   LARGE_INTEGER offset{};
   offset.QuadPart = static_cast<LONGLONG>(start);
-  if (!SetFilePointerEx(file->get(), offset, nullptr, FILE_BEGIN)) return HandlerResult::fail(Failure::last().message());
+  if (!SetFilePointerEx(file->get(), offset, nullptr, FILE_BEGIN))
+    return HandlerResult::fail(Failure::last().message());
   std::string bytes(static_cast<std::size_t>(length), '\0');
   std::size_t filled = 0;
   while (filled < bytes.size()) {

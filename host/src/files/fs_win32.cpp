@@ -82,8 +82,8 @@ bool delete_by_handle(const std::wstring& system) {
                                  nullptr, OPEN_EXISTING, kFlags, nullptr));
   bool can_write_attributes = static_cast<bool>(file);
   if (!file) {
-    file.reset(CreateFileW(system.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, kFlags,
-                           nullptr));
+    file.reset(
+        CreateFileW(system.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, kFlags, nullptr));
   }
   if (!file) return false;
 
@@ -156,13 +156,15 @@ DWORD own_reparse_tag(const std::wstring& system) {
 constexpr int kRemoveAttempts = 5;
 
 // Removes `root` and everything below it, depth first, without ever entering a link.
-// Every entry either goes or ends the walk with false, so the walk cannot repeat itself
-// on a failure; a folder is listed again after its sub-folders went, which also makes
-// sure nothing new is left inside.
+// Every entry either goes or ends the walk with false; a folder is listed again after
+// its sub-folders went, which also makes sure nothing new is left inside. Folders that
+// keep reappearing (or keep refusing to go) end the walk after a few rounds, so it
+// cannot turn in circles.
 bool remove_tree(const std::wstring& root) {
   struct Frame {
     std::wstring path;
     int attempts = 0;
+    int expansions = 0;
   };
   std::vector<Frame> stack;
   stack.push_back({root});
@@ -182,6 +184,7 @@ bool remove_tree(const std::wstring& root) {
       }
     }
     if (!subfolders.empty()) {
+      if (++stack.back().expansions > kRemoveAttempts) return false;
       for (std::wstring& sub : subfolders) stack.push_back({std::move(sub)});
       continue;
     }
@@ -263,8 +266,8 @@ struct CoTaskMemFreeDeleter {
 // Shared operations
 
 Outcome<EntryInfo> query_entry(const std::wstring& system) {
-  unique_handle file(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                 nullptr));
+  unique_handle file(
+      CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) return query_entry_by_find(system, error);
@@ -319,9 +322,8 @@ bool rename_by_handle(const std::wstring& source, std::string_view target) {
   Outcome<std::wstring> target_system = system_path(target);
   if (!target_system) return false;
   // The name goes to the system's path parser, which wants it absolute.
-  std::optional<std::wstring> full = fill_wide_buffer([&](wchar_t* buffer, DWORD size) {
-    return GetFullPathNameW(target_system->c_str(), size, buffer, nullptr);
-  });
+  std::optional<std::wstring> full = fill_wide_buffer(
+      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(target_system->c_str(), size, buffer, nullptr); });
   if (!full) return false;
   std::u16string name = verbatim_form(as_u16(*full));
 
@@ -455,9 +457,14 @@ HandlerResult get_special_folder_path(std::string_view, const json& params) {
   if (!folder) return HandlerResult::fail(std::string(kMissingFolderParam));
   const KNOWNFOLDERID* id = nullptr;
   switch (*folder) {
-    case 0: id = &FOLDERID_Profile; break;
-    case 1: id = &FOLDERID_Desktop; break;
-    default: return HandlerResult::fail(unknown_special_folder(*folder));
+    case 0:
+      id = &FOLDERID_Profile;
+      break;
+    case 1:
+      id = &FOLDERID_Desktop;
+      break;
+    default:
+      return HandlerResult::fail(unknown_special_folder(*folder));
   }
   wchar_t* raw = nullptr;
   HRESULT hr = SHGetKnownFolderPath(*id, 0, nullptr, &raw);

@@ -46,9 +46,15 @@ std::vector<std::string> select_entries(const std::vector<RawEntry>& entries, Li
     bool directory = counts_as_directory(entry.attributes, entry.reparse_tag);
     bool keep = false;
     switch (kind) {
-      case ListingKind::Files: keep = !directory; break;
-      case ListingKind::Directories: keep = directory; break;
-      case ListingKind::Entries: keep = directory || passes_extension_filter(entry.name, extensions); break;
+      case ListingKind::Files:
+        keep = !directory;
+        break;
+      case ListingKind::Directories:
+        keep = directory;
+        break;
+      case ListingKind::Entries:
+        keep = directory || passes_extension_filter(entry.name, extensions);
+        break;
     }
     if (keep) names.push_back(entry.name);
   }
@@ -68,8 +74,11 @@ void read_remaining_entries(const std::function<NextEntry()>& next) {
   int failures = 0;
   for (;;) {
     switch (next()) {
-      case NextEntry::Delivered: failures = 0; break;
-      case NextEntry::End: return;
+      case NextEntry::Delivered:
+        failures = 0;
+        break;
+      case NextEntry::End:
+        return;
       case NextEntry::Failed:
         if (++failures >= kMaxConsecutiveEntryFailures) return;
         break;

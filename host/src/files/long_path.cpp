@@ -32,7 +32,7 @@ std::size_t root_length(std::u16string_view path) {
     unc = true;
   }
   if (unc) {
-    pos = skip_component(pos);  // server
+    pos = skip_component(pos);                             // server
     if (pos < path.size()) pos = skip_component(pos + 1);  // share
     return pos < path.size() ? pos + 1 : pos;
   }

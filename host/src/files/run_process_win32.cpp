@@ -80,7 +80,7 @@ Outcome<unique_handle> open_null_device(DWORD access) {
 
 // A process/thread attribute list holding the handles a child may inherit.
 class AttributeList {
-public:
+ public:
   AttributeList() = default;
   AttributeList(const AttributeList&) = delete;
   AttributeList& operator=(const AttributeList&) = delete;
@@ -99,7 +99,7 @@ public:
   }
   LPPROC_THREAD_ATTRIBUTE_LIST get() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()); }
 
-private:
+ private:
   std::vector<unsigned char> storage_;
   bool initialised_ = false;
 };
@@ -119,7 +119,8 @@ Outcome<PipePair> make_output_pipe() {
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::wstring name = L"\\\\.\\pipe\\quorvane-run-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                         std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(serial++);
-    pair.ours.reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+    pair.ours.reset(CreateNamedPipeW(name.c_str(),
+                                     PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
                                      kPipeBuffer, kPipeBuffer, 0, nullptr));
     if (!pair.ours) {
@@ -138,7 +139,7 @@ Outcome<PipePair> make_output_pipe() {
 // Reads one pipe with overlapped calls until the writer side is gone. A read in flight
 // is cancelled and waited for before the buffer it writes into goes away.
 class PipeReader {
-public:
+ public:
   explicit PipeReader(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     buffer_.resize(kPipeBuffer);
   }
@@ -186,7 +187,7 @@ public:
 
   DWORD error() const { return error_; }
 
-private:
+ private:
   bool finish_on(DWORD error) {
     done_ = true;
     if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return true;
@@ -307,8 +308,8 @@ HandlerResult run_process(std::string_view, const json& params) {
   startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                      &startup.StartupInfo, &info)) {
+                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                      &info)) {
     return failed_on(Failure::last());
   }
   unique_handle process(info.hProcess);

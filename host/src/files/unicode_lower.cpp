@@ -65,8 +65,8 @@ std::vector<char32_t> decode(std::string_view utf8) {
       out.push_back(static_cast<char32_t>(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
       p += 3;
     } else {
-      out.push_back(static_cast<char32_t>(((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) |
-                                          (p[3] & 0x3F)));
+      out.push_back(
+          static_cast<char32_t>(((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F)));
       p += 4;
     }
   }

@@ -17,7 +17,7 @@ namespace quorvane::files {
 
 // Owns a kernel handle; both null and INVALID_HANDLE_VALUE mean "none".
 class unique_handle {
-public:
+ public:
   unique_handle() = default;
   explicit unique_handle(HANDLE h) : h_(h) {}
   unique_handle(unique_handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
@@ -39,13 +39,13 @@ public:
     h_ = h;
   }
 
-private:
+ private:
   HANDLE h_ = nullptr;
 };
 
 // Owns a find handle of FindFirstFileExW.
 class unique_find {
-public:
+ public:
   explicit unique_find(HANDLE h) : h_(h) {}
   unique_find(const unique_find&) = delete;
   unique_find& operator=(const unique_find&) = delete;
@@ -55,7 +55,7 @@ public:
   HANDLE get() const { return h_; }
   explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
 
-private:
+ private:
   HANDLE h_;
 };
 
@@ -73,7 +73,7 @@ struct Failure {
 
 template <typename T>
 class Outcome {
-public:
+ public:
   Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   Outcome(Failure failure) : state_(std::in_place_index<1>, failure) {}
   explicit operator bool() const { return state_.index() == 0; }
@@ -81,7 +81,7 @@ public:
   T* operator->() { return &std::get<0>(state_); }
   const Failure& failure() const { return std::get<1>(state_); }
 
-private:
+ private:
   std::variant<T, Failure> state_;
 };
 

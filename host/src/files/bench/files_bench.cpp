@@ -43,7 +43,8 @@ bool ensure_file(const std::wstring& path, std::uint64_t size) {
   for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>((i * 2654435761u) >> 13);
   for (std::uint64_t done = 0; done < size; done += chunk.size()) {
     DWORD n = 0;
-    if (!WriteFile(h, chunk.data(), static_cast<DWORD>(std::min<std::uint64_t>(chunk.size(), size - done)), &n, nullptr)) {
+    if (!WriteFile(h, chunk.data(), static_cast<DWORD>(std::min<std::uint64_t>(chunk.size(), size - done)), &n,
+                   nullptr)) {
       CloseHandle(h);
       return false;
     }
@@ -92,7 +93,8 @@ int main(int argc, char** argv) {
     const int n = 300;
     auto t0 = Clock::now();
     for (int i = 0; i < n; ++i) {
-      if (!host.send_frame(request(method, json{{"path", narrow(big)}, {"rangeStart", big_size}})) || !host.read_frame()) {
+      if (!host.send_frame(request(method, json{{"path", narrow(big)}, {"rangeStart", big_size}})) ||
+          !host.read_frame()) {
         return 1;
       }
     }
@@ -117,9 +119,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ranges ended at %llu\n", static_cast<unsigned long long>(start));
       return 1;
     }
-    std::printf("read_file_range, 1 GiB in %llu requests (%s): %.2f s, %.0f MiB/s of file data, %.0f MiB/s of replies\n",
-                static_cast<unsigned long long>(requests), round == 0 ? "first pass" : "second pass", s,
-                big_size / double(kMiB) / s, reply_bytes / double(kMiB) / s);
+    std::printf(
+        "read_file_range, 1 GiB in %llu requests (%s): %.2f s, %.0f MiB/s of file data, %.0f MiB/s of replies\n",
+        static_cast<unsigned long long>(requests), round == 0 ? "first pass" : "second pass", s,
+        big_size / double(kMiB) / s, reply_bytes / double(kMiB) / s);
   }
   print_memory("host after the ranges", host.process_handle());
 

@@ -20,9 +20,9 @@ TEST(Content, RangeArithmetic) {
 TEST(Content, RangeStartAcceptsOnlyNonNegativeIntegers) {
   EXPECT_EQ(range_start_param(json::parse(R"({"rangeStart":524288})")), 524288u);
   EXPECT_EQ(range_start_param(json::parse(R"({"rangeStart":18446744073709551615})")), 18446744073709551615u);
-  for (const char* text : {R"({"rangeStart":-5})", R"({"rangeStart":1.5})", R"({"rangeStart":"7"})",
-                           R"({"rangeStart":1e3})", R"({"rangeStart":2.0})", R"({"rangeStart":null})", R"({})",
-                           R"([1])"}) {
+  for (const char* text :
+       {R"({"rangeStart":-5})", R"({"rangeStart":1.5})", R"({"rangeStart":"7"})", R"({"rangeStart":1e3})",
+        R"({"rangeStart":2.0})", R"({"rangeStart":null})", R"({})", R"([1])"}) {
     EXPECT_EQ(range_start_param(json::parse(text)), 0u) << text;
   }
 }

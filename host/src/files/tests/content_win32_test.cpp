@@ -203,7 +203,8 @@ TEST(Sizes, FilesFoldersAndFailures) {
   EXPECT_TRUE(ok("get_file_size", path_params(dir / "folder")).is_number_unsigned());
   std::string missing = error_of("get_file_size", path_params(dir / "missing"));
   EXPECT_TRUE(ends_with(missing, " (os error 2)")) << missing;
-  EXPECT_EQ(error_of("get_file_size", path_params(std::string("a\0", 2))), "strings passed to WinAPI cannot contain NULs");
+  EXPECT_EQ(error_of("get_file_size", path_params(std::string("a\0", 2))),
+            "strings passed to WinAPI cannot contain NULs");
 }
 
 TEST(Ranges, MegabyteFileInPieces) {

@@ -30,8 +30,7 @@ TEST(FilesE2E, EveryMethodThroughTheHost) {
   EXPECT_EQ(result_of(host, "directory_exists", json{{"path", a}}), true);
   EXPECT_EQ(result_of(host, "write_all_text", json{{"path", text}, {"content", "h\xC3\xA9llo\r\n"}}), true);
   EXPECT_EQ(result_of(host, "append_all_text", json{{"path", text}, {"content", "!"}}), true);
-  EXPECT_EQ(result_of(host, "read_all_text", json{{"path", text}}).dump(),
-            R"({"content":"héllo\r\n!","errorCode":0})");
+  EXPECT_EQ(result_of(host, "read_all_text", json{{"path", text}}).dump(), R"({"content":"héllo\r\n!","errorCode":0})");
   EXPECT_EQ(result_of(host, "write_all_bytes", json{{"path", bin}, {"content", base64_encode("\x01\x02\x03")}}), true);
   EXPECT_EQ(result_of(host, "append_all_bytes", json{{"path", bin}, {"content", base64_encode("\xFF")}}), true);
   EXPECT_EQ(result_of(host, "read_all_bytes", json{{"path", bin}})["content"], base64_encode("\x01\x02\x03\xFF"));
@@ -52,10 +51,11 @@ TEST(FilesE2E, EveryMethodThroughTheHost) {
   EXPECT_EQ(info["isDirectory"], false);
   EXPECT_EQ(info["length"], 9);
   EXPECT_EQ(result_of(host, "delete_file", json{{"path", a + "\\Moved.png"}}), true);
-  EXPECT_EQ(result_of(host, "run_process",
-                      json{{"fileName", "files_test_child"}, {"arguments", "out 3 err 1 exit -2"}, {"waitForExit", true}})
-                .dump(),
-            R"({"exitCode":-2,"outputTruncated":false,"stderr":"e","stdout":"ooo"})");
+  EXPECT_EQ(
+      result_of(host, "run_process",
+                json{{"fileName", "files_test_child"}, {"arguments", "out 3 err 1 exit -2"}, {"waitForExit", true}})
+          .dump(),
+      R"({"exitCode":-2,"outputTruncated":false,"stderr":"e","stdout":"ooo"})");
   EXPECT_EQ(result_of(host, "remove_directory", json{{"path", a}}), true);
   EXPECT_EQ(result_of(host, "directory_exists", json{{"path", a}}), false);
   host.close_input();
@@ -75,7 +75,8 @@ TEST(FilesE2E, ErrorRepliesAndServingGoesOn) {
   EXPECT_EQ(host.read_frame(), R"({"error":{"message":"run_failed: qv_nothing_like_it: program not found"},"id":4})");
   ASSERT_TRUE(host.send_frame(R"({"id":5,"method":"files_nope"})"));
   EXPECT_EQ(host.read_frame(), R"({"error":{"message":"Unknown method: files_nope"},"id":5})");
-  ASSERT_TRUE(host.send_frame(R"({"id":6,"method":"run_process","params":{"fileName":"cmd.exe","arguments":"/c exit 3"}})"));
+  ASSERT_TRUE(
+      host.send_frame(R"({"id":6,"method":"run_process","params":{"fileName":"cmd.exe","arguments":"/c exit 3"}})"));
   EXPECT_EQ(host.read_frame(), R"({"id":6,"result":{"exitCode":null}})");
   EXPECT_EQ(host.call("get_version")["result"], "2.0.7");
   host.close_input();

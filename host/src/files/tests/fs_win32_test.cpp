@@ -14,14 +14,30 @@ using Names = std::vector<std::string>;
 json path_params(const std::string& path) { return json{{"path", path}}; }
 
 TEST(FilesParams, MissingStringParamsAreNamedInReadingOrder) {
-  const char* path_methods[] = {"file_exists",       "directory_exists", "create_directory",
-                                "remove_directory",  "delete_file",      "get_files",
-                                "get_directories",   "get_file_system_entries", "get_file_system_entry_info",
-                                "read_all_text",     "read_all_bytes",   "write_all_text",
-                                "write_all_bytes",   "append_all_text",  "append_all_bytes",
-                                "get_file_size",     "read_file_range"};
-  const json bad_params[] = {json::object(), json::parse(R"({"path":5})"), json::parse(R"({"path":null})"),
-                             json::parse(R"({"path":["a"]})"), json::array(), json(), json("path")};
+  const char* path_methods[] = {"file_exists",
+                                "directory_exists",
+                                "create_directory",
+                                "remove_directory",
+                                "delete_file",
+                                "get_files",
+                                "get_directories",
+                                "get_file_system_entries",
+                                "get_file_system_entry_info",
+                                "read_all_text",
+                                "read_all_bytes",
+                                "write_all_text",
+                                "write_all_bytes",
+                                "append_all_text",
+                                "append_all_bytes",
+                                "get_file_size",
+                                "read_file_range"};
+  const json bad_params[] = {json::object(),
+                             json::parse(R"({"path":5})"),
+                             json::parse(R"({"path":null})"),
+                             json::parse(R"({"path":["a"]})"),
+                             json::array(),
+                             json(),
+                             json("path")};
   for (const char* method : path_methods) {
     for (const json& params : bad_params) {
       EXPECT_EQ(error_of(method, params), "Missing string param 'path'") << method << " " << params.dump();
@@ -135,8 +151,9 @@ TEST(Listing, ThousandsOfEntries) {
   // Wine creates files in a crowded folder slowly; the host's shell fills it at once.
   std::optional<std::string> unix_dir = unix_path_of(dir.path());
   ASSERT_TRUE(unix_dir);
-  ASSERT_TRUE(run_host_program(L"Z:\\bin\\sh", L"sh -c \"cd '" + to_wide(*unix_dir) +
-                                                       L"' && i=0 && while [ $i -lt 3000 ]; do : > f$i; i=$((i+1)); done\""));
+  ASSERT_TRUE(run_host_program(
+      L"Z:\\bin\\sh",
+      L"sh -c \"cd '" + to_wide(*unix_dir) + L"' && i=0 && while [ $i -lt 3000 ]; do : > f$i; i=$((i+1)); done\""));
   Names expected;
   for (int i = 0; i < 3000; ++i) expected.push_back("f" + std::to_string(i));
   ASSERT_TRUE(await_entry(dir / "f2999", 120000));
@@ -179,7 +196,8 @@ TEST(EntryInfo, SizeKindAndTime) {
   EXPECT_EQ(ok("get_file_system_entry_info", path_params(dir / "sub"))["isDirectory"], true);
 
   auto set_write_time = [&](std::uint64_t filetime) {
-    HANDLE h = CreateFileW(to_wide(dir / "f.bin").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        CreateFileW(to_wide(dir / "f.bin").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     FILETIME ft{static_cast<DWORD>(filetime), static_cast<DWORD>(filetime >> 32)};
     EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
@@ -307,7 +325,8 @@ TEST(DeleteFileMethod, AFileInUseStays) {
   TempDir dir;
   put_file(dir / "busy", "x");
   set_readonly(dir / "busy", true);
-  HANDLE h = CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h =
+      CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(ok("delete_file", path_params(dir / "busy")), false);
   CloseHandle(h);
@@ -366,7 +385,8 @@ TEST(MoveFileMethod, AcrossVolumesByCopyAndDelete) {
 TEST(MoveFileMethod, ASourceInUseIsCopiedButReportedFalse) {
   TempDir dir;
   put_file(dir / "busy", "B");
-  HANDLE h = CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h =
+      CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   bool moved = ok("move_file", json{{"sourcePath", dir / "busy"}, {"targetPath", dir / "target"}}).get<bool>();
   CloseHandle(h);

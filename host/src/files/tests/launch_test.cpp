@@ -136,7 +136,8 @@ TEST(Launch, WaitedResultDecodingAndExitCode) {
   EXPECT_EQ(r["exitCode"], -1073741819);
   EXPECT_EQ(r["stdout"], "caf\xEF\xBF\xBD!");
   EXPECT_EQ(r["stderr"], "ok \xE2\x82\xAC");
-  EXPECT_EQ(waited_launch_result(3, "", "").dump(), R"({"exitCode":3,"outputTruncated":false,"stderr":"","stdout":""})");
+  EXPECT_EQ(waited_launch_result(3, "", "").dump(),
+            R"({"exitCode":3,"outputTruncated":false,"stderr":"","stdout":""})");
   EXPECT_EQ(waited_launch_result(0xFFFFFFFFu, "", "")["exitCode"], -1);
   EXPECT_EQ(unwaited_launch_result().dump(), R"({"exitCode":null})");
 }

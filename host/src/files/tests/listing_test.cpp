@@ -59,9 +59,17 @@ TEST(Listing, ExtensionMatchIsASuffixAfterADot) {
 
 std::vector<RawEntry> sample_folder() {
   return {
-      {".", kDir, 0},          {"..", kDir, 0},           {"a.txt", kFile, 0},     {"B.txt", kFile, 0},
-      {"sub", kDir, 0},        {"link", kLinkDir, kSymlinkTag}, {"junction.png", kLinkDir, kJunctionTag},
-      {"pic.PNG", kFile, 0},   {"cloud", kLinkDir, kCloudTag},  {"é.jpg", kFile, 0},  {"Z.jpg", kFile, 0},
+      {".", kDir, 0},
+      {"..", kDir, 0},
+      {"a.txt", kFile, 0},
+      {"B.txt", kFile, 0},
+      {"sub", kDir, 0},
+      {"link", kLinkDir, kSymlinkTag},
+      {"junction.png", kLinkDir, kJunctionTag},
+      {"pic.PNG", kFile, 0},
+      {"cloud", kLinkDir, kCloudTag},
+      {"é.jpg", kFile, 0},
+      {"Z.jpg", kFile, 0},
   };
 }
 
@@ -92,7 +100,8 @@ TEST(Listing, FailedEntriesAreSkippedButNeverForever) {
   auto run = [](std::vector<NextEntry> script, bool then_fail_forever) {
     std::size_t calls = 0, delivered = 0;
     read_remaining_entries([&] {
-      NextEntry answer = calls < script.size() ? script[calls] : (then_fail_forever ? NextEntry::Failed : NextEntry::End);
+      NextEntry answer =
+          calls < script.size() ? script[calls] : (then_fail_forever ? NextEntry::Failed : NextEntry::End);
       ++calls;
       if (answer == NextEntry::Delivered) ++delivered;
       return answer;

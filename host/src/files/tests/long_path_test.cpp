@@ -56,8 +56,8 @@ TEST(LongPath, ParentFolderStopsAtTheRoot) {
 }
 
 TEST(LongPath, VolumeRoots) {
-  for (const char16_t* root : {u"C:\\", u"c:/", u"C:\\\\", u"\\\\server\\share", u"\\\\server\\share\\",
-                               u"\\\\?\\C:\\", u"\\\\?\\UNC\\srv\\share\\", u"\\", u"/"}) {
+  for (const char16_t* root : {u"C:\\", u"c:/", u"C:\\\\", u"\\\\server\\share", u"\\\\server\\share\\", u"\\\\?\\C:\\",
+                               u"\\\\?\\UNC\\srv\\share\\", u"\\", u"/"}) {
     EXPECT_TRUE(is_volume_root(root)) << std::string(root, root + std::char_traits<char16_t>::length(root));
   }
   for (const char16_t* inner : {u"C:\\a", u"C:\\a\\", u"\\\\server\\share\\x", u"\\\\?\\C:\\tmp", u"/tmp"}) {

@@ -120,7 +120,7 @@ inline void wipe(const std::wstring& path) {
 
 // A fresh folder for one test under the Wine temp folder (or `base`), removed afterwards.
 class TempDir {
-public:
+ public:
   explicit TempDir(std::wstring base = {}) {
     static std::atomic<unsigned> serial{0};
     if (base.empty()) {
@@ -141,7 +141,7 @@ public:
   std::string path() const { return from_wide(path_); }
   std::string operator/(std::string_view name) const { return path() + "\\" + std::string(name); }
 
-private:
+ private:
   std::wstring path_;
   bool created_ = false;
 };
@@ -152,7 +152,8 @@ inline std::optional<std::string> unix_path_of(const std::string& windows_path) 
   std::wstring w = to_wide(windows_path);
   using GetUnixName = char*(__cdecl*)(const wchar_t*);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto convert = reinterpret_cast<GetUnixName>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+  auto convert =
+      reinterpret_cast<GetUnixName>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
   if (!convert) return std::nullopt;
   char* unix_name = convert(w.c_str());
   if (!unix_name) return std::nullopt;
