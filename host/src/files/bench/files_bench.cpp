@@ -4,6 +4,7 @@
 // runs it and times cat on the same files for comparison.
 //
 //   files_bench [folder]      (default Z:\tmp\quorvane-files-bench)
+#include "files/methods.h"
 #include "host_process.h"
 
 #include "main/json.h"
@@ -83,6 +84,27 @@ int main(int argc, char** argv) {
   if (!ensure_file(big, big_size) || !ensure_file(whole, whole_size)) {
     std::fprintf(stderr, "cannot create the test files in %ls\n", folder.c_str());
     return 1;
+  }
+
+  // The handlers alone, called in this process: what the host spends apart from the
+  // JSON text and the pipe.
+  {
+    std::uint64_t start = 0, requests = 0;
+    auto t0 = Clock::now();
+    for (;;) {
+      quorvane::HandlerResult r =
+          quorvane::files_dispatch("read_file_range", json{{"path", narrow(big)}, {"rangeStart", start}});
+      ++requests;
+      if (!r.is_ok() || r.value()["buffer"].get_ref<const std::string&>().empty()) break;
+      start = r.value()["rangeEnd"].get<std::uint64_t>();
+    }
+    double s = seconds_since(t0);
+    std::printf("in-process read_file_range handler, 1 GiB in %llu calls: %.2f s, %.0f MiB/s\n",
+                static_cast<unsigned long long>(requests), s, big_size / double(kMiB) / s);
+    t0 = Clock::now();
+    quorvane::HandlerResult r = quorvane::files_dispatch("read_all_bytes", json{{"path", narrow(whole)}});
+    s = seconds_since(t0);
+    std::printf("in-process read_all_bytes handler, 100 MiB: %.2f s, %.0f MiB/s\n", s, whole_size / double(kMiB) / s);
   }
 
   HostProcess host;
