@@ -26,7 +26,9 @@ std::optional<std::string> Win32ScreenPlatform::copy_screen_pixels(const Display
   unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
   SelectionGuard selection(memory.get(), bitmap.get());
 
-  // A missing context or bitmap makes BitBlt fail, which reports it.
+  // Without the bitmap selected, BitBlt would still succeed, into the context's default
+  // one-pixel bitmap, and the capture would come back black; fail as BitBlt would instead.
+  if (!screen.get() || !memory || !bitmap || !selection.selected()) return last_platform_error_text();
   if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), mode.x, mode.y, SRCCOPY))
     return last_platform_error_text();
   // The bitmap must not be selected into a context while GetDIBits reads it.

@@ -15,6 +15,11 @@ quorvane_add_test(screen_tests
   LIBS quorvane_cv quorvane_stb)
 
 if(QUORVANE_WINDOWS)
+  # The Win32 services against the system itself, with the leak check of the capture.
+  quorvane_add_test(screen_win32_tests
+    SOURCES tests/screen_win32_test.cpp
+    LIBS quorvane_cv psapi shcore)
+
   # End to end through the real host. The program plays the browser, so it is named like
   # one: the host's parent-process rule and browser-program check both see chrome.exe.
   quorvane_add_test(screen_e2e_tests
@@ -28,4 +33,9 @@ if(QUORVANE_WINDOWS)
             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>)
   # Painting the root window, raising windows and injecting input must not overlap.
   set_tests_properties(screen_e2e_tests screen_e2e_picture PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input")
+
+  # Capture timings and the resource soak on the real screen (bench/screen_soak.sh).
+  add_executable(screen_soak bench/screen_soak_win32.cpp)
+  target_link_libraries(screen_soak PRIVATE quorvane_cv quorvane_standin psapi quorvane_warnings)
+  add_dependencies(screen_soak quorvane-host)
 endif()

@@ -52,6 +52,7 @@ public:
   ~SelectionGuard() { restore(); }
   SelectionGuard(const SelectionGuard&) = delete;
   SelectionGuard& operator=(const SelectionGuard&) = delete;
+  bool selected() const { return previous_ && previous_ != HGDI_ERROR; }
   void restore() {
     if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
     previous_ = nullptr;
