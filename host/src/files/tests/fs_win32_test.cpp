@@ -335,6 +335,29 @@ TEST(DeleteFileMethod, AFileInUseStays) {
   EXPECT_TRUE(attributes_of(dir / "busy") & FILE_ATTRIBUTE_READONLY);
 }
 
+TEST(DeleteFileMethod, ARunningProgramStaysReadOnly) {
+  // The read-only attribute is lifted for the attempt and must come back when the
+  // system still refuses (a program's image cannot be deleted while it runs).
+  TempDir dir;
+  std::string exe = dir / "running.exe";
+  ASSERT_TRUE(CopyFileW(to_wide(std::string(QUORVANE_BIN_DIR) + "/files_test_child.exe").c_str(), to_wide(exe).c_str(),
+                        FALSE));
+  set_readonly(exe, true);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring line = L"running.exe sleep 3000";
+  ASSERT_TRUE(CreateProcessW(to_wide(exe).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  bool deleted = ok("delete_file", path_params(exe)).get<bool>();
+  TerminateProcess(pi.hProcess, 0);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_FALSE(deleted);
+  EXPECT_TRUE(exists(exe));
+  EXPECT_TRUE(attributes_of(exe) & FILE_ATTRIBUTE_READONLY);
+}
+
 TEST(CopyFileMethod, CopiesAndReplaces) {
   TempDir dir;
   put_file(dir / "src", "new content");
