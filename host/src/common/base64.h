@@ -1,4 +1,3 @@
-// TEMPORARY NOTE TO THE ENGINEER (delete this line when you edit the file): the house rules in /work/brief-rules.md are binding for your work (naming, tests, shared-tree git rules, build dirs). Read them now.
 // Base64, standard alphabet with '=' padding. Output is always padded and has no line
 // breaks; input must be canonical (length a multiple of four, padding only where
 // required, unused bits of the last symbol zero, nothing outside the alphabet).

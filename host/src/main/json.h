@@ -1,4 +1,3 @@
-// TEMPORARY NOTE TO THE ENGINEER (delete this line when you edit the file): the house rules in /work/brief-rules.md are binding for your work (naming, tests, shared-tree git rules, build dirs). Read them now.
 // Strict JSON text <-> nlohmann::json value.
 //
 // The value model is nlohmann's default `json`: objects are std::map in ascending byte
