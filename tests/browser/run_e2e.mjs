@@ -161,11 +161,20 @@ function screenSize() {
   return { width: Number(m[1]), height: Number(m[2]) };
 }
 
-// A noisy 64x48 pattern (it matches in exactly one place) on a plain desktop with a few
-// bands, shown on the root window, which is what the host captures under Wine.
+// A 64x48 pattern of 16x16 tiles in random colours (it matches in exactly one place) on a
+// plain desktop with a few bands, shown on the root window, which is what the host
+// captures under Wine. Tiles, not per-pixel noise: like any picture on a screen it keeps
+// its likeness at the quarter resolution the search starts at, whatever its position.
 function showDesktop(screen, at) {
   const pattern = { width: 64, height: 48 };
-  const patternRgb = pseudoRandomBytes(pattern.width * pattern.height * 3, 0x5eed);
+  const tileColours = pseudoRandomBytes(4 * 3 * 3, 0x5eed);
+  const patternRgb = Buffer.alloc(pattern.width * pattern.height * 3);
+  for (let y = 0; y < pattern.height; y++) {
+    for (let x = 0; x < pattern.width; x++) {
+      const tile = Math.floor(y / 16) * 4 + Math.floor(x / 16);
+      tileColours.copy(patternRgb, (y * pattern.width + x) * 3, tile * 3, tile * 3 + 3);
+    }
+  }
   const desktop = Buffer.alloc(screen.width * screen.height * 3);
   for (let y = 0; y < screen.height; y++) {
     const band = Math.floor(y / 120) % 2 ? [0xdf, 0xe3, 0xe8] : [0xc8, 0xd0, 0xd8];
