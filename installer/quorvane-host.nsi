@@ -7,8 +7,8 @@
 ;   HOST_EXE      the quorvane-host.exe to install
 ;   OUTFILE       where to write the installer
 ;   VERSION       the host's version, e.g. 2.0.7
-;   IDS_NSH       generated defines CHROMIUM_ALLOWED_ORIGINS and FIREFOX_ALLOWED_EXTENSIONS:
-;                 the JSON array items naming the extensions that may connect
+;   IDS_NSH       generated macros AllowedOrigins and AllowedFirefoxExtensions, which
+;                 write the JSON array items naming the extensions that may connect
 ;
 ; Silent use: quorvane-host-setup.exe /S [/D=C:\path\to\folder]
 ;             "%LOCALAPPDATA%\Programs\Quorvane\uninstall.exe" /S
@@ -88,58 +88,69 @@ Function JsonEscape
   Pop $R1
 FunctionEnd
 
-; Writes the text $R1 to the file $R0 as UTF-8 without a byte-order mark: browsers read
-; manifests as UTF-8, and the install path may hold any character of the user's name.
-; Sets the error flag on failure.
-Function WriteUtf8File
+; Manifests are written piece by piece: an NSIS string holds at most 1024 characters,
+; and a manifest with a long install path and many allowed extensions is longer than
+; that. Each piece goes out as UTF-8 without a byte-order mark: browsers read manifests
+; as UTF-8, and the install path may hold any character of the user's name.
+Var Manifest        ; the open manifest file
+Var ManifestFailed  ; 1 once a piece could not be written
+
+; Appends $R1 to the open manifest.
+Function ManifestWrite
   Push $R2
   Push $R3
-  Push $R4
   Push $R5
   Push $R6
-  ClearErrors
   System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w R1, i -1, p 0, i 0, p 0, p 0) i .R2'
   ${If} $R2 = 0
-    SetErrors
-    Goto done
-  ${EndIf}
-  System::Alloc $R2
-  Pop $R3
-  System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w R1, i -1, p R3, i R2, p 0, p 0) i .R2'
-  IntOp $R2 $R2 - 1 ; the terminating NUL stays out of the file
-  FileOpen $R4 $R0 w
-  ${If} ${Errors}
+    StrCpy $ManifestFailed 1
+  ${Else}
+    System::Alloc $R2
+    Pop $R3
+    System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w R1, i -1, p R3, i R2, p 0, p 0) i .R2'
+    IntOp $R2 $R2 - 1 ; the terminating NUL stays out of the file
+    System::Call 'kernel32::WriteFile(p $Manifest, p R3, i R2, *i .R5, p 0) i .R6'
     System::Free $R3
-    Goto done
+    ${If} $R6 = 0
+    ${OrIf} $R5 <> $R2
+      StrCpy $ManifestFailed 1
+    ${EndIf}
   ${EndIf}
-  System::Call 'kernel32::WriteFile(p R4, p R3, i R2, *i .R5, p 0) i .R6'
-  FileClose $R4
-  System::Free $R3
-  ${If} $R6 = 0
-  ${OrIf} $R5 <> $R2
-    SetErrors
-  ${EndIf}
-done:
   Pop $R6
   Pop $R5
-  Pop $R4
   Pop $R3
   Pop $R2
 FunctionEnd
 
-; $R0: the manifest file; $R1: the member naming who may connect, with its array.
-Function WriteManifest
-  Push $R0
-  StrCpy $R0 "$INSTDIR\quorvane-host.exe"
-  Call JsonEscape
-  StrCpy $R1 '{$\r$\n  "name": "${HOST_NAME}",$\r$\n  "description": "Quorvane desktop-automation host",$\r$\n  "path": "$R0",$\r$\n  "type": "stdio",$\r$\n  $R1$\r$\n}$\r$\n'
-  Pop $R0
-  Call WriteUtf8File
+!macro ManifestText TEXT
+  StrCpy $R1 `${TEXT}`
+  Call ManifestWrite
+!macroend
+
+; Writes one manifest; MEMBER names who may connect, ITEMS is the generated macro that
+; writes the array's items (allowed_ids.nsh).
+!macro WriteManifest FILE MEMBER ITEMS
+  StrCpy $ManifestFailed 0
+  ClearErrors
+  FileOpen $Manifest "${FILE}" w
   ${If} ${Errors}
-    MessageBox MB_ICONSTOP "Cannot write $R0." /SD IDOK
+    StrCpy $ManifestFailed 1
+  ${Else}
+    !insertmacro ManifestText '{$\r$\n  "name": "${HOST_NAME}",$\r$\n  "description": "Quorvane desktop-automation host",$\r$\n  "path": "'
+    StrCpy $R0 "$INSTDIR\quorvane-host.exe"
+    Call JsonEscape
+    StrCpy $R1 $R0
+    Call ManifestWrite
+    !insertmacro ManifestText '",$\r$\n  "type": "stdio",$\r$\n  "${MEMBER}": ['
+    !insertmacro ${ITEMS}
+    !insertmacro ManifestText ']$\r$\n}$\r$\n'
+    FileClose $Manifest
+  ${EndIf}
+  ${If} $ManifestFailed = 1
+    MessageBox MB_ICONSTOP "Cannot write ${FILE}." /SD IDOK
     Abort
   ${EndIf}
-FunctionEnd
+!macroend
 
 ; What the installer creates beyond its own files and keys, it records in its uninstall
 ; key: for each chain of registry keys and for the install folder, the first one on the
@@ -255,12 +266,8 @@ Section "${PRODUCT}"
   SetOutPath "$INSTDIR"
   File "/oname=quorvane-host.exe" "${HOST_EXE}"
 
-  StrCpy $R0 "$INSTDIR\${CHROMIUM_MANIFEST}"
-  StrCpy $R1 '"allowed_origins": [${CHROMIUM_ALLOWED_ORIGINS}]'
-  Call WriteManifest
-  StrCpy $R0 "$INSTDIR\${FIREFOX_MANIFEST}"
-  StrCpy $R1 '"allowed_extensions": [${FIREFOX_ALLOWED_EXTENSIONS}]'
-  Call WriteManifest
+  !insertmacro WriteManifest "$INSTDIR\${CHROMIUM_MANIFEST}" allowed_origins AllowedOrigins
+  !insertmacro WriteManifest "$INSTDIR\${FIREFOX_MANIFEST}" allowed_extensions AllowedFirefoxExtensions
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"

@@ -8,7 +8,9 @@
 //
 //   node installer_test.mjs --setup quorvane-host-setup.exe --host quorvane-host.exe
 //        --call quorvane-call.exe --extension-ids "id;id" --firefox-ids "id;id"
+//        [--makensis makensis --cmake cmake]   (round 3: an installer built for many extensions)
 import { spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import { existsSync, lstatSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, relative, resolve } from 'node:path';
@@ -135,7 +137,7 @@ async function waitFor(condition, timeoutMs) {
 const builtHost = readFileSync(args.host);
 
 // Checks one installed copy as a browser would see it.
-function checkInstalled(installDir, label) {
+function checkInstalled(installDir, label, allowedIds = { origins: chromiumOrigins, firefox: firefoxIds }) {
   const reg = registry();
   const dirUnix = unixPath(installDir);
   check(`${label}: the folder holds the host, two manifests and the uninstaller`,
@@ -161,7 +163,7 @@ function checkInstalled(installDir, label) {
     } catch (error) {
       problem = String(error);
     }
-    const allowed = kind === 'chromium' ? { allowed_origins: chromiumOrigins } : { allowed_extensions: firefoxIds };
+    const allowed = kind === 'chromium' ? { allowed_origins: allowedIds.origins } : { allowed_extensions: allowedIds.firefox };
     const expected = {
       name: HOST_NAME,
       description: manifest?.description,
@@ -288,6 +290,43 @@ async function main() {
   check('apart from those, the user profile folder is exactly as before',
     show(filesAfter2) === show(expectedFiles), `${show(filesAfter2)} != ${show(expectedFiles)}`);
   console.log(`round 2 done after ${elapsed()}`);
+
+  // ---- round 3: an installer built for many extensions, into a long folder path ----
+  // Manifests longer than one NSIS string (1024 characters) must come out whole.
+  if (!args.makensis || !args.cmake) return;
+  console.log('== round 3: 40 + 11 allowed extensions, a 200-character folder');
+  const work = mkdtempSync(join(tmpdir(), 'quorvane-installer-ids-'));
+  try {
+    const ids = Array.from({ length: 40 }, (_, i) =>
+      [...createHash('sha256').update(String(i)).digest('hex').slice(0, 32)]
+        .map((h) => String.fromCharCode(97 + parseInt(h, 16))).join(''));
+    const geckoIds = [...Array.from({ length: 10 }, (_, i) => `tester-${i}@quorvane.invalid`), '{6f1a2b3c-4d5e-4f60-8a9b-0c1d2e3f4a5b}'];
+    const nsh = join(work, 'allowed_ids.nsh');
+    const generate = spawnSync(args.cmake, [
+      `-DQUORVANE_EXTENSION_IDS=${ids.join(';')}`,
+      `-DQUORVANE_FIREFOX_EXTENSION_IDS=${geckoIds.join(';')}`,
+      `-DQUORVANE_ALLOWED_IDS_OUTPUT=${nsh}`,
+      '-P', join(here, '..', 'allowed_ids.cmake'),
+    ], { encoding: 'utf8' });
+    const version = /kHostVersion = "([0-9.]+)"/.exec(readFileSync(join(here, '../../host/src/main/dispatch.h'), 'utf8'))?.[1];
+    const setup = join(work, 'many-ids-setup.exe');
+    const build = generate.status === 0
+      ? spawnSync(args.makensis, ['-V2', '-WX', '-NOCD', `-DHOST_EXE=${args.host}`, `-DOUTFILE=${setup}`,
+          `-DVERSION=${version}`, `-DIDS_NSH=${nsh}`, join(here, '..', 'quorvane-host.nsi')], { encoding: 'utf8' })
+      : generate;
+    if (!check('an installer for 51 extensions builds', build.status === 0, `${build.stdout} ${build.stderr}`)) return;
+    const longDir = `${localAppData}\Programs\Quorvane-${'long-folder-name-'.repeat(20)}`.slice(0, 200);
+    const before3 = registry();
+    const run = wine([setup, '/S', `/D=${longDir}`], { check: false });
+    check('silent install into a 200-character folder exits with status 0', run.status === 0, `${run.status} ${run.stderr}`);
+    const installed3 = checkInstalled(longDir, 'round 3', { origins: ids.map((id) => `chrome-extension://${id}/`), firefox: geckoIds });
+    const after3 = await uninstall(installed3);
+    check('after uninstalling, the user registry is exactly as before', after3?.text === before3.text,
+      after3 ? firstDifference(before3.text, after3.text) : 'no uninstall');
+  } finally {
+    rmSync(work, { recursive: true, force: true });
+  }
+  console.log(`round 3 done after ${elapsed()}`);
 }
 
 try {

@@ -1,0 +1,35 @@
+# Writes the NSIS macros that put the allowed extensions into the host manifests, after
+# checking every id. Used by installer/CMakeLists.txt and, as a script, by the installer
+# test to build installers with other lists:
+#   cmake -DQUORVANE_EXTENSION_IDS=... -DQUORVANE_FIREFOX_EXTENSION_IDS=...
+#         -DQUORVANE_ALLOWED_IDS_OUTPUT=allowed_ids.nsh -P allowed_ids.cmake
+# A malformed id would not fail anywhere later: the browser would just refuse every
+# connection (or the manifest would not parse). Stop here instead.
+if(QUORVANE_EXTENSION_IDS STREQUAL "" AND QUORVANE_FIREFOX_EXTENSION_IDS STREQUAL "")
+  message(FATAL_ERROR "QUORVANE_EXTENSION_IDS and QUORVANE_FIREFOX_EXTENSION_IDS are both empty: no extension could connect")
+endif()
+# The generated macros write one array item per call, so the list can be of any length.
+set(origins_nsh "")
+set(separator "")
+foreach(id IN LISTS QUORVANE_EXTENSION_IDS)
+  string(LENGTH "${id}" length)
+  if(NOT id MATCHES "^[a-p]+$" OR NOT length EQUAL 32)
+    message(FATAL_ERROR "QUORVANE_EXTENSION_IDS: '${id}' is not an extension id (32 letters a-p)")
+  endif()
+  string(APPEND origins_nsh "  !insertmacro ManifestText '${separator}\"chrome-extension://${id}/\"'\n")
+  set(separator ", ")
+endforeach()
+set(firefox_nsh "")
+set(separator "")
+foreach(id IN LISTS QUORVANE_FIREFOX_EXTENSION_IDS)
+  string(LENGTH "${id}" length)
+  if(NOT (id MATCHES "^[A-Za-z0-9._-]*@[A-Za-z0-9._-]+$" OR
+          (id MATCHES "^{[0-9A-Fa-f-]+}$" AND length EQUAL 38)) OR length GREATER 80)
+    message(FATAL_ERROR "QUORVANE_FIREFOX_EXTENSION_IDS: '${id}' is not a Firefox add-on id (name@domain or {GUID})")
+  endif()
+  string(APPEND firefox_nsh "  !insertmacro ManifestText '${separator}\"${id}\"'\n")
+  set(separator ", ")
+endforeach()
+file(CONFIGURE OUTPUT ${QUORVANE_ALLOWED_IDS_OUTPUT} CONTENT
+  "!macro AllowedOrigins\n@origins_nsh@!macroend\n!macro AllowedFirefoxExtensions\n@firefox_nsh@!macroend\n" @ONLY)
+
