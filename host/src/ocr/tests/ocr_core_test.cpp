@@ -12,13 +12,16 @@ namespace quorvane {
 namespace {
 
 TEST(OcrImageRequest, ContentWinsAndWrongTypesCountAsAbsent) {
-  auto both = read_ocr_image_request(json{{"content", "QUJD"}, {"path", "C:/x.png"}, {"language", "en-US"}});
+  // The request holds views into the params, so the params must outlive it.
+  const json both_params = {{"content", "QUJD"}, {"path", "C:/x.png"}, {"language", "en-US"}};
+  auto both = read_ocr_image_request(both_params);
   ASSERT_TRUE(both);
   EXPECT_EQ(both->content, "QUJD");
   EXPECT_FALSE(both->path) << "path must not be looked at when content is a string";
   EXPECT_EQ(both->language, "en-US");
 
-  auto numeric_content = read_ocr_image_request(json{{"content", 5}, {"path", "a.png"}, {"language", nullptr}});
+  const json numeric_params = {{"content", 5}, {"path", "a.png"}, {"language", nullptr}};
+  auto numeric_content = read_ocr_image_request(numeric_params);
   ASSERT_TRUE(numeric_content);
   EXPECT_FALSE(numeric_content->content);
   EXPECT_EQ(numeric_content->path, "a.png");
@@ -28,7 +31,8 @@ TEST(OcrImageRequest, ContentWinsAndWrongTypesCountAsAbsent) {
   EXPECT_FALSE(read_ocr_image_request(json{{"language", "en-US"}}));
   EXPECT_FALSE(read_ocr_image_request(json::array({"content"})));
   EXPECT_FALSE(read_ocr_image_request(json()));
-  auto empty_path = read_ocr_image_request(json{{"path", ""}});
+  const json empty_path_params = {{"path", ""}};
+  auto empty_path = read_ocr_image_request(empty_path_params);
   ASSERT_TRUE(empty_path);
   EXPECT_EQ(empty_path->path, "");
 }
