@@ -67,6 +67,7 @@ HostProcess::~HostProcess() {
   close_input();
   if (!wait_exit(10000)) TerminateProcess(process_, 1);
   WaitForSingleObject(process_, INFINITE);
+  stopping_ = true;
   stdout_thread_.join();
   stderr_thread_.join();
   close(stdout_read_);
@@ -75,10 +76,22 @@ HostProcess::~HostProcess() {
 }
 
 void HostProcess::pump(HANDLE pipe, std::string& sink) {
+  // Polls instead of blocking in ReadFile: a process the host started may inherit the
+  // write end and outlive the host, and a reader blocked on such a pipe could never be
+  // joined. Once the host is gone and the pipe is empty, the destructor's stop flag ends
+  // the loop whoever still holds the other end.
   std::vector<char> buffer(1 << 16);
   for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
+    if (available == 0) {
+      if (stopping_.load()) break;
+      Sleep(1);
+      continue;
+    }
     DWORD got = 0;
-    if (!ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) || got == 0) break;
+    DWORD want = available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
+    if (!ReadFile(pipe, buffer.data(), want, &got, nullptr) || got == 0) break;
     std::lock_guard lock(mutex_);
     sink.append(buffer.data(), got);
     changed_.notify_all();

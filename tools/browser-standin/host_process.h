@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -66,6 +67,7 @@ private:
   std::string stdout_bytes_;
   std::string stderr_bytes_;
   bool stdout_closed_ = false;
+  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace quorvane::standin
