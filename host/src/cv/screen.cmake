@@ -14,6 +14,11 @@ quorvane_add_test(screen_tests
   SOURCES tests/display_test.cpp tests/capture_test.cpp tests/screen_search_test.cpp tests/stb_reference.cpp
   LIBS quorvane_cv quorvane_stb)
 
+# The conversion work of a capture, natively (Google Benchmark).
+quorvane_add_benchmark(screen_bench
+  SOURCES bench/screen_bench.cpp
+  LIBS quorvane_cv)
+
 if(QUORVANE_WINDOWS)
   # The Win32 services against the system itself, with the leak check of the capture.
   quorvane_add_test(screen_win32_tests
