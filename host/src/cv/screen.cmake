@@ -10,9 +10,11 @@ endif()
 # The capture asks the browser-window search which window is in front.
 target_link_libraries(quorvane_cv PUBLIC quorvane_browser_window)
 
+# These write and remove the default capture file, as the end-to-end tests do.
 quorvane_add_test(screen_tests
   SOURCES tests/display_test.cpp tests/capture_test.cpp tests/screen_search_test.cpp tests/stb_reference.cpp
-  LIBS quorvane_cv quorvane_stb)
+  LIBS quorvane_cv quorvane_stb
+  PROPERTIES RESOURCE_LOCK default_capture_file)
 
 # The conversion work of a capture, natively (Google Benchmark).
 quorvane_add_benchmark(screen_bench
@@ -37,7 +39,8 @@ if(QUORVANE_WINDOWS)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/screen_e2e.sh
             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>)
   # Painting the root window, raising windows and injecting input must not overlap.
-  set_tests_properties(screen_e2e_tests screen_e2e_picture PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input")
+  set_tests_properties(screen_e2e_tests screen_e2e_picture
+    PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
 
   # Capture timings and the resource soak on the real screen (bench/screen_soak.sh).
   add_executable(screen_soak bench/screen_soak_win32.cpp)
