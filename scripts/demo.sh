@@ -37,7 +37,8 @@ cat > "$work/requests.jsonl" <<REQ
 {"method":"capture_desktop","params":{"path":"$(win "$work/capture.png")"}}
 {"method":"search_desktop","params":{"pattern":{"data":"@base64:$work/badge.png"},"options":{"minSimilarity":0.95}}}
 {"method":"search_image","params":{"image":{"data":"@base64:$work/desktop.png"},"pattern":{"data":"@base64:$work/badge.png"}}}
-{"method":"find_color_regions","params":{"color":{"r":232,"g":17,"b":35},"tolerance":0}}
+{"method":"find_color_regions","params":{"color":"#e81123","tolerance":0}}
+{"method":"find_rectangle","params":{"color":"e81123"}}
 {"method":"write_all_text","params":{"path":"$(win "$work/note.txt")","content":"written by the host"}}
 {"method":"read_all_text","params":{"path":"$(win "$work/note.txt")"}}
 {"method":"get_file_system_entries","params":{"path":"$(win "$work")"}}
