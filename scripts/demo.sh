@@ -17,16 +17,19 @@ trap 'rm -rf "$work"' EXIT
 export DISPLAY="${QUORVANE_DISPLAY:-:71}"
 "$root/cmake/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
 
-# A desktop with panels, text and a distinctive badge; the badge is cut out as the pattern.
+# A desktop with a title bar, a panel with rows of "text" bars and a distinctive badge;
+# the badge is cut out as the pattern. (Shapes only: a bare machine has no fonts.)
 convert -size 1920x1080 xc:'#dfe3e8' \
   -fill '#2b579a' -draw 'rectangle 0,0 1919,48' \
   -fill white -draw 'rectangle 200,150 1100,800' \
-  -fill '#333333' -pointsize 28 -draw "text 240,220 'Quorvane host demo'" \
+  -fill '#333333' -draw 'rectangle 240,200 700,214' -draw 'rectangle 240,240 610,254' \
+  -draw 'rectangle 240,280 820,294' -draw 'rectangle 240,320 520,334' \
   -fill '#e81123' -draw 'rectangle 1400,600 1479,659' \
   -fill '#ffb900' -draw 'circle 1440,630 1440,610' \
   "$work/desktop.png"
 convert "$work/desktop.png" -crop 80x60+1400+600 +repage "$work/badge.png"
-display -window root "$work/desktop.png"
+# display exits with status 1 even when it has painted the root window.
+display -window root "$work/desktop.png" || true
 
 win() { printf 'Z:%s' "$1"; }
 cat > "$work/requests.jsonl" <<REQ
@@ -42,7 +45,9 @@ cat > "$work/requests.jsonl" <<REQ
 {"method":"write_all_text","params":{"path":"$(win "$work/note.txt")","content":"written by the host"}}
 {"method":"read_all_text","params":{"path":"$(win "$work/note.txt")"}}
 {"method":"get_file_system_entries","params":{"path":"$(win "$work")"}}
-{"method":"send_mouse_event","params":{"x":400,"y":300}}
+{"method":"send_mouse_event","params":{"type":0,"button":0,"x":400,"y":300}}
+{"method":"send_text","params":{"text":"typed by the host\${KEY_ENTER}"}}
+{"method":"search_desktop","params":{"pattern":{"data":"@base64:$work/badge.png"},"options":{"searchArea":{"x":0,"y":0,"width":800,"height":600}}}}
 {"method":"no_such_method"}
 REQ
 echo "==> requests"
