@@ -47,7 +47,7 @@ cat > "$work/requests.jsonl" <<REQ
 {"method":"get_file_system_entries","params":{"path":"$(win "$work")"}}
 {"method":"send_mouse_event","params":{"type":0,"button":0,"x":400,"y":300}}
 {"method":"send_text","params":{"text":"typed by the host\${KEY_ENTER}"}}
-{"method":"search_desktop","params":{"pattern":{"data":"@base64:$work/badge.png"},"options":{"searchArea":{"x":0,"y":0,"width":800,"height":600}}}}
+{"method":"search_desktop","params":{"pattern":{"data":"@base64:$work/badge.png"},"options":{"limitSearchArea":true,"searchArea":{"x":0,"y":0,"width":800,"height":600}}}}
 {"method":"no_such_method"}
 REQ
 echo "==> requests"
