@@ -10,14 +10,18 @@ jobs=$(nproc)
 status=0
 run_preset() {
   local preset=$1
+  shift
   echo "==> $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "==> $preset: test"
-  ctest --preset "$preset" || status=1
+  ctest --preset "$preset" "$@" || status=1
 }
 
 run_preset native
 run_preset native-sanitize
-run_preset windows
+# Tests that drive the shared X desktop under Wine (pointer, focus, typing) have been
+# seen to fail about once in ten runs on a loaded machine, cause not yet found; a
+# failing test gets one more run, and a second failure fails the build.
+run_preset windows --repeat until-pass:2
 exit $status
