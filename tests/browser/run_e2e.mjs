@@ -135,6 +135,9 @@ async function launcherTransparency() {
   child.stdout.on('data', (d) => out.push(d));
   child.stderr.on('data', (d) => (err += d));
   const status = new Promise((done) => child.on('exit', (code) => done(code)));
+  // A launcher that dies early closes its input; let the checks below report its status
+  // and error output instead of the write error taking the whole run down.
+  child.stdin.on('error', (e) => (err += `[stdin: ${e.code}] `));
   child.stdin.end(Buffer.concat(requests.map(frame)));
   const code = await status;
   const got = Buffer.concat(out);
