@@ -8,6 +8,7 @@
 #include "files/filetime.h"
 #include "files/handlers.h"
 #include "files/long_path.h"
+#include "files/replace_win32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -234,8 +235,11 @@ bool create_tree(const std::wstring& path) {
 // ---------------------------------------------------------------------------------
 // Moving
 
+// The system's copy writes straight into the target, so a copy that fails half-way (a
+// full disk) would leave neither the old target nor the whole new one; it copies beside
+// the target and renames instead.
 bool copy_system_paths(const std::wstring& source, const std::wstring& target) {
-  return CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, nullptr, 0) != 0;
+  return replace_by_copy(source, target);
 }
 
 // ---------------------------------------------------------------------------------

@@ -6,10 +6,12 @@
 //   handle VALUE       write "open" or "closed": whether handle VALUE exists in this process
 //   touch FILE         create FILE
 //   sleep MS           sleep
+//   errormode          write the process's error mode (GetErrorMode) in decimal
 //   exit CODE          end with CODE (a signed or 0x-prefixed number)
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -50,9 +52,14 @@ int main() {
     std::wstring step = argv[i];
     const wchar_t* value = i + 1 < argc ? argv[i + 1] : L"";
     if (step == L"out" || step == L"err") {
+      // In pieces, so that hundreds of megabytes cost the child no more than one piece.
       std::size_t n = std::wcstoull(value, nullptr, 10);
-      write_all(step == L"out" ? out : err, std::string(n, step == L"out" ? 'o' : 'e'));
+      const std::string piece(std::min<std::size_t>(n, 1 << 20), step == L"out" ? 'o' : 'e');
+      for (std::size_t done = 0; done < n; done += piece.size())
+        write_all(step == L"out" ? out : err, piece.substr(0, std::min(piece.size(), n - done)));
       ++i;
+    } else if (step == L"errormode") {
+      write_all(out, std::to_string(GetErrorMode()));
     } else if (step == L"hex") {
       std::string bytes;
       for (const wchar_t* p = value; p[0] && p[1]; p += 2) {
