@@ -88,14 +88,15 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
   // The refusals of creating the target itself come first, with its error: no folder, a
   // folder of that name, a read-only file, a file open elsewhere (the capture file was
   // always opened without sharing). A hidden or system file is refused as re-creating
-  // it with normal attributes is.
+  // it with normal attributes is, and a read-only one also where the system would let
+  // its owner open it (Wine as root).
   HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return error(last_system_error_text());
   } else {
     BY_HANDLE_FILE_INFORMATION info{};
     const bool hidden = GetFileInformationByHandle(probe, &info) &&
-                        (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+                        (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
     const bool device = GetFileType(probe) != FILE_TYPE_DISK;
     CloseHandle(probe);
     if (hidden) return error(system_error_text(ERROR_ACCESS_DENIED));

@@ -324,10 +324,13 @@ Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder) {
 
 bool rename_by_handle(const std::wstring& source, std::string_view target) {
   Outcome<std::wstring> target_system = system_path(target);
-  if (!target_system) return false;
+  return target_system && rename_by_handle(source, *target_system);
+}
+
+bool rename_by_handle(const std::wstring& source, const std::wstring& target_system) {
   // The name goes to the system's path parser, which wants it absolute.
   std::optional<std::wstring> full = fill_wide_buffer(
-      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(target_system->c_str(), size, buffer, nullptr); });
+      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(target_system.c_str(), size, buffer, nullptr); });
   if (!full) return false;
   std::u16string name = verbatim_form(as_u16(*full));
 

@@ -11,6 +11,13 @@ namespace {
 // Reads and writes are split so that no single call asks for more than a DWORD holds.
 constexpr DWORD kIoChunk = 16u << 20;
 
+// How long a rename over a target that is in use is retried before the write falls
+// back to rewriting the file in place.
+constexpr ULONGLONG kInUseRetryMs = 100;
+
+// What the system answers when a rename would replace a file that is open.
+bool refused_while_in_use(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
+
 // The folder part of `path` including its last separator (or a bare drive such as
 // "C:"), so that a name appended to it lands in the same folder.
 std::wstring folder_prefix(const std::wstring& path) {
@@ -49,29 +56,37 @@ bool write_all(HANDLE file, std::string_view bytes) {
 }
 
 Outcome<WriteTarget> resolve_write_target(const std::wstring& system, ReplaceStyle style) {
-  WriteTarget target{system, false};
+  WriteTarget target{system};
   DWORD attributes = GetFileAttributesW(system.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return Failure::os(error);
     return target;
   }
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    Outcome<std::wstring> resolved = final_path(system);
-    if (!resolved) return resolved.failure();
+  // Links are not always marked as such (Wine shows a Unix link to a file as a plain
+  // file), so every existing target is asked where it really is. Only a plain file may
+  // go by its own name when the system cannot say.
+  Outcome<std::wstring> resolved = final_path(system);
+  if (resolved) {
     target.path = std::move(*resolved);
     attributes = GetFileAttributesW(target.path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return Failure::last();
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return resolved.failure();
   }
   target.exists = true;
-  if (style == ReplaceStyle::Fresh && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)))
-    return Failure::os(ERROR_ACCESS_DENIED);
+  DWORD refused = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY;
+  if (style == ReplaceStyle::Fresh) refused |= FILE_ATTRIBUTE_HIDDEN;
+  if (attributes & refused) return Failure::os(ERROR_ACCESS_DENIED);
   // The open that an in-place write would make, without cutting anything: whatever it
-  // refuses (a folder, a read-only file, no access) is refused before any work is done.
-  unique_handle probe(
-      CreateFileW(target.path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // refuses (no access, a file held without shared writing) is refused before any work
+  // is done.
+  unique_handle probe(CreateFileW(target.path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!probe) return Failure::last();
   target.device = GetFileType(probe.get()) != FILE_TYPE_DISK;
+  if (!target.device && !GetFileInformationByHandleEx(probe.get(), FileBasicInfo, &target.basic, sizeof target.basic))
+    return Failure::last();
   return target;
 }
 
@@ -103,32 +118,42 @@ SiblingFile::~SiblingFile() {
 }
 
 bool SiblingFile::commit(const WriteTarget& target, ReplaceStyle style) {
-  file_.reset();
-  bool replaced = false;
   if (style == ReplaceStyle::KeepTarget && target.exists) {
-    replaced = ReplaceFileW(target.path.c_str(), path_.c_str(), nullptr,
-                            REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr) != 0;
-    // The target went away meanwhile (1176 says the system removed it and kept ours):
-    // the plain rename below puts the new file in its place.
-    if (!replaced && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-      return false;
+    // What the user sees of the old file, carried over before the new one shows.
+    FILE_BASIC_INFO basic{};  // zero times: left as they are
+    basic.CreationTime = target.basic.CreationTime;
+    basic.FileAttributes = target.basic.FileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                          FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (file_ && !SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) return false;
   }
-  if (!replaced) replaced = MoveFileExW(path_.c_str(), target.path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (replaced) committed_ = true;
-  return replaced;
+  file_.reset();
+  // A rename either puts the whole new file in place or changes nothing. While another
+  // program holds the target open (a reader, usually for moments) the system refuses
+  // it; where it has POSIX rename semantics, a holder that shares deletion does not
+  // stand in the way of the rename by handle, and keeps reading the old content.
+  const ULONGLONG give_up = GetTickCount64() + kInUseRetryMs;
+  for (bool first = true;; first = false) {
+    if (MoveFileExW(path_.c_str(), target.path.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+    DWORD error = GetLastError();
+    if (!target.exists || !refused_while_in_use(error)) return false;
+    if (first && rename_by_handle(path_, target.path)) break;
+    if (GetTickCount64() >= give_up) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(1);
+  }
+  committed_ = true;
+  return true;
 }
 
 namespace {
 
-// The rename is refused while another program holds the target open without sharing
-// its deletion, though it shares writing; an in-place write was always allowed then.
-bool refused_while_in_use(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
-}
-
-// Rewrites an existing file in place. The room for the new content is claimed before
-// the first byte is overwritten, so a full disk fails the write while the old content
-// is still whole; the length is set last.
+// Rewrites an existing file in place. A longer content first extends the file to its
+// new length, which claims the room where the file system allocates on extension (as
+// NTFS does for files that are not sparse): a full disk then fails the write while the
+// old content is still whole. The length is cut to the new content last.
 bool rewrite_in_place(const WriteTarget& target, std::string_view bytes) {
   unique_handle file(CreateFileW(target.path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -138,13 +163,20 @@ bool rewrite_in_place(const WriteTarget& target, std::string_view bytes) {
   if (!GetFileSizeEx(file.get(), &size)) return false;
   LARGE_INTEGER length{};
   length.QuadPart = static_cast<LONGLONG>(bytes.size());
+  LARGE_INTEGER start{};
   if (length.QuadPart > size.QuadPart) {
-    FILE_ALLOCATION_INFO room{};
-    room.AllocationSize = length;
-    if (!SetFileInformationByHandle(file.get(), FileAllocationInfo, &room, sizeof room)) return false;
+    if (!SetFilePointerEx(file.get(), length, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+      DWORD error = GetLastError();
+      FILE_END_OF_FILE_INFO end{};
+      end.EndOfFile = size;
+      SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof end);
+      SetLastError(error);
+      return false;
+    }
+    if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return false;
   }
   if (!write_all(file.get(), bytes)) return false;
-  return SetFilePointerEx(file.get(), length, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
+  return SetEndOfFile(file.get());
 }
 
 }  // namespace
@@ -160,6 +192,9 @@ bool replace_file_content(const std::wstring& system, std::string_view bytes) {
     if (sibling->commit(*target, ReplaceStyle::KeepTarget)) return true;
     if (!target->exists || !refused_while_in_use(GetLastError())) return false;
   }  // the new file goes first: its room is what the in-place write needs
+  // A target that stays open elsewhere was always written in place, and its holder may
+  // rely on seeing the new content through its handle: keep doing so. A reader can see
+  // the change half-done then, as it always could.
   return rewrite_in_place(*target, bytes);
 }
 

@@ -12,8 +12,9 @@ namespace quorvane::files {
 
 // How the finished file takes the place of an existing one.
 enum class ReplaceStyle {
-  // A rewrite of the target's content: the target keeps its attributes (hidden, system),
-  // security and creation time, as an in-place write would.
+  // A rewrite of the target's content: the new file takes over the target's attributes
+  // (hidden, system, archive, not indexed) and creation time, as an in-place write
+  // leaves them.
   KeepTarget,
   // A fresh file: the target becomes the new file with everything it carries, as the
   // system's file copy leaves its destination.
@@ -23,14 +24,15 @@ enum class ReplaceStyle {
 // Where a write to the system path `system` lands: the path itself, or the file a link
 // at it points to (writes follow links; replacing the link itself would cut it). Fails
 // as an in-place open for writing would: a folder, a read-only file, no access, a
-// missing folder. With ReplaceStyle::Fresh an existing hidden or read-only target is
-// refused too, as the system's copy refuses it.
+// missing folder. With ReplaceStyle::Fresh an existing hidden target is refused too, as
+// the system's copy refuses it.
 // A device (NUL, a console, a serial port, a Unix character device under Wine) is no
 // file that could be replaced: it is written in place.
 struct WriteTarget {
   std::wstring path;
   bool exists = false;
   bool device = false;
+  FILE_BASIC_INFO basic{};  // of an existing target
 };
 Outcome<WriteTarget> resolve_write_target(const std::wstring& system, ReplaceStyle style);
 
