@@ -57,15 +57,6 @@ TEST(RunProcess, OutputIsCutAfterFullDraining) {
   EXPECT_EQ(run(kChild, "err 409601")["outputTruncated"], true);
 }
 
-TEST(RunProcess, ChildrenGetTheDefaultErrorModeNotTheHosts) {
-  // The host switches the system's error dialogs off for itself at start-up; a program
-  // it starts must still have them, or its crash or missing DLL goes unreported.
-  UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  json waited = run(kChild, "errormode");
-  SetErrorMode(previous);
-  EXPECT_EQ(waited["stdout"], "0");
-}
-
 TEST(RunProcess, OutputIsDecodedAsUtf8) {
   EXPECT_EQ(run(kChild, "hex 636166E921")["stdout"], "caf\xEF\xBF\xBD!");  // code page 1252 "café!"
   EXPECT_EQ(run(kChild, "hex E282AC")["stdout"], "\xE2\x82\xAC");

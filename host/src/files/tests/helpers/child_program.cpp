@@ -6,7 +6,6 @@
 //   handle VALUE       write "open" or "closed": whether handle VALUE exists in this process
 //   touch FILE         create FILE
 //   sleep MS           sleep
-//   errormode          write the process's error mode (GetErrorMode) in decimal
 //   exit CODE          end with CODE (a signed or 0x-prefixed number)
 #include <windows.h>
 #include <shellapi.h>
@@ -58,8 +57,7 @@ int main() {
       for (std::size_t done = 0; done < n; done += piece.size())
         write_all(step == L"out" ? out : err, piece.substr(0, std::min(piece.size(), n - done)));
       ++i;
-    } else if (step == L"errormode") {
-      write_all(out, std::to_string(GetErrorMode()));
+
     } else if (step == L"hex") {
       std::string bytes;
       for (const wchar_t* p = value; p[0] && p[1]; p += 2) {
