@@ -42,6 +42,17 @@ if(QUORVANE_WINDOWS)
   set_tests_properties(screen_e2e_tests screen_e2e_picture
     PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
 
+  # The same against a second Windows: 150 % scaling (144 DPI) and Windows 10's build
+  # number, where the scale factor, the capture's DPI and alpha and the DPI-scaled search
+  # differ. The display-list and capture unit tests fake the system and cover both already.
+  quorvane_add_profile_test(screen_win32_tests win10-144dpi COMMAND screen_win32_tests)
+  quorvane_add_profile_test(screen_e2e_tests win10-144dpi COMMAND screen_e2e_tests
+    PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
+  quorvane_add_profile_test(screen_e2e_picture win10-144dpi
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/screen_e2e.sh
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>
+    PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
+
   # Capture timings and the resource soak on the real screen (bench/screen_soak.sh).
   add_executable(screen_soak bench/screen_soak_win32.cpp)
   target_link_libraries(screen_soak PRIVATE quorvane_cv quorvane_standin psapi quorvane_warnings)
