@@ -31,7 +31,7 @@ if(QUORVANE_WINDOWS)
   # one: the host's parent-process rule and browser-program check both see chrome.exe.
   quorvane_add_test(screen_e2e_tests
     SOURCES tests/screen_e2e_test.cpp tests/stb_reference.cpp
-    LIBS quorvane_standin quorvane_cv quorvane_stb dwmapi)
+    LIBS quorvane_standin quorvane_cv quorvane_stb dwmapi shcore)
   set_target_properties(screen_e2e_tests PROPERTIES OUTPUT_NAME chrome)
   add_dependencies(screen_e2e_tests quorvane-host)
   # The same program with its picture on the X root window, so captures can be compared.
