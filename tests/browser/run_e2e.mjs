@@ -94,7 +94,11 @@ const show = (value) => JSON.stringify(value);
 // ---- set-up ---------------------------------------------------------------------------
 
 const work = mkdtempSync(join(tmpdir(), 'quorvane-browser-e2e-'));
-const env = { ...process.env, DISPLAY: process.env.DISPLAY || ':71', QUORVANE_HOST_EXE: options.host };
+const env = {
+  ...process.env,
+  DISPLAY: process.env.DISPLAY || process.env.QUORVANE_DISPLAY || ':71',
+  QUORVANE_HOST_EXE: options.host,
+};
 const winPath = (p) => `Z:${p}`;
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 
