@@ -33,13 +33,20 @@ export class FirefoxRdp {
     this.closed = null;
     socket.on('data', (chunk) => {
       this.inbox = Buffer.concat([this.inbox, chunk]);
-      this.#parse();
+      try {
+        this.#parse();
+      } catch (error) {
+        this.#fail(error);
+        socket.destroy();
+      }
     });
-    socket.on('close', () => {
-      this.closed = new Error('the debugger connection closed');
-      for (const w of this.waiters.splice(0)) w.reject(this.closed);
-    });
+    socket.on('close', () => this.#fail(new Error('the debugger connection closed')));
     socket.on('error', () => {});
+  }
+
+  #fail(error) {
+    this.closed ??= error;
+    for (const w of this.waiters.splice(0)) w.reject(this.closed);
   }
 
   #parse() {
