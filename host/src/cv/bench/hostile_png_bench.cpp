@@ -3,6 +3,7 @@
 // that case alone.
 //
 //   hostile_png_bench huge      a 922 KB PNG declaring 18000x18000 RGB pixels, all zero
+//   hostile_png_bench limit     16384x8192 RGB pixels, all zero: exactly at the pixel limit
 //   hostile_png_bench lying     a 60-byte PNG whose IDAT declares 0x7FFFFFF0 bytes
 //   hostile_png_bench screen    a 1920x1080 screenshot, for comparison
 //
@@ -47,19 +48,18 @@ double status_mib(const char* field) {
   return -1.0;
 }
 
-// 18000 x 18000 8-bit RGB, every row filter 0 and all samples 0, deflated row by row so
-// building it never holds the raw image.
-Bytes huge_png() {
-  constexpr std::uint32_t kSide = 18000;
+// `width` x `height` 8-bit RGB, every row filter 0 and all samples 0, deflated row by row
+// so building it never holds the raw image.
+Bytes zero_png(std::uint32_t width, std::uint32_t height) {
   Bytes out = testing::signature();
-  testing::put_chunk(out, "IHDR", testing::ihdr_data(kSide, kSide, 8, 2));
+  testing::put_chunk(out, "IHDR", testing::ihdr_data(width, height, 8, 2));
   z_stream zs{};
   deflateInit(&zs, 9);
-  const Bytes row(std::size_t{kSide} * 3 + 1, 0);
+  const Bytes row(std::size_t{width} * 3 + 1, 0);
   Bytes idat(1 << 20);
   Bytes compressed;
-  for (std::uint32_t y = 0; y <= kSide; ++y) {
-    const bool last = y == kSide;
+  for (std::uint32_t y = 0; y <= height; ++y) {
+    const bool last = y == height;
     zs.next_in = const_cast<std::uint8_t*>(row.data());
     zs.avail_in = last ? 0 : static_cast<uInt>(row.size());
     do {
@@ -98,11 +98,12 @@ int main(int argc, char** argv) {
   using namespace quorvane::cv;
   const std::string which = argc > 1 ? argv[1] : "";
   Bytes png;
-  if (which == "huge") png = huge_png();
+  if (which == "huge") png = zero_png(18000, 18000);
+  else if (which == "limit") png = zero_png(16384, 8192);
   else if (which == "lying") png = lying_png();
   else if (which == "screen") png = screen_png();
   else {
-    std::fprintf(stderr, "usage: %s huge|lying|screen\n", argv[0]);
+    std::fprintf(stderr, "usage: %s huge|limit|lying|screen\n", argv[0]);
     return 2;
   }
   const quorvane::json param = {{"data", quorvane::base64_encode(png.data(), png.size())}};
