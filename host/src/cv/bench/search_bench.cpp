@@ -304,5 +304,9 @@ int main(int argc, char** argv) {
   if (wanted("flat")) flat_pattern(light);
   if (wanted("rectangle")) checkerboard_rectangle();
   if (wanted("huge")) huge(dark, light);
+  if (only == "huge-once") {  // one search, for profiling
+    const RgbImage screen = huge_screen(dark, light);
+    new_find_image(screen, lumetra::crop(screen, 2400, 1500, 400, 400), 0.8f, false);
+  }
   return 0;
 }
