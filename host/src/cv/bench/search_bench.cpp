@@ -4,6 +4,7 @@
 //
 //   search_bench [repeats [section]]   repeats: default 5, the best CPU time is shown;
 //                                      section: variation, flat, rectangle or huge
+//                                      (huge-once: one 8000x6000 search, for a profiler)
 //
 // Prints CPU milliseconds of this thread, the ratios asked about (size variation against
 // one scale; flat pattern against a normal search) and the peak of heap memory in use
