@@ -18,7 +18,7 @@ import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = resolve(here, '..');
-const SAMPLE_HOME = 'C:\\Users\\ana';
+export const SAMPLE_HOME = 'C:\\Users\\ana';
 
 let passed = 0;
 let failed = 0;
@@ -181,7 +181,7 @@ function compare(mode, doc, actual) {
 }
 
 // Replaces the sample home folder in every string of a value.
-function mapPaths(value, from, to) {
+export function mapPaths(value, from, to) {
   if (typeof value === 'string') return value.startsWith(from) ? to + value.slice(from.length) : value;
   if (Array.isArray(value)) return value.map((v) => mapPaths(v, from, to));
   if (value && typeof value === 'object') return Object.fromEntries(Object.entries(value).map(([k, v]) => [k, mapPaths(v, from, to)]));
@@ -189,7 +189,7 @@ function mapPaths(value, from, to) {
 }
 
 // The sample user's files that the examples read, list and change.
-function makeSampleHome(root) {
+export function makeSampleHome(root) {
   const documents = join(root, 'Documents');
   mkdirSync(join(documents, 'Archive'), { recursive: true });
   mkdirSync(join(root, 'Pictures'));
