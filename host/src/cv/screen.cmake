@@ -41,9 +41,4 @@ if(QUORVANE_WINDOWS)
   # Painting the root window, raising windows and injecting input must not overlap.
   set_tests_properties(screen_e2e_tests screen_e2e_picture
     PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
-
-  # Capture timings and the resource soak on the real screen (bench/screen_soak.sh).
-  add_executable(screen_soak bench/screen_soak_win32.cpp)
-  target_link_libraries(screen_soak PRIVATE quorvane_cv quorvane_standin psapi quorvane_warnings)
-  add_dependencies(screen_soak quorvane-host)
 endif()
