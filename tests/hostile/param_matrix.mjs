@@ -184,6 +184,29 @@ export function replyProblem(payload, id) {
   return '';
 }
 
+// The judge of replies must reject what it exists to catch.
+function judgeRejectsBadReplies() {
+  const bad = [
+    [Buffer.from([0x7b, 0x22, 0xff, 0x22, 0x7d]), 'not UTF-8'],
+    [Buffer.from('{"id":7,"result":'), 'cut short'],
+    [Buffer.from('[{"id":7,"result":1}]'), 'an array'],
+    [Buffer.from('{"id":8,"result":1}'), 'another id'],
+    [Buffer.from('{"id":"7","result":1}'), 'the id as text'],
+    [Buffer.from('{"id":7}'), 'neither result nor error'],
+    [Buffer.from('{"error":{"message":"x"},"id":7,"result":1}'), 'both'],
+    [Buffer.from('{"error":"x","id":7}'), 'error as text'],
+    [Buffer.from('{"error":{"message":3},"id":7}'), 'message not text'],
+    [Buffer.from('{"error":{"code":1,"message":"x"},"id":7}'), 'error with more members'],
+    [Buffer.from('{"id":7,"log":"x","result":1}'), 'another member'],
+  ];
+  const good = ['{"id":7,"result":null}', '{"error":{"message":""},"id":7}'];
+  const wrong = [
+    ...bad.filter(([payload]) => replyProblem(payload, 7) === '').map(([, what]) => `accepts a reply that is ${what}`),
+    ...good.filter((text) => replyProblem(Buffer.from(text), 7) !== '').map((text) => `rejects ${text}`),
+  ];
+  if (wrong.length) throw new Error(`the reply check is broken: ${wrong.join('; ')}`);
+}
+
 // ---- the cases -------------------------------------------------------------------------
 
 // Every member path of a parameter tree, parents before their members.
@@ -225,6 +248,7 @@ function noiseOnScreen(folder) {
 }
 
 async function main() {
+  judgeRejectsBadReplies();
   const started = Date.now();
   const root = mkdtempSync(join(tmpdir(), 'quorvane-matrix-'));
   const prefix = join(root, 'prefix');
@@ -272,16 +296,14 @@ async function main() {
       const baseline = mapPaths(example.params, SAMPLE_HOME, homeWin);
       // The screen searches look for what is on screen, within a corner of it unless the
       // case changes the area (a whole-screen search costs half a second under Wine), and
-      // search_desktop also writes its capture where its path member says (into the sandbox).
+      // search_desktop writes its capture, when asked, into the sandbox.
       const corner = { x: 0, y: 0, width: 160, height: 120 };
       if (baseline.pattern && !baseline.image) {
         baseline.pattern = noise.pattern;
         baseline.options = { ...baseline.options, limitSearchArea: true, searchArea: corner };
       }
       if (section.name === 'find_color_regions') baseline.searchArea = corner;
-      if (section.name === 'search_desktop') {
-        baseline.options = { ...baseline.options, saveCaptureOnDisk: true, capturePath: `${homeWin}\\Pictures\\capture.png` };
-      }
+      if (section.name === 'search_desktop') baseline.options.capturePath = `${homeWin}\\Pictures\\capture.png`;
       const cases = [
         ['params missing', { id: 0, method: section.name }],
         ['params an array', { id: 0, method: section.name, params: [baseline] }],
@@ -290,6 +312,8 @@ async function main() {
       for (const path of paths(parameterTree(section.parameters, conventions))) {
         for (const [label, value] of HOSTILE) {
           const params = structuredClone(baseline);
+          // Writing a capture costs a PNG of the whole screen: only where its path is at stake.
+          if (path.at(-1) === 'capturePath') params.options.saveCaptureOnDisk = true;
           setAt(params, path, value);
           cases.push([`${path.join('.')} = ${label}`, { id: 0, method: section.name, params }]);
         }
