@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-utils imagemagick xdotool
   nsis chromium  # the Windows installer; the real-browser test
+  osslsigncode openssl zip unzip  # the release script and its test
 )
 # Node runs the extension client's tests and the browser and installer tests; a Node
 # that came from elsewhere serves as well as Debian's.
