@@ -18,6 +18,7 @@ import { lstatSync, mkdirSync, mkdtempSync, readdirSync, readlinkSync, rmSync, w
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { isDeepStrictEqual } from 'node:util';
 import {
   SAMPLE_HOME, makeSampleHome, mapPaths, parameterTree, readConventions, readReference,
 } from '../../docs/check_method_reference.mjs';
@@ -167,7 +168,7 @@ class Host {
 }
 
 // What is wrong with a reply to the request with this id, or '' when nothing is.
-export function replyProblem(payload, id) {
+export function replyProblem(payload, id) {  // id as JSON.parse reads the one sent
   let text;
   try {
     text = new TextDecoder('utf-8', { fatal: true }).decode(payload);
@@ -181,7 +182,7 @@ export function replyProblem(payload, id) {
     return `the reply is not JSON: ${text.slice(0, 200)}`;
   }
   if (reply === null || typeof reply !== 'object' || Array.isArray(reply)) return `the reply is not an object: ${text.slice(0, 200)}`;
-  if (reply.id !== id) return `the reply echoes id ${JSON.stringify(reply.id)}, not ${id}`;
+  if (!isDeepStrictEqual(reply.id, id)) return `the reply echoes id ${JSON.stringify(reply.id)?.slice(0, 100)}, not ${JSON.stringify(id).slice(0, 100)}`;
   const extra = Object.keys(reply).filter((k) => !['id', 'result', 'error'].includes(k));
   if (extra.length) return `unexpected members ${extra.join(', ')}`;
   if (('result' in reply) === ('error' in reply)) return 'not exactly one of result and error';
@@ -285,11 +286,11 @@ async function main() {
     const init = spawnSync(join(repo, 'cmake/wine-run.sh'), ['cmd', '/c', 'exit', '0'], { env, stdio: 'ignore', timeout: 300000 });
     if (init.status !== 0) throw new Error(`the throw-away Wine prefix could not be made (${init.status})`);
     console.log(`prefix ready in ${((Date.now() - started) / 1000).toFixed(1)} s`);
-    const users = join(prefix, 'drive_c', 'users');
+    const driveC = join(prefix, 'drive_c');
     // The capture file every capture without a path overwrites is the host's documented
-    // output; anything else in the user folders is not.
+    // output; anything else on drive C: is not (the system folder aside: Wine's own).
     const watched = () => new Map([
-      ...snapshot(users, (p) => p.endsWith('quorvane_desktop_capture.png')),
+      ...snapshot(driveC, (p) => p.endsWith('quorvane_desktop_capture.png') || p === join(driveC, 'windows')),
       ...snapshot(root, (p) => p.startsWith(box) || p.startsWith(prefix) || p.startsWith(fakeHome)),
     ]);
     const noise = noiseOnScreen(root);
@@ -305,7 +306,7 @@ async function main() {
     host = start();
     // The first request of a prefix's first program finishes the prefix's user set-up.
     await host.send(encode({ id: 0, method: 'get_version', params: {} }), REPLY_BOUND_MS);
-    for (const section of sections) {
+    const methodCases = (section) => {
       const example = JSON.parse(section.request);
       const baseline = mapPaths(example.params, SAMPLE_HOME, homeWin);
       // The screen searches look for what is on screen, within a corner of it unless the
@@ -319,9 +320,9 @@ async function main() {
       if (section.name === 'find_color_regions') baseline.searchArea = corner;
       if (section.name === 'search_desktop') baseline.options.capturePath = `${homeWin}\\Pictures\\capture.png`;
       const cases = [
-        ['params missing', { id: 0, method: section.name }],
-        ['params an array', { id: 0, method: section.name, params: [baseline] }],
-        ['params a string', { id: 0, method: section.name, params: 'path' }],
+        ['params missing', { method: section.name }],
+        ['params an array', { method: section.name, params: [baseline] }],
+        ['params a string', { method: section.name, params: 'path' }],
       ];
       for (const path of paths(parameterTree(section.parameters, conventions))) {
         for (const [label, value] of HOSTILE) {
@@ -332,9 +333,21 @@ async function main() {
           // interval needs a pattern that is not there and a short time-out.
           if (path[0] === 'intervalMs') Object.assign(params, { pattern: noise.absent, timeoutMs: 250 });
           setAt(params, path, value);
-          cases.push([`${path.join('.')} = ${label}`, { id: 0, method: section.name, params }]);
+          cases.push([`${path.join('.')} = ${label}`, { method: section.name, params }]);
         }
       }
+      return cases;
+    };
+    // The request itself: any id comes back as it was sent; any method name is answered.
+    const envelopeCases = () => HOSTILE.flatMap(([label, value]) => [
+      [`id = ${label}`, { id: value, method: 'get_version', params: {} }],
+      [`method = ${label}`, { method: value, params: {} }],
+    ]);
+    const groups = [
+      ...(only && !only.includes('envelope') ? [] : [{ name: 'envelope', cases: envelopeCases() }]),
+      ...sections.map((section) => ({ name: section.name, cases: methodCases(section) })),
+    ];
+    for (const { name, cases } of groups) {
       rmSync(home, { recursive: true, force: true });
       mkdirSync(home, { recursive: true });
       makeSampleHome(home);
@@ -343,17 +356,19 @@ async function main() {
       const methodStart = Date.now();
       let slowest = { ms: 0, label: '' };
       for (const [label, request] of cases) {
-        request.id = ++requests;
+        ++requests;
+        if (!('id' in request)) request.id = requests;
+        const text = encode(request);
         const t0 = Date.now();
-        const where = `${section.name}: ${label}`;
+        const where = `${name}: ${label}`;
         const bound = where in KNOWN ? KNOWN_BOUND_MS : REPLY_BOUND_MS;
-        const outcome = await host.send(encode(request), bound);
+        const outcome = await host.send(text, bound);
         const ms = Date.now() - t0;
         if (ms > slowest.ms) slowest = { ms, label };
         let problem = '';
         if (outcome.timedOut) problem = `no reply within ${bound} ms`;
         else if (outcome.exited) problem = `the host exited (status ${outcome.exited.code}${outcome.exited.signal ? `, ${outcome.exited.signal}` : ''})`;
-        else problem = replyProblem(outcome.payload, request.id);
+        else problem = replyProblem(outcome.payload, JSON.parse(text).id);
         if (where in KNOWN) {
           console.log(problem ? `known: ${where}: ${problem} (${KNOWN[where]})` : `known case now passes, take it off the list: ${where}`);
         }
@@ -374,10 +389,10 @@ async function main() {
       }
       const changed = differences(before, watched());
       for (const c of changed) {
-        findings.push(`${section.name}: outside the sandbox: ${c}`);
-        console.log(`FAIL: ${section.name}: outside the sandbox: ${c}`);
+        findings.push(`${name}: outside the sandbox: ${c}`);
+        console.log(`FAIL: ${name}: outside the sandbox: ${c}`);
       }
-      console.log(`${section.name}: ${cases.length} requests in ${((Date.now() - methodStart) / 1000).toFixed(1)} s` +
+      console.log(`${name}: ${cases.length} requests in ${((Date.now() - methodStart) / 1000).toFixed(1)} s` +
         ` (slowest ${slowest.ms} ms: ${slowest.label})`);
     }
     host.child.stdin.end();
