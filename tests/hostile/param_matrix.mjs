@@ -239,7 +239,7 @@ function setAt(params, path, value) {
 
 // A 64x64 tile of noise on the X root window: a pattern cut from it is on screen at once,
 // so the waiting methods end on their first look however long their time-out.
-function noiseOnScreen(folder) {
+function noiseOnScreen(folder, env) {
   const side = 64;
   const rgb = Buffer.alloc(side * side * 3);
   let seed = 12345;
@@ -250,7 +250,7 @@ function noiseOnScreen(folder) {
   const file = join(folder, 'noise.ppm');
   writeFileSync(file, Buffer.concat([Buffer.from(`P6\n${side} ${side}\n255\n`), rgb]));
   // display sets the root window's background and exits with status 1 even so.
-  const shown = spawnSync('display', ['-window', 'root', file], { stdio: 'ignore', timeout: 20000 });
+  const shown = spawnSync('display', ['-window', 'root', file], { env, stdio: 'ignore', timeout: 20000 });
   const w = 12;
   const cut = Buffer.alloc(w * w * 3);
   for (let row = 0; row < w; ++row) rgb.copy(cut, row * w * 3, ((20 + row) * side + 20) * 3, ((20 + row) * side + 20 + w) * 3);
@@ -277,7 +277,10 @@ async function main() {
   // the desktop and documents folders of whoever runs the test.
   const fakeHome = join(root, 'home');
   mkdirSync(fakeHome);
-  const env = { ...process.env, WINEPREFIX: prefix, HOME: fakeHome, XDG_CONFIG_HOME: join(fakeHome, '.config') };
+  const env = {
+    ...process.env, WINEPREFIX: prefix, HOME: fakeHome, XDG_CONFIG_HOME: join(fakeHome, '.config'),
+    DISPLAY: process.env.DISPLAY || process.env.QUORVANE_DISPLAY || ':71',  // the one cmake/wine-run.sh brings up
+  };
   const findings = [];
   let requests = 0;
   let host = null;
@@ -293,7 +296,7 @@ async function main() {
       ...snapshot(driveC, (p) => p.endsWith('quorvane_desktop_capture.png') || p === join(driveC, 'windows')),
       ...snapshot(root, (p) => p.startsWith(box) || p.startsWith(prefix) || p.startsWith(fakeHome)),
     ]);
-    const noise = noiseOnScreen(root);
+    const noise = noiseOnScreen(root, env);
     if (!noise.shown) console.log('note: no picture on the root window (ImageMagick display failed); waits take their full time-out');
 
     const homeWin = `Z:${home.replaceAll('/', '\\')}`;
