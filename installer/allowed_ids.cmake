@@ -11,7 +11,7 @@ endif()
 
 # The development ids: the browser test's extension (pinned by the key in
 # tests/browser/extension/manifest.json, which anyone can load unpacked) and the Firefox id
-# for local development. A release must not let them in (QUORVANE_REFUSE_TEST_IDS); a build
+# for local development (the browser test's add-on, tests/browser/extension/manifest.firefox.json). A release must not let them in (QUORVANE_REFUSE_TEST_IDS); a build
 # that does is marked as a test build (QUORVANE_IDS_INCLUDE_TEST).
 set(QUORVANE_TEST_EXTENSION_ID "ajbikmclagamihddhkcmbneidbgmpkme")
 set(QUORVANE_TEST_FIREFOX_EXTENSION_ID "quorvane-dev@quorvane.invalid")
