@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace quorvane::annotate {
 namespace {
@@ -68,12 +69,50 @@ std::string fixed3(double v) {
   return text;
 }
 
-// Labels sit above the outline when there is room, else inside the box's top-left corner.
-void label_box(lumetra::RgbImage& image, const Box& box, const std::string& text, Colour colour) {
-  constexpr int kScale = 2, kHeight = 9 * kScale + kLineWidth;
-  const long long y = box.y >= kHeight ? box.y - kHeight : box.y;
-  label(image, std::max(0LL, box.x), y, text, colour, kScale);
+constexpr int kLabelScale = 2;
+
+bool overlaps(const Box& a, const Box& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
+
+Box grown(const Box& b, int by) { return {b.x - by, b.y - by, b.width + 2 * by, b.height + 2 * by}; }
+
+// Places labels one after another: above the outline, else right of it, below it, left of
+// it, in the first place that stays in the picture and covers no outline or earlier label;
+// when there is none, above (or inside the top edge).
+class LabelPlacer {
+public:
+  LabelPlacer(lumetra::RgbImage& image, std::vector<Box> outlines) : image_(image), taken_(std::move(outlines)) {
+    for (Box& b : taken_) b = grown(b, kLineWidth);
+  }
+
+  void place(const Box& box, const std::string& text, Colour colour) {
+    const long long w = static_cast<long long>(text.size()) * 6 * kLabelScale + 2 * kLabelScale;
+    const long long h = 9 * kLabelScale;
+    const Box around = grown(box, kLineWidth + 1);
+    const Box candidates[] = {
+        {around.x, around.y - h, w, h},
+        {around.x + around.width, around.y, w, h},
+        {around.x, around.y + around.height, w, h},
+        {around.x - w, around.y, w, h},
+    };
+    const Box* chosen = nullptr;
+    for (const Box& c : candidates) {
+      if (c.x < 0 || c.y < 0 || c.x + c.width > image_.width || c.y + c.height > image_.height) continue;
+      if (std::any_of(taken_.begin(), taken_.end(), [&](const Box& t) { return overlaps(c, t); })) continue;
+      chosen = &c;
+      break;
+    }
+    const Box fallback{std::max(0LL, around.x), around.y >= h ? around.y - h : box.y, w, h};
+    const Box& at = chosen ? *chosen : fallback;
+    label(image_, at.x, at.y, text, colour, kLabelScale);
+    taken_.push_back(at);
+  }
+
+private:
+  lumetra::RgbImage& image_;
+  std::vector<Box> taken_;
+};
 
 }  // namespace
 
@@ -120,17 +159,35 @@ std::string region_label(const json& region) {
 }
 
 void draw_search(lumetra::RgbImage& image, const SearchPicture& picture) {
+  // Outlines first, labels after, so no label is drawn over a later outline. Labels keep
+  // off matched areas altogether, and off the search area's edges.
+  std::vector<Box> outlines;
   if (picture.search_area) {
     Box area = *picture.search_area;
     area.x -= picture.origin_x;
     area.y -= picture.origin_y;
     outline(image, area, kSearchArea, kLineWidth, /*dashed=*/true);
+    const long long span_x = area.width + 2 * kLineWidth, span_y = area.height + 2 * kLineWidth;
+    outlines.push_back({area.x - kLineWidth, area.y - kLineWidth, span_x, kLineWidth});
+    outlines.push_back({area.x - kLineWidth, area.y + area.height, span_x, kLineWidth});
+    outlines.push_back({area.x - kLineWidth, area.y - kLineWidth, kLineWidth, span_y});
+    outlines.push_back({area.x + area.width, area.y - kLineWidth, kLineWidth, span_y});
   }
   const json* regions = nullptr;
   if (picture.result && picture.result->is_object()) {
     const auto it = picture.result->find("regions");
     if (it != picture.result->end() && it->is_array()) regions = &*it;
   }
+  struct Labelled {
+    Box box;
+    std::string text;
+    Colour colour;
+  };
+  std::vector<Labelled> labels;
+  const auto draw = [&](const Box& box, Colour colour, bool dashed) {
+    outline(image, box, colour, kLineWidth, dashed);
+    outlines.push_back(box);
+  };
   if (regions) {
     for (const json& region : *regions) {
       if (!region.is_object()) continue;
@@ -139,14 +196,14 @@ void draw_search(lumetra::RgbImage& image, const SearchPicture& picture) {
       if (anchor != region.end() && anchor->is_object()) {
         // search_relative: the anchor that matched, and the target placed beside it.
         const Box a = box_of(*anchor, picture.origin_x, picture.origin_y);
-        outline(image, a, kMatch, kLineWidth);
+        draw(a, kMatch, false);
         if (matched != region.end() && matched->is_object())
-          outline(image, box_of(*matched, picture.origin_x, picture.origin_y), kTarget, kLineWidth);
-        label_box(image, a, region_label(region), kMatch);
+          draw(box_of(*matched, picture.origin_x, picture.origin_y), kTarget, false);
+        labels.push_back({a, region_label(region), kMatch});
       } else if (matched != region.end() && matched->is_object()) {
         const Box m = box_of(*matched, picture.origin_x, picture.origin_y);
-        outline(image, m, kMatch, kLineWidth);
-        label_box(image, m, region_label(region), kMatch);
+        draw(m, kMatch, false);
+        labels.push_back({m, region_label(region), kMatch});
       }
     }
   }
@@ -155,9 +212,11 @@ void draw_search(lumetra::RgbImage& image, const SearchPicture& picture) {
     const auto anchor = best.find("anchorRect");
     const json& rect = anchor != best.end() && anchor->is_object() ? *anchor : best.value("matchedRect", json::object());
     const Box b = box_of(rect, picture.origin_x, picture.origin_y);
-    outline(image, b, kCandidate, kLineWidth, /*dashed=*/true);
-    label_box(image, b, fixed3(number(best, "score")) + "<" + fixed3(picture.threshold), kCandidate);
+    draw(b, kCandidate, true);
+    labels.push_back({b, fixed3(number(best, "score")) + "<" + fixed3(picture.threshold), kCandidate});
   }
+  LabelPlacer placer(image, std::move(outlines));
+  for (const Labelled& l : labels) placer.place(l.box, l.text, l.colour);
 }
 
 }  // namespace quorvane::annotate

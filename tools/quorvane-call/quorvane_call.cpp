@@ -99,9 +99,9 @@ const json* result_of(const json& reply) {
 // first match (any of that size when nothing matched), preferring the primary one.
 std::pair<long long, long long> capture_origin(const json& displays, const lumetra::RgbImage& capture,
                                                const json& result) {
-  const json* first = nullptr;
-  if (const auto r = result.find("regions"); r != result.end() && r->is_array() && !r->empty())
-    first = &(*r)[0].value("matchedRect", (*r)[0].value("anchorRect", json::object()));
+  std::optional<json> first;
+  if (const auto r = result.find("regions"); r != result.end() && r->is_array() && !r->empty() && (*r)[0].is_object())
+    first = (*r)[0].value("matchedRect", (*r)[0].value("anchorRect", json::object()));
   std::optional<std::pair<long long, long long>> any;
   for (const json& m : displays.is_array() ? displays : json::array()) {
     if (m.value("width", -1LL) != capture.width || m.value("height", -1LL) != capture.height) continue;
