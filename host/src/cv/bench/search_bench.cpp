@@ -299,8 +299,8 @@ int main(int argc, char** argv) {
   const RgbImage light = load_screen("desktop_light.png");
   if (wanted("variation")) {
     size_variation("the panel screen", panel_screen(), 1100, 600);
-    size_variation("desktop_dark.png", dark, 700, 300);
-    size_variation("desktop_light.png", light, 900, 400);
+    size_variation("desktop_dark.png", dark, 400, 800);
+    size_variation("desktop_light.png", light, 1200, 300);
   }
   if (wanted("flat")) flat_pattern(light);
   if (wanted("rectangle")) checkerboard_rectangle();

@@ -98,17 +98,17 @@ TEST(FindImageSameResults, RealScreensAtEveryPathAndScale) {
   expect_same_results(dark,
                       {{"terminal text", 40, 60, 15, 0.8f, true},
                        {"terminal text", 40, 60, 16, 0.8f, true},
-                       {"editor", 700, 300, 32, 0.6f, true},
-                       {"wallpaper", 1500, 800, 100, 0.8f, true},
-                       {"calculator", 1700, 500, 24, 0.3f, false},
-                       {"editor", 700, 300, 20, 0.8f, true, 192.0}},
+                       {"process list", 400, 800, 32, 0.6f, true},
+                       {"terminal and wallpaper", 100, 100, 100, 0.8f, true},
+                       {"clock", 1500, 700, 24, 0.3f, false},
+                       {"process list", 400, 800, 20, 0.8f, true, 192.0}},
                       "dark");
   expect_same_results(light,
-                      {{"dialog", 900, 400, 15, 0.7f, true},
-                       {"dialog", 900, 400, 16, 0.5f, true},
+                      {{"editor", 1200, 300, 15, 0.7f, true},
+                       {"editor", 300, 200, 16, 0.5f, true},
                        {"manual page", 200, 600, 48, 0.8f, true},
                        {"clock", 1700, 100, 64, 0.8f, true},
-                       {"plain wallpaper", 1850, 1000, 12, 0.9f, false}},
+                       {"plain wallpaper (flat)", 1850, 1000, 12, 0.9f, false}},
                       "light");
 }
 
