@@ -106,9 +106,7 @@ std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uin
   return hits;
 }
 
-SearchHaystack::SearchHaystack(const RgbImage& image) : image_(&image) {
-  detail::require_well_formed(image, "match_template haystack");
-}
+SearchHaystack::SearchHaystack(const RgbImage& image) : image_(&image) {}
 
 const RgbImage& SearchHaystack::coarse() const {
   if (!coarse_) {
@@ -133,6 +131,7 @@ std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage
 void match_template(const SearchHaystack& prepared_haystack, const RgbImage& templ, float scale, float threshold,
                     const MatchSink& sink) {
   const RgbImage& haystack = prepared_haystack.image();
+  detail::require_well_formed(haystack, "match_template haystack");
   detail::require_well_formed(templ, "match_template template");
   if (!std::isfinite(scale) || std::isnan(threshold) || haystack.empty() || templ.empty()) return;
 
