@@ -127,6 +127,10 @@ bool SiblingFile::commit(const WriteTarget& target, ReplaceStyle style) {
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (file_ && !SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) return false;
   }
+  // The new content reaches the disk before the name moves over to it: otherwise a power
+  // cut soon after the rename can leave the name on a file whose data was never written,
+  // and the old content gone with it.
+  if (file_ && !FlushFileBuffers(file_.get())) return false;
   file_.reset();
   // A rename either puts the whole new file in place or changes nothing. While another
   // program holds the target open (a reader, usually for moments) the system refuses
