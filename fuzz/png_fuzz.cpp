@@ -1,6 +1,7 @@
 // PNG bytes as image parameters carry them: the header probe, the picture decoder and the
 // DPI lookup. Where the probe and the decoder both accept a file they agree on its size;
 // a decoded picture encodes and decodes again to the same pixels.
+#include "common/utf.h"
 #include "cv/image_input.h"
 #include "cv/png.h"
 #include "fuzz_support.h"
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(header->width > 0 && header->height > 0);
     FUZZ_CHECK(cv::png_channel_count(header->color_type) > 0);
   } else {
-    FUZZ_CHECK(!header.error().empty());
+    FUZZ_CHECK(!header.error().empty() && is_valid_utf8(header.error()));
   }
 
   const double dpi = cv::png_dpi_or_default(bytes);
@@ -28,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (fuzz::announces_huge_picture(bytes)) return 0;
   cv::Result<lumetra::RgbImage> picture = cv::decode_picture(bytes);
   if (!picture) {
-    FUZZ_CHECK(!picture.error().empty());
+    // The reason goes into a reply's message: text, and never empty.
+    FUZZ_CHECK(!picture.error().empty() && is_valid_utf8(picture.error()));
     return 0;
   }
   FUZZ_CHECK(picture->well_formed());

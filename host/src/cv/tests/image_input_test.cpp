@@ -194,6 +194,32 @@ TEST(DecodeImageParam, DpiComesFromDpiXThenPhysThenDefault) {
   EXPECT_EQ(dpi_of(raw), 192.0);
 }
 
+// The decoder names an unknown critical chunk by its type bytes. Those are data: zero
+// bytes once made the reason empty or cut it short, other bytes made it invalid UTF-8.
+TEST(DecodeImageParam, UnknownChunkTypesAreNamedInFull) {
+  const auto with_chunk = [](std::string_view type) {
+    Bytes png = testing::rgb_png(1, 1, {1, 2, 3});
+    Bytes chunk;
+    testing::put_chunk(chunk, type, {});
+    png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the signature and IHDR
+    return png;
+  };
+  const std::string prefix = "bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: ";
+  using namespace std::string_view_literals;
+  EXPECT_EQ(decode_error(image_param(with_chunk("QUUX"))), prefix + "QUUX PNG chunk not known");
+  EXPECT_EQ(decode_error(image_param(with_chunk("\0\0\0\0"sv))),
+            prefix + "\\x00\\x00\\x00\\x00 PNG chunk not known");
+  EXPECT_EQ(decode_error(image_param(with_chunk("AB\0C"sv))), prefix + "AB\\x00C PNG chunk not known");
+  EXPECT_EQ(decode_error(image_param(with_chunk("A\xC3(B"))), prefix + "A\\xc3(B PNG chunk not known");
+  // Data that ends where the next chunk header should be reads as a zero type.
+  Bytes cut = testing::rgb_png(1, 1, {1, 2, 3});
+  cut.resize(cut.size() - 12);  // no IEND
+  cut.insert(cut.end(), {'j', 'u', 'n', 'k'});
+  EXPECT_EQ(decode_error(image_param(cut)), prefix + "\\x00\\x00\\x00\\x00 PNG chunk not known");
+  // Other reasons are passed on as they are.
+  EXPECT_EQ(decode_error(image_param(Bytes{0x89, 'P', 'N', 'G', 0, 0, 0, 0})), prefix + "unknown image type");
+}
+
 TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
   // Flipped, cut and stretched files: every outcome is an image or one of the two
   // messages, never a crash or an out-of-bounds read (the sanitizer build checks that).
