@@ -40,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(options->options.is_object());
     const cv::Result<cv::SearchArea> area = cv::resolve_search_area(options->options, width, height);
     if (area) {
-      FUZZ_CHECK(area->left < area->right && area->right <= width);
-      FUZZ_CHECK(area->top < area->bottom && area->bottom <= height);
+      // Without a requested area the whole image is searched, even an empty one.
+      FUZZ_CHECK(area->left <= area->right && area->right <= width);
+      FUZZ_CHECK(area->top <= area->bottom && area->bottom <= height);
+      if (width > 0 && height > 0) FUZZ_CHECK(area->left < area->right && area->top < area->bottom);
     } else {
       FUZZ_CHECK(!area.error().empty());
     }

@@ -52,13 +52,13 @@ for name in "${programs[@]}"; do
       tail -n 40 "$log"
       status=1
     fi
-    grep -E '^(#[0-9]+ *(DONE|INITED)|stat::number_of_executed_units)' "$log" || true
+    grep -E '^(#[0-9]+[[:space:]]+(DONE|INITED)|stat::number_of_executed_units)' "$log" || true
   else
     if ! nice -n 10 "$bin/$name" "${common[@]}" -max_total_time="$seconds" "$found" "$corpus" >"$log" 2>&1; then
       tail -n 40 "$log"
       status=1
     fi
-    grep -E '^(#[0-9]+ *(DONE|INITED)|stat::number_of_executed_units)' "$log" || true
+    grep -E '^(#[0-9]+[[:space:]]+(DONE|INITED)|stat::number_of_executed_units)' "$log" || true
     if [ "$merge" = 1 ]; then
       "$bin/$name" -merge=1 -max_len=4096 "$corpus" "$found" 2>&1 | grep -E 'MERGE-OUTER: [0-9]+ new files' || true
     fi
