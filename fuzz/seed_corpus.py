@@ -213,6 +213,21 @@ def seed_launch():
     put("fuzz_launch", b"\x01" + "\u00e9".encode() + b"\xff\xfe\xc3")
 
 
-for fn in [seed_json, seed_frame, seed_dispatch, seed_base64, seed_key_sequence, seed_png, seed_image_params,
+def seed_input_methods():
+    for text in ["abc", "a${KEY_ENTER}b", "${KEY_CTRL+KEY_A}", "\u00e9\u20ac\U0001F600", "${KEY_F5}x${KEY_BAD}",
+                 "${KEY_SHIFT+KEY_1}", "line\r\n\tx", ""]:
+        put("fuzz_input_methods", b"\x00\x00\x00" + json.dumps({"text": text}).encode())
+    put("fuzz_input_methods", b"\x00\x07\x03" + b'{"text":"hello${KEY_TAB}world"}')
+    for params in [{"type": 0, "button": 0, "x": 10, "y": 20}, {"type": 3, "button": 1, "x": -5, "y": 1e12},
+                   {"type": 7, "button": 2, "x": 1919, "y": 1079}, {"type": 8, "button": 0, "x": 0, "y": 0},
+                   {"type": 1.7, "button": -1, "x": "1", "y": 0}, {"type": 5, "button": 0, "x": 2.5}]:
+        put("fuzz_input_methods", b"\x01\x00\x02" + json.dumps(params).encode())
+    for params in [{"deltaX": 0, "deltaY": 120}, {"deltaX": -360, "deltaY": 0}, {"deltaX": 1e30, "deltaY": -1e30},
+                   {"deltaY": 3}]:
+        put("fuzz_input_methods", b"\x02\x00\x00" + json.dumps(params).encode())
+    put("fuzz_input_methods", b"\x02\x0e\x13" + b'{"deltaX":5,"deltaY":7}')
+
+
+for fn in [seed_input_methods, seed_json, seed_frame, seed_dispatch, seed_base64, seed_key_sequence, seed_png, seed_image_params,
            seed_options, seed_paths, seed_launch]:
     fn()
