@@ -30,6 +30,7 @@ namespace {
 struct StbFree {
   void operator()(stbi_uc* p) const { stbi_image_free(p); }
 };
+
 }  // namespace
 
 Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
@@ -52,6 +53,8 @@ Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
   std::unique_ptr<stbi_uc, StbFree> pixels(stbi_load_from_memory(
       bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels_in_file, 3));
   if (!pixels) {
+    // The walk above has refused every chunk the decoder would quote by its raw type
+    // bytes, so what remains are the decoder's own fixed ASCII reasons.
     const char* reason = stbi_failure_reason();
     return error(reason ? reason : "unknown decoder failure");
   }

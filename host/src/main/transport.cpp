@@ -17,7 +17,7 @@ namespace quorvane {
 namespace {
 
 // Below this a frame comes from the ordinary heap; above it, from fresh system pages.
-constexpr std::size_t kDirectPagesThreshold = 1 << 20;
+[[maybe_unused]] constexpr std::size_t kDirectPagesThreshold = 1 << 20;  // Windows only
 
 bool read_exactly(InputStream& in, char* buffer, std::size_t size) {
   while (size > 0) {

@@ -269,6 +269,29 @@ TEST(DecodeImageParam, PicturesBeyondThePixelLimitAreRefusedUnread) {
   EXPECT_EQ(info.value()["width"], 18000);
 }
 
+// The pixel decoder names an unknown critical chunk by its raw type bytes: zero bytes made
+// the reason empty or cut it short, other bytes made it invalid UTF-8. The chunk walk that
+// runs first refuses such chunks with readable reasons of its own.
+TEST(DecodeImageParam, UnknownChunkTypesGetReadableReasons) {
+  const auto with_chunk = [](std::string_view type) {
+    Bytes png = testing::rgb_png(1, 1, {1, 2, 3});
+    Bytes chunk;
+    testing::put_chunk(chunk, type, {});
+    png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the signature and IHDR
+    return png;
+  };
+  const std::string prefix = "bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: ";
+  using namespace std::string_view_literals;
+  EXPECT_EQ(decode_error(image_param(with_chunk("QUUX"))), prefix + "unknown critical chunk QUUX");
+  for (std::string_view type : {"\0\0\0\0"sv, "AB\0C"sv, "A\xC3(B"sv})
+    EXPECT_EQ(decode_error(image_param(with_chunk(type))), prefix + "invalid chunk type at offset 37");
+  // Data that ends where the next chunk header should be.
+  Bytes cut = testing::rgb_png(1, 1, {1, 2, 3});
+  cut.resize(cut.size() - 12);  // no IEND
+  cut.insert(cut.end(), {'j', 'u', 'n', 'k'});
+  EXPECT_THAT(decode_error(image_param(cut)), StartsWith(prefix + "unexpected end of data"));
+}
+
 TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
   // Flipped, cut and stretched files: every outcome is an image or one of the two
   // messages, never a crash or an out-of-bounds read (the sanitizer build checks that).
