@@ -9,6 +9,7 @@
 #include <psapi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ TEST(FaultE2E, DeclaredLengthCostsNothingUntilBytesArrive) {
   // Give the host time to take the header and whatever it does about it.
   Sleep(1500);
   const PROCESS_MEMORY_COUNTERS waiting = memory_of(host);
+  std::printf("note: committed %zu -> %zu bytes, peak resident %zu -> %zu bytes\n", before.PagefileUsage,
+              waiting.PagefileUsage, before.PeakWorkingSetSize, waiting.PeakWorkingSetSize);
   constexpr SIZE_T kAllowed = 64u << 20;
   EXPECT_LT(waiting.PagefileUsage, before.PagefileUsage + kAllowed) << "committed bytes";
   EXPECT_LT(waiting.PeakWorkingSetSize, before.PeakWorkingSetSize + kAllowed) << "resident bytes";
