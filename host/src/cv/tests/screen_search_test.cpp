@@ -137,6 +137,14 @@ TEST(SearchDesktop, SavesTheCaptureWhenAsked) {
   ASSERT_FALSE(failed.ok());
   EXPECT_TRUE(failed.error().starts_with("save_failed: ")) << failed.error();
 
+  // A NUL would cut the name short: refused, and nothing is written under the short name.
+  const std::string cut = path_text(std::filesystem::temp_directory_path() / "screen_search_test_cut");
+  std::filesystem::remove(path_from_text(cut));
+  params["options"]["capturePath"] = cut + std::string(1, '\0') + ".png";
+  EXPECT_EQ(search_desktop(params, screen).error(),
+            "save_failed: strings passed to WinAPI cannot contain NULs (" + cut + std::string(1, '\0') + ".png)");
+  EXPECT_FALSE(std::filesystem::exists(path_from_text(cut)));
+
   params["options"] = {{"saveCaptureOnDisk", true}};
   result = search_desktop(params, screen);
   ASSERT_TRUE(result.ok()) << result.error();
