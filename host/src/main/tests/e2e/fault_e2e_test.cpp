@@ -117,39 +117,27 @@ std::string base64(std::string_view bytes) {
   return out;
 }
 
-// The decoder quotes the unknown chunk's raw type bytes in its message. Whatever they
-// are, the reply is UTF-8 (each malformed byte run a U+FFFD), and a zero byte among them
-// neither cuts the message short nor reaches the wire unescaped.
-TEST(FaultE2E, MessagesQuotingRawBytesStayValidText) {
-  struct Case {
-    std::string type;
-    std::string reply_tail;    // the end of the reply's bytes
-    std::string message_tail;  // the end of the parsed message
-  };
-  const Case cases[] = {
-      {std::string("\xC1\xFF\x00T", 4), "\xEF\xBF\xBD\xEF\xBF\xBD\\u0000T PNG chunk not known\"},\"id\":5}",
-       std::string("\xEF\xBF\xBD\xEF\xBF\xBD\0T PNG chunk not known", 28)},
-      {"\x80" "AAA", "\xEF\xBF\xBD" "AAA PNG chunk not known\"},\"id\":5}", "\xEF\xBF\xBD" "AAA PNG chunk not known"},
-  };
+// Chunk types that are not text (one holding a zero byte): whatever the image checks say
+// about them, the reply is one whole frame of well-formed UTF-8 that a strict reader
+// takes, and the host goes on serving. (Decoder messages have quoted such type bytes
+// raw; the writer's own handling of them is tested with the JSON writer.)
+TEST(FaultE2E, PatternsWithNonTextChunkTypesGetWellFormedReplies) {
   HostProcess host;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.type));
+  for (const std::string type : {std::string("\xC1\xFF\x00T", 4), std::string("\x80" "AAA")}) {
+    SCOPED_TRACE(::testing::PrintToString(type));
     const json request = {{"id", 5},
                           {"method", "search_image"},
                           {"params",
                            {{"image", {{"data", base64(std::string(12, '\x10'))}, {"width", 2}, {"height", 2}}},
-                            {"pattern", {{"data", base64(png_with_chunk(c.type))}}}}}};
+                            {"pattern", {{"data", base64(png_with_chunk(type))}}}}}};
     ASSERT_TRUE(host.send_frame(to_json_text(request)));
     const std::optional<std::string> reply = host.read_frame();
     ASSERT_TRUE(reply);
-    ASSERT_GE(reply->size(), c.reply_tail.size());
-    EXPECT_EQ(reply->substr(reply->size() - c.reply_tail.size()), c.reply_tail);
     json parsed;  // the strict parser refuses malformed UTF-8
     ASSERT_TRUE(parse_json(*reply, parsed)) << ::testing::PrintToString(*reply);
     const std::string message = parsed["error"]["message"];
     EXPECT_EQ(message.rfind("bad_image: ", 0), 0u) << message;
-    ASSERT_GE(message.size(), c.message_tail.size());
-    EXPECT_EQ(message.substr(message.size() - c.message_tail.size()), c.message_tail);
+    EXPECT_EQ(parsed["id"], 5);
   }
   EXPECT_EQ(host.call("get_version")["result"], "2.0.7");
 }
