@@ -123,7 +123,7 @@ std::string base64(std::string_view bytes) {
 // raw; the writer's own handling of them is tested with the JSON writer.)
 TEST(FaultE2E, PatternsWithNonTextChunkTypesGetWellFormedReplies) {
   HostProcess host;
-  for (const std::string type : {std::string("\xC1\xFF\x00T", 4), std::string("\x80" "AAA")}) {
+  for (const std::string& type : {std::string("\xC1\xFF\x00T", 4), std::string("\x80" "AAA")}) {
     SCOPED_TRACE(::testing::PrintToString(type));
     const json request = {{"id", 5},
                           {"method", "search_image"},
