@@ -81,7 +81,15 @@ void HostProcess::pump(HANDLE pipe, std::string& sink) {
   // joined. Once the host is gone and the pipe is empty, the destructor's stop flag ends
   // the loop whoever still holds the other end.
   std::vector<char> buffer(1 << 16);
+  const bool is_stdout = &sink == &stdout_bytes_;
+  std::size_t taken = 0;
   for (;;) {
+    const std::size_t limit = is_stdout ? output_limit_.load() : static_cast<std::size_t>(-1);
+    if (taken >= limit) {
+      // The reader goes away: the host's next write to the pipe fails.
+      close(stdout_read_);
+      break;
+    }
     DWORD available = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
     if (available == 0) {
@@ -91,13 +99,15 @@ void HostProcess::pump(HANDLE pipe, std::string& sink) {
     }
     DWORD got = 0;
     DWORD want = available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
+    if (limit - taken < want) want = static_cast<DWORD>(limit - taken);
     if (!ReadFile(pipe, buffer.data(), want, &got, nullptr) || got == 0) break;
+    taken += got;
     std::lock_guard lock(mutex_);
     sink.append(buffer.data(), got);
     changed_.notify_all();
   }
   std::lock_guard lock(mutex_);
-  if (&sink == &stdout_bytes_) stdout_closed_ = true;
+  if (is_stdout) stdout_closed_ = true;
   changed_.notify_all();
 }
 
@@ -154,6 +164,8 @@ std::size_t HostProcess::pending_output_bytes() {
 }
 
 void HostProcess::close_input() { close(stdin_write_); }
+
+void HostProcess::abandon_output_after(std::size_t bytes) { output_limit_ = bytes; }
 
 std::optional<DWORD> HostProcess::wait_exit(DWORD timeout_ms) {
   if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;

@@ -45,6 +45,10 @@ public:
   // Everything the host wrote to standard output that was not yet taken as frames.
   std::size_t pending_output_bytes();
   void close_input();
+  // Makes the reader of the host's standard output go away: once `bytes` bytes in all
+  // have been taken from the pipe (counting those already taken), nothing more is read
+  // and the read end is closed, as when the browser drops a port in the middle of a reply.
+  void abandon_output_after(std::size_t bytes);
   // The exit status once the host has ended within the time-out.
   std::optional<DWORD> wait_exit(DWORD timeout_ms = 10000);
   // What the host wrote to standard error so far.
@@ -68,6 +72,7 @@ private:
   std::string stderr_bytes_;
   bool stdout_closed_ = false;
   std::atomic<bool> stopping_{false};
+  std::atomic<std::size_t> output_limit_{static_cast<std::size_t>(-1)};
 };
 
 }  // namespace quorvane::standin

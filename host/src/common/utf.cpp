@@ -112,6 +112,14 @@ std::string utf16_to_utf8(std::u16string_view text) {
   return out;
 }
 
+Utf8Sequence utf8_sequence_at(const char* p, const char* end) {
+  const std::string_view text(p, static_cast<std::size_t>(end - p));
+  std::size_t i = 0;
+  const char32_t cp = decode_one(text, i);
+  // U+FFFD may be genuinely encoded (EF BF BD); anything else decoding to it is an error.
+  return {i, cp != kReplacement || (i == 3 && text.substr(0, 3) == "\xEF\xBF\xBD")};
+}
+
 bool is_valid_utf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {

@@ -2,6 +2,7 @@
 // surrogate or a malformed UTF-8 sequence becomes U+FFFD.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,15 @@ std::string utf16_to_utf8(std::u16string_view text);
 
 // True when `text` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool is_valid_utf8(std::string_view text);
+
+// The UTF-8 sequence that starts at p (p < end): its length and true when it is
+// well-formed; otherwise false and the length of its maximal invalid subpart (at least
+// one byte), the unit that one U+FFFD replaces.
+struct Utf8Sequence {
+  std::size_t length;
+  bool valid;
+};
+Utf8Sequence utf8_sequence_at(const char* p, const char* end);
 
 // Decodes possibly malformed UTF-8, replacing each maximal invalid subpart with U+FFFD.
 std::string sanitize_utf8(std::string_view bytes);

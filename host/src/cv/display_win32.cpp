@@ -154,7 +154,17 @@ std::optional<std::array<char16_t, 64>> Win32ScreenPlatform::target_friendly_nam
   return name;
 }
 
-std::uint32_t Win32ScreenPlatform::system_dpi() { return GetDpiForSystem(); }
+std::uint32_t Win32ScreenPlatform::system_dpi() {
+  // Looked up at run time: the call exists only from Windows 10 version 1607, and a
+  // static import of it would keep the host from loading at all on older systems. There
+  // the screen's logical pixels per inch are the system DPI.
+  using GetDpiForSystemFn = UINT(WINAPI*)();
+  const auto get_dpi_for_system = reinterpret_cast<GetDpiForSystemFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForSystem")));
+  if (get_dpi_for_system) return get_dpi_for_system();
+  WindowDc screen(nullptr);
+  return screen.get() ? static_cast<std::uint32_t>(GetDeviceCaps(screen.get(), LOGPIXELSX)) : 96;
+}
 
 Win32ScreenPlatform& platform() {
   static Win32ScreenPlatform instance;

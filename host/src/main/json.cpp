@@ -1,5 +1,7 @@
 #include "main/json.h"
 
+#include "common/utf.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -24,15 +26,17 @@ namespace {
 constexpr std::size_t kMaxDepth = 127;
 
 #if QUORVANE_JSON_SSE2
-// Bytes that end a plain run inside a string being parsed: '"', '\\', control characters
-// and every non-ASCII byte (those go through the UTF-8 check). A signed compare against
-// 0x20 catches 0x00-0x1F and 0x80-0xFF at once.
+// Bytes that end a plain run inside a string being parsed, or being written before it is
+// known to be well-formed UTF-8: '"', '\\', control characters and every non-ASCII byte
+// (those go through the UTF-8 check). A signed compare against 0x20 catches 0x00-0x1F
+// and 0x80-0xFF at once.
 inline __m128i parse_stops(__m128i v) {
   return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
                       _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
 }
 
-// Bytes the writer must escape: '"', '\\' and 0x00-0x1F. Non-ASCII is written raw.
+// Bytes the writer must escape: '"', '\\' and 0x00-0x1F. Non-ASCII is written raw once
+// the string is known to be well-formed UTF-8.
 inline __m128i write_stops(__m128i v) {
   const __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
   return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
@@ -103,6 +107,107 @@ __attribute__((target("avx2"))) const char* find_stop_avx2(const char* p, const 
     p += 64;
   }
   return Parse ? find_stop<parse_stops>(p, end) : find_stop<write_stops>(p, end);
+}
+
+// Well-formedness of UTF-8, 32 bytes at a time, after Keiser and Lemire, "Validating
+// UTF-8 in less than one instruction per byte" (2021). Three table lookups on the nibbles
+// of each byte and the byte before it flag every malformed pair (overlong forms,
+// surrogates, values above U+10FFFF, a lead without its continuation, a continuation
+// without its lead); a separate check makes sure the third and fourth bytes of long
+// sequences are continuations and nothing else is one.
+namespace utf8_avx2 {
+enum : std::uint8_t {
+  kTooShort = 1 << 0,
+  kTooLong = 1 << 1,
+  kOverlong3 = 1 << 2,
+  kTooLarge = 1 << 3,
+  kSurrogate = 1 << 4,
+  kOverlong2 = 1 << 5,
+  kTooLarge1000 = 1 << 6,
+  kOverlong4 = 1 << 6,
+  kTwoConts = 1 << 7,
+  kCarry = kTooShort | kTooLong | kTwoConts,
+};
+
+#define QV_TABLE16(...) _mm256_setr_epi8(__VA_ARGS__, __VA_ARGS__)
+
+QV_AVX2 __m256i nibble_high(__m256i v) { return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F)); }
+
+// The input shifted by N bytes towards the end, the last N bytes of `prev` coming in.
+template <int N>
+QV_AVX2 __m256i previous(__m256i input, __m256i prev) {
+  return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(prev, input, 0x21), 16 - N);
+}
+
+QV_AVX2 __m256i block_errors(__m256i input, __m256i prev_input) {
+  const __m256i prev1 = previous<1>(input, prev_input);
+  const __m256i byte_1_high = _mm256_shuffle_epi8(
+      QV_TABLE16(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+                 kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+                 kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4),
+      nibble_high(prev1));
+  const __m256i byte_1_low = _mm256_shuffle_epi8(
+      QV_TABLE16(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
+                 kCarry | kTooLarge, kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+                 kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+                 kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+                 kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+                 kCarry | kTooLarge | kTooLarge1000 | kSurrogate, kCarry | kTooLarge | kTooLarge1000,
+                 kCarry | kTooLarge | kTooLarge1000),
+      _mm256_and_si256(prev1, _mm256_set1_epi8(0x0F)));
+  const __m256i byte_2_high = _mm256_shuffle_epi8(
+      QV_TABLE16(kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+                 kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,
+                 kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
+                 kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+                 kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort,
+                 kTooShort),
+      nibble_high(input));
+  const __m256i special = _mm256_and_si256(_mm256_and_si256(byte_1_high, byte_1_low), byte_2_high);
+  // Third and fourth bytes of 3- and 4-byte sequences: exactly where two continuations
+  // follow each other (the kTwoConts bit above).
+  const __m256i third = _mm256_subs_epu8(previous<2>(input, prev_input), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+  const __m256i fourth = _mm256_subs_epu8(previous<3>(input, prev_input), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+  const __m256i must_continue = _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+  return _mm256_xor_si256(must_continue, special);
+}
+
+// Non-zero where the block ends inside a sequence (a lead in its last three bytes that
+// needs more bytes than remain).
+QV_AVX2 __m256i incomplete_end(__m256i input) {
+  const __m256i max = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                       -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                                       static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+  return _mm256_subs_epu8(input, max);
+}
+
+#undef QV_TABLE16
+}  // namespace utf8_avx2
+
+QV_AVX2 void check_utf8_block(__m256i input, __m256i& error, __m256i& prev_input, __m256i& prev_incomplete) {
+  using namespace utf8_avx2;
+  if (_mm256_movemask_epi8(input) == 0) {
+    error = _mm256_or_si256(error, prev_incomplete);
+    prev_incomplete = _mm256_setzero_si256();
+  } else {
+    error = _mm256_or_si256(error, block_errors(input, prev_input));
+    prev_incomplete = incomplete_end(input);
+  }
+  prev_input = input;
+}
+
+__attribute__((target("avx2"))) bool valid_utf8_avx2(const char* p, const char* end) {
+  __m256i error = _mm256_setzero_si256();
+  __m256i prev_input = _mm256_setzero_si256();
+  __m256i prev_incomplete = _mm256_setzero_si256();
+  for (; end - p >= 32; p += 32)
+    check_utf8_block(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), error, prev_input, prev_incomplete);
+  // The last bytes padded with zeros, which are ASCII.
+  alignas(32) char tail[32] = {};
+  std::memcpy(tail, p, static_cast<std::size_t>(end - p));
+  check_utf8_block(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)), error, prev_input, prev_incomplete);
+  error = _mm256_or_si256(error, prev_incomplete);
+  return _mm256_testz_si256(error, error);
 }
 
 #undef QV_AVX2
@@ -506,48 +611,157 @@ std::size_t estimate_size(const json& value) {
   }
 }
 
-void write_string(std::string_view text, std::string& out) {
+// Whether [p, end) is well-formed UTF-8, checked in vector blocks where the CPU allows.
+bool valid_utf8(const char* p, const char* end) {
+#if QUORVANE_JSON_SSE2
+  if (avx2_scan_enabled()) return valid_utf8_avx2(p, end);
+#endif
+  while (p != end) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      ++p;
+    } else if (!(p = skip_utf8_sequence(p, end))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void append_escape(unsigned char c, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
+  switch (c) {
+    case '"': out.append("\\\"", 2); break;
+    case '\\': out.append("\\\\", 2); break;
+    case '\b': out.append("\\b", 2); break;
+    case '\t': out.append("\\t", 2); break;
+    case '\n': out.append("\\n", 2); break;
+    case '\f': out.append("\\f", 2); break;
+    case '\r': out.append("\\r", 2); break;
+    default: {
+      const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+      out.append(esc, 6);
+    }
+  }
+}
+
+// The rest of a string that is not well-formed UTF-8, byte by byte: well-formed sequences
+// are copied, each maximal invalid subpart becomes U+FFFD. Only malformed text comes here.
+void write_replacing(const char* p, const char* end, std::string& out) {
+  while (p != end) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c >= 0x80) {
+      if (const char* next = skip_utf8_sequence(p, end)) {
+        out.append(p, static_cast<std::size_t>(next - p));
+        p = next;
+      } else {
+        out.append("\xEF\xBF\xBD", 3);
+        p += utf8_sequence_at(p, end).length;
+      }
+    } else {
+      if (write_stop_byte(c))
+        append_escape(c, out);
+      else
+        out.push_back(static_cast<char>(c));
+      ++p;
+    }
+  }
+}
+
+// Strings reach the writer from every corner of the host, some holding bytes it never
+// chose (a decoder's message quoting raw file bytes, a name read from the system). The
+// writer is the one place every reply passes, so it is where malformed UTF-8 stops. A
+// string is scanned for the bytes to escape and, up to its first non-ASCII byte, for
+// non-ASCII too; there the rest is checked for well-formed UTF-8 once, in vector blocks,
+// and then written as before (non-ASCII raw), or, when it is malformed, byte by byte with
+// replacements. A NUL is a character like any other and goes out as \u0000.
+void write_string(std::string_view text, std::string& out) {
   // Scanning a bounded block before copying it keeps the block in cache for the copy.
   constexpr std::ptrdiff_t kBlock = 32 * 1024;
   out.push_back('"');
   const char* p = text.data();
   const char* const end = p + text.size();
+  bool checked = false;  // the rest of the text is known to be well-formed UTF-8
   while (p != end) {
     const char* block_end = end - p > kBlock ? p + kBlock : end;
-    const char* stop = find_write_stop(p, block_end);
+    const char* stop = checked ? find_write_stop(p, block_end) : find_parse_stop(p, block_end);
     out.append(p, static_cast<std::size_t>(stop - p));
     p = stop;
     if (p == block_end) continue;
-    const auto c = static_cast<unsigned char>(*p++);
-    switch (c) {
-      case '"': out.append("\\\"", 2); break;
-      case '\\': out.append("\\\\", 2); break;
-      case '\b': out.append("\\b", 2); break;
-      case '\t': out.append("\\t", 2); break;
-      case '\n': out.append("\\n", 2); break;
-      case '\f': out.append("\\f", 2); break;
-      case '\r': out.append("\\r", 2); break;
-      default: {
-        const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-        out.append(esc, 6);
+    const auto c = static_cast<unsigned char>(*p);
+    if (c >= 0x80) {
+      if (!valid_utf8(p, end)) {
+        write_replacing(p, end, out);
+        break;
       }
+      checked = true;
+      continue;
     }
+    append_escape(c, out);
+    ++p;
   }
   out.push_back('"');
 }
 
+// The shortest text that reads back as the same double: the shortest round-trip digits,
+// placed either as a plain decimal or as digits with an exponent, whichever text is
+// shorter (the plain decimal on a tie). The exponent carries no '+' and no leading zeros
+// (1e-7, 1.8446744073709552e19); a whole number in plain notation keeps ".0" so that it
+// still reads as a float.
 void write_float(double value, std::string& out) {
   if (!std::isfinite(value)) {
     out.append("null", 4);
     return;
   }
-  char buf[32];
-  const auto result = std::to_chars(buf, buf + sizeof buf, value);
-  const std::string_view digits(buf, static_cast<std::size_t>(result.ptr - buf));
-  out.append(digits);
-  // Shortest form drops the fraction of whole numbers; keep them visibly floats.
-  if (digits.find_first_of(".e") == std::string_view::npos) out.append(".0", 2);
+  char sci[32];
+  const auto result = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  // sci holds [-]d[.ddd]e(+|-)dd[d]
+  const char* p = sci;
+  const char* const sci_end = result.ptr;
+  if (*p == '-') {
+    out.push_back('-');
+    ++p;
+  }
+  char digits[20];
+  int n = 0;
+  for (; *p != 'e'; ++p)
+    if (*p != '.') digits[n++] = *p;
+  ++p;  // 'e'
+  const bool exp_negative = *p == '-';
+  ++p;
+  int exp10 = 0;
+  for (; p != sci_end; ++p) exp10 = exp10 * 10 + (*p - '0');
+  if (exp_negative) exp10 = -exp10;
+
+  // value = 0.d1d2...dn * 10^point. Plain notation from 0.0001 to below 1e15, where the
+  // numbers people read fall (coordinates, DPI, scores: 1000.0, not 1e3), exponent
+  // notation outside it: 1e-5, 1.8446744073709552e19. The digits are the shortest that
+  // read back to the same double either way; the exponent has no sign for positive powers
+  // and no padding.
+  const int point = exp10 + 1;
+  if (point > -4 && point <= 15) {
+    if (point <= 0) {
+      out.append("0.", 2);
+      out.append(static_cast<std::size_t>(-point), '0');
+      out.append(digits, static_cast<std::size_t>(n));
+    } else if (point < n) {
+      out.append(digits, static_cast<std::size_t>(point));
+      out.push_back('.');
+      out.append(digits + point, static_cast<std::size_t>(n - point));
+    } else {
+      out.append(digits, static_cast<std::size_t>(n));
+      out.append(static_cast<std::size_t>(point - n), '0');
+      out.append(".0", 2);
+    }
+    return;
+  }
+  out.push_back(digits[0]);
+  if (n > 1) {
+    out.push_back('.');
+    out.append(digits + 1, static_cast<std::size_t>(n - 1));
+  }
+  out.push_back('e');
+  char exp_text[8];
+  const auto exp_result = std::to_chars(exp_text, exp_text + sizeof exp_text, exp10);
+  out.append(exp_text, static_cast<std::size_t>(exp_result.ptr - exp_text));
 }
 
 template <typename Int>
@@ -605,6 +819,8 @@ void write_value(const json& value, std::string& out) {
 }  // namespace
 
 namespace json_detail {
+bool well_formed_utf8(std::string_view text) { return valid_utf8(text.data(), text.data() + text.size()); }
+
 bool set_avx2_scan(bool enabled) {
 #if QUORVANE_JSON_SSE2
   avx2_scan_enabled() = enabled && cpu_has_avx2();

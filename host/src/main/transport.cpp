@@ -3,6 +3,7 @@
 #include "main/dispatch.h"
 #include "main/json.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -37,11 +38,15 @@ std::string too_large_reply(const json& reply, std::size_t size) {
   return to_json_text(refusal);
 }
 
+#ifdef _WIN32
+bool uses_system_pages(std::size_t size) { return size >= kDirectPagesThreshold; }
+#endif
+
 }  // namespace
 
 void FrameBuffer::Release::operator()(char* p) const {
 #ifdef _WIN32
-  if (size >= kDirectPagesThreshold) {
+  if (uses_system_pages(size)) {
     VirtualFree(p, 0, MEM_RELEASE);
     return;
   }
@@ -49,20 +54,41 @@ void FrameBuffer::Release::operator()(char* p) const {
   std::free(p);
 }
 
-std::optional<FrameBuffer> FrameBuffer::allocate(std::size_t size) {
-  // The buffer starts zero-filled. Fresh system pages already are, so large frames
-  // cost no extra pass over memory; calloc does the same for large blocks elsewhere.
-  char* p = nullptr;
+std::optional<FrameBuffer> FrameBuffer::for_payload(std::size_t size) {
+  const std::size_t capacity = std::min(size, kInitialCapacity);
 #ifdef _WIN32
-  if (size >= kDirectPagesThreshold) {
-    p = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  if (uses_system_pages(size)) {
+    // Setting the address range aside commits no memory; only the first pages are.
+    auto* p = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
     if (!p) return std::nullopt;
-    return FrameBuffer(p, size);
+    FrameBuffer frame(p, size, 0);
+    if (!VirtualAlloc(p, capacity, MEM_COMMIT, PAGE_READWRITE)) return std::nullopt;
+    frame.capacity_ = capacity;
+    return frame;
   }
 #endif
-  p = static_cast<char*>(std::calloc(size == 0 ? 1 : size, 1));
+  auto* p = static_cast<char*>(std::malloc(capacity == 0 ? 1 : capacity));
   if (!p) return std::nullopt;
-  return FrameBuffer(p, size);
+  return FrameBuffer(p, size, capacity);
+}
+
+bool FrameBuffer::grow() {
+  const std::size_t total = size();
+  if (capacity_ >= total) return capacity_ == total;
+  const std::size_t wanted = capacity_ > total / 2 ? total : capacity_ * 2;
+#ifdef _WIN32
+  if (uses_system_pages(total)) {
+    if (!VirtualAlloc(data_.get(), wanted, MEM_COMMIT, PAGE_READWRITE)) return false;
+    capacity_ = wanted;
+    return true;
+  }
+#endif
+  auto* p = static_cast<char*>(std::realloc(data_.get(), wanted));
+  if (!p) return false;
+  (void)data_.release();
+  data_.reset(p);
+  capacity_ = wanted;
+  return true;
 }
 
 std::optional<FrameBuffer> read_frame(InputStream& in) {
@@ -70,9 +96,16 @@ std::optional<FrameBuffer> read_frame(InputStream& in) {
   if (!read_exactly(in, reinterpret_cast<char*>(header), 4)) return std::nullopt;
   std::size_t length = static_cast<std::size_t>(header[0]) | (static_cast<std::size_t>(header[1]) << 8) |
                        (static_cast<std::size_t>(header[2]) << 16) | (static_cast<std::size_t>(header[3]) << 24);
-  std::optional<FrameBuffer> frame = FrameBuffer::allocate(length);
+  std::optional<FrameBuffer> frame = FrameBuffer::for_payload(length);
   if (!frame) return std::nullopt;
-  if (!read_exactly(in, frame->data(), length)) return std::nullopt;
+  // Never ask for more than there is room for: the room grows only as bytes come in.
+  std::size_t filled = 0;
+  while (filled < length) {
+    if (filled == frame->capacity() && !frame->grow()) return std::nullopt;
+    const std::size_t got = in.read(frame->data() + filled, frame->capacity() - filled);
+    if (got == 0) return std::nullopt;
+    filled += got;
+  }
   return frame;
 }
 

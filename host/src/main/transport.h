@@ -26,28 +26,41 @@ public:
   virtual bool flush() = 0;
 };
 
-// The payload buffer of one frame. Large frames get their own pages straight from the
-// system so that they are returned to it (not kept committed) once the frame is done.
+// The payload buffer of one frame. Memory follows the bytes that have arrived, not the
+// length the header declares: room starts small and doubles as it fills, so a sender
+// that announces gigabytes and sends nothing costs next to nothing. Large frames get
+// their own pages straight from the system, with the address range for the whole
+// declared length set aside up front so that growing never moves or copies the bytes
+// already read, and so that the pages go back to the system once the frame is done.
 class FrameBuffer {
 public:
-  // nullopt when the memory cannot be had.
-  static std::optional<FrameBuffer> allocate(std::size_t size);
+  // A buffer for a payload of `size` bytes, with room for its first bytes; nullopt when
+  // the memory cannot be had.
+  static std::optional<FrameBuffer> for_payload(std::size_t size);
 
   FrameBuffer(FrameBuffer&&) noexcept = default;
   FrameBuffer& operator=(FrameBuffer&&) noexcept = default;
 
   char* data() { return data_.get(); }
-  std::size_t size() const { return size_; }
-  std::string_view view() const { return {data_.get(), size_}; }
+  // The declared payload size; the bytes are all there only once read_frame has them.
+  std::size_t size() const { return data_.get_deleter().size; }
+  // How many bytes there is room for now (at most size()).
+  std::size_t capacity() const { return capacity_; }
+  // Doubles the room, up to size(). False when the memory cannot be had.
+  bool grow();
+  std::string_view view() const { return {data_.get(), size()}; }
+
+  // The room a buffer starts with when its payload is larger.
+  static constexpr std::size_t kInitialCapacity = 64 * 1024;
 
 private:
   struct Release {
     std::size_t size;
     void operator()(char* p) const;
   };
-  FrameBuffer(char* data, std::size_t size) : data_(data, Release{size}), size_(size) {}
+  FrameBuffer(char* data, std::size_t size, std::size_t capacity) : data_(data, Release{size}), capacity_(capacity) {}
   std::unique_ptr<char, Release> data_;
-  std::size_t size_;
+  std::size_t capacity_;
 };
 
 // Reads exactly one frame; nullopt when no complete frame could be read (end of input

@@ -36,6 +36,7 @@ struct Data {
   std::string base64;
   std::string request;
   json reply;
+  json text_reply;  // as large as the Base64, but mostly non-ASCII text (read_all_text of a letter)
 };
 
 const Data& data_for(int screen) {
@@ -50,6 +51,10 @@ const Data& data_for(int screen) {
     d.request = R"({"id":1,"method":"search_image","params":{"image":{"data":")" + d.base64 +
                 R"(","width":)" + std::to_string(s.width) + R"(,"height":)" + std::to_string(s.height) + "}}}";
     d.reply = {{"id", 1}, {"result", {{"content", d.base64}, {"errorCode", 0}}}};
+    std::string text;
+    while (text.size() < d.base64.size())
+      text += "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xE4\xB8\x96\xE7\x95\x8C! line 42\xF0\x9F\x98\x80\n";
+    d.text_reply = {{"id", 1}, {"result", text}};
   }
   return d;
 }
@@ -128,6 +133,25 @@ void BM_WriteReply(benchmark::State& state) {
   }
 }
 
+// Writing a reply that is mostly multi-byte UTF-8 text, which the writer checks byte by
+// byte rather than in vector blocks.
+void BM_WriteTextReply(benchmark::State& state) {
+  const Data& d = data_for(static_cast<int>(state.range(0)));
+  set_memory_mode(state);
+  std::size_t size = 0;
+  {
+    std::string warmup;
+    quorvane::write_json(d.text_reply, warmup);
+    size = warmup.size();
+  }
+  const Report report(state, size);
+  for (auto _ : state) {
+    std::string out;
+    quorvane::write_json(d.text_reply, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
 void BM_Base64Decode(benchmark::State& state) {
   const Data& d = data_for(static_cast<int>(state.range(0)));
   set_memory_mode(state);
@@ -179,7 +203,8 @@ int main(int argc, char** argv) {
   // blocks from its free lists instead of fresh mappings. Each run's "faults" counter
   // confirms which kind of memory it got.
   const std::pair<const char*, void (*)(benchmark::State&)> benchmarks[] = {
-      {"BM_ParseRequest", BM_ParseRequest}, {"BM_WriteReply", BM_WriteReply}, {"BM_Base64Decode", BM_Base64Decode},
+      {"BM_ParseRequest", BM_ParseRequest}, {"BM_WriteReply", BM_WriteReply},
+      {"BM_WriteTextReply", BM_WriteTextReply}, {"BM_Base64Decode", BM_Base64Decode},
       {"BM_Base64Encode", BM_Base64Encode}, {"BM_Memcpy", BM_Memcpy},
   };
   for (int cold : {1, 0})

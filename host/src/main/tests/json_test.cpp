@@ -1,7 +1,10 @@
 #include "main/json.h"
 
+#include "common/utf.h"
+
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +28,8 @@ std::optional<json> parsed(std::string_view text) {
 }
 
 bool accepts(std::string_view text) { return parsed(text).has_value(); }
+
+bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
 
 // Concatenation without operator+ on a literal: GCC 12 reports a false -Wrestrict for
 // `"x" + std::string(...)` at -O3.
@@ -314,25 +319,172 @@ TEST(JsonWrite, StringEscapes) {
 }
 
 TEST(JsonWrite, Floats) {
-  EXPECT_EQ(to_json_text(1.0), "1.0");
-  EXPECT_EQ(to_json_text(1.25), "1.25");
-  EXPECT_EQ(to_json_text(0.1), "0.1");
-  EXPECT_EQ(to_json_text(100.0), "100.0");
-  EXPECT_EQ(to_json_text(-3.0), "-3.0");
-  EXPECT_EQ(to_json_text(1e300), "1e+300");
-  EXPECT_EQ(to_json_text(1e20), "1e+20");
-  EXPECT_EQ(to_json_text(1e-7), "1e-07");
-  EXPECT_EQ(to_json_text(5e-324), "5e-324");
-  EXPECT_EQ(to_json_text(123456789012345680.0), "123456789012345680.0");
-  EXPECT_EQ(to_json_text(-0.0), "-0.0");
-  EXPECT_EQ(to_json_text(0.0), "0.0");
+  // Plain decimals from 0.0001 to below 1e15, whole numbers with ".0"; exponent notation
+  // outside that range, without '+' or leading zeros.
+  const std::pair<double, const char*> cases[] = {
+      {1.0, "1.0"},
+      {1.25, "1.25"},
+      {0.1, "0.1"},
+      {12.0, "12.0"},
+      {-3.0, "-3.0"},
+      {96.0, "96.0"},
+      {144.0, "144.0"},
+      {120.0, "120.0"},
+      {1920.0, "1920.0"},
+      {100.0, "100.0"},
+      {1e300, "1e300"},
+      {1e20, "1e20"},
+      {1e-7, "1e-7"},
+      {0.0001, "0.0001"},
+      {0.001, "0.001"},
+      {0.01, "0.01"},
+      {0.5, "0.5"},
+      {0.015625, "0.015625"},
+      {1.1458333730697632, "1.1458333730697632"},
+      {5e-324, "5e-324"},
+      {-2.5e-308, "-2.5e-308"},
+      {1.7976931348623157e308, "1.7976931348623157e308"},
+      {18446744073709551616.0, "1.8446744073709552e19"},
+      {123456789012345680.0, "1.2345678901234568e17"},
+      {1234567.0, "1234567.0"},
+      {1000.0, "1000.0"},
+      {0.00012, "0.00012"},
+      {0.00001, "1e-5"},
+      {99999999999999.9, "99999999999999.9"},
+      {100000000000000.0, "100000000000000.0"},
+      {1e15, "1e15"},
+      {-0.0, "-0.0"},
+      {0.0, "0.0"},
+  };
+  for (const auto& [value, text] : cases) EXPECT_EQ(to_json_text(value), text) << text;
   EXPECT_EQ(to_json_text(std::numeric_limits<double>::quiet_NaN()), "null");
   EXPECT_EQ(to_json_text(std::numeric_limits<double>::infinity()), "null");
   EXPECT_EQ(to_json_text(-std::numeric_limits<double>::infinity()), "null");
-  // A request id of 1.0 comes back as 1.0, one of 7 as 7.
+  // A request id of 1.0 comes back as 1.0, one of 7 as 7; one too large for an integer
+  // comes back as its shortest float.
   EXPECT_EQ(to_json_text(*parsed("1.0")), "1.0");
   EXPECT_EQ(to_json_text(*parsed("7")), "7");
   EXPECT_EQ(to_json_text(*parsed("-0.0")), "-0.0");
+  EXPECT_EQ(to_json_text(*parsed("18446744073709551616")), "1.8446744073709552e19");
+}
+
+// Significant digits of a float's text: no sign, point, exponent, leading zeros or the
+// zeros that only pad a plain decimal.
+std::string significant_digits(std::string_view text) {
+  std::string digits;
+  for (char c : text.substr(0, text.find('e')))
+    if (is_digit_char(c)) digits.push_back(c);
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  return digits;
+}
+
+TEST(JsonWrite, FloatsAreShortestAndReadBack) {
+  std::mt19937_64 rng(99);
+  std::vector<double> values;
+  for (int i = 0; i < 100000; ++i) {
+    const std::uint64_t bits = rng();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    if (std::isfinite(d)) values.push_back(d);
+  }
+  // Short decimals of every magnitude, where the choice between notations is closest.
+  for (int e = -30; e <= 30; ++e)
+    for (double m : {1.0, 2.0, 5.0, 12.0, 125.0, 3.5, 99.0, 1234.0, 0.3})
+      values.push_back(m * std::pow(10.0, e));
+  for (int i = 0; i < 50000; ++i) values.push_back(static_cast<double>(rng() >> (rng() % 64)));
+
+  for (double value : values) {
+    const std::string text = to_json_text(value);
+    double back = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_TRUE(result.ec == std::errc() && result.ptr == text.data() + text.size()) << text;
+    ASSERT_EQ(std::memcmp(&back, &value, sizeof back), 0) << text;
+    // Shortest round-trip digits, as the standard library's shortest scientific form has.
+    char sci[64];
+    const auto sci_end = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific).ptr;
+    ASSERT_EQ(significant_digits(text), significant_digits(std::string_view(sci, sci_end - sci))) << text;
+    // Still a float, without '+' or padded exponents; plain exactly from 0.0001 to below 1e15.
+    ASSERT_NE(text.find_first_of(".e"), std::string::npos) << text;
+    ASSERT_EQ(text.find('+'), std::string::npos) << text;
+    ASSERT_EQ(text.find("e0"), std::string::npos) << text;
+    ASSERT_EQ(text.find("e-0"), std::string::npos) << text;
+    const double magnitude = std::fabs(value);
+    const bool plain = magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e15);
+    ASSERT_EQ(text.find('e') == std::string::npos, plain) << text;
+    ASSERT_EQ(*parsed(text), json(value)) << text;
+  }
+}
+
+TEST(JsonWrite, MalformedUtf8BecomesReplacementCharacters) {
+  // Each maximal invalid subpart becomes one U+FFFD; NUL is escaped, never a cut.
+  const std::string r = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string("\xC1\xFF\x00T PNG chunk not known", 24), r + r + "\\u0000T PNG chunk not known"},
+      {"\x80" "AAA", r + "AAA"},
+      {"\xE2\x82", r},                       // cut 3-byte sequence: one replacement
+      {"\xE2\x82" "A", r + "A"},
+      {"\xF0\x9F\x98", r},                   // cut 4-byte sequence
+      {"\xF0\x9F\x98\xF0\x9F\x98\x80", r + "\xF0\x9F\x98\x80"},
+      {"\xED\xA0\x80", r + r + r},           // encoded surrogate
+      {"\xC0\xAF", r + r},                   // overlong
+      {"\xE0\x80\xAF", r + r + r},
+      {"\xF4\x90\x80\x80", r + r + r + r},   // above U+10FFFF
+      {"\xF5\xFF\xFE", r + r + r},
+      {"\xEF\xBF\xBD", r},                   // a real U+FFFD stays
+      {"caf\xC3\xA9 \xC3", "caf\xC3\xA9 " + r},
+      {"\"\x80\\", "\\\"" + r + "\\\\"},
+  };
+  with_each_scan([&] {
+    for (const auto& [input, expected] : cases) {
+      EXPECT_EQ(to_json_text(input), "\"" + expected + "\"") << ::testing::PrintToString(input);
+      EXPECT_EQ(to_json_text(json{{input, 1}}), "{\"" + expected + "\":1}");
+    }
+    // An invalid byte at every position around the vector blocks.
+    for (std::size_t len = 1; len <= 140; ++len)
+      for (std::size_t pos = 0; pos < len; ++pos)
+        for (const char* bad : {"\x80", "\xFF", "\xC3", "\xE2\x82"}) {
+          std::string s(len, 'x');
+          s.replace(pos, 1, bad);
+          const std::string text = to_json_text(s);
+          ASSERT_TRUE(is_valid_utf8(text)) << len << " " << pos;
+          ASSERT_EQ(*parsed(text), json(sanitize_utf8(s))) << len << " " << pos;
+        }
+  });
+  // Long strings of well-formed sequences, some with one byte damaged, so that errors
+  // fall at every place relative to the 32-byte blocks of the vector check: the check
+  // agrees with the shared helper, and the writer's output with its replacement.
+  static const char* pieces[] = {"a", "\n", "\xC3\xA9", "\xDF\xBF", "\xE2\x82\xAC", "\xED\x9F\xBF", "\xEE\x80\x80",
+                                 "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xE0\xA0\x80"};
+  std::mt19937 gen(11);
+  with_each_scan([&] {
+    for (int i = 0; i < 20000; ++i) {
+      std::string s;
+      for (int n = static_cast<int>(gen() % 60); n > 0; --n) s += pieces[gen() % std::size(pieces)];
+      if (!s.empty() && gen() % 2) {
+        const std::size_t at = gen() % s.size();
+        switch (gen() % 3) {
+          case 0: s[at] = static_cast<char>(gen()); break;
+          case 1: s.erase(at, 1); break;
+          default: s.insert(at, 1, static_cast<char>(0x80 | gen())); break;
+        }
+      }
+      ASSERT_EQ(json_detail::well_formed_utf8(s), is_valid_utf8(s)) << ::testing::PrintToString(s);
+      const std::string text = to_json_text(s);
+      ASSERT_TRUE(is_valid_utf8(text)) << ::testing::PrintToString(s);
+      ASSERT_EQ(*parsed(text), json(sanitize_utf8(s))) << ::testing::PrintToString(s);
+    }
+  });
+  // Random bytes: the text is always valid UTF-8 and reads back as the same replacement
+  // the shared UTF-8 helper makes.
+  std::mt19937 rng(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string s(rng() % 40, '\0');
+    for (char& c : s) c = static_cast<char>(rng() % 3 == 0 ? 0x80 | rng() : rng() % 256);
+    const std::string text = to_json_text(s);
+    ASSERT_TRUE(is_valid_utf8(text)) << ::testing::PrintToString(s);
+    ASSERT_EQ(*parsed(text), json(sanitize_utf8(s))) << ::testing::PrintToString(s);
+  }
 }
 
 // Random documents: what we write, we (and nlohmann) read back as the same value; and

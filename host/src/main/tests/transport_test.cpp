@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -117,10 +118,65 @@ TEST(Transport, WriteFailureStopsTheLoop) {
   EXPECT_EQ(out.writes, 2);
 }
 
-TEST(Transport, HugeDeclaredLengthEndsQuietly) {
-  // 4 GiB - 1 announced but only a few bytes follow: either the buffer is refused or the
-  // read comes up short; in both cases the loop ends with no reply.
-  EXPECT_EQ(serve(std::string("\xFF\xFF\xFF\xFF{}", 6)), "");
+// Hands out `bytes` and records, for every read, the room it was offered and how many
+// payload bytes (past the 4-byte header) had been handed out before it.
+class RecordingInput final : public InputStream {
+public:
+  RecordingInput(std::string bytes, std::size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
+  std::size_t read(void* buffer, std::size_t size) override {
+    offers.push_back({size, pos_ > 4 ? pos_ - 4 : 0});
+    std::size_t n = std::min({size, chunk_, bytes_.size() - pos_});
+    std::memcpy(buffer, bytes_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+  struct Offer {
+    std::size_t room;
+    std::size_t received;
+  };
+  std::vector<Offer> offers;
+
+private:
+  std::string bytes_;
+  std::size_t chunk_;
+  std::size_t pos_ = 0;
+};
+
+TEST(Transport, MemoryFollowsTheBytesThatArriveNotTheDeclaredLength) {
+  // 4 GiB - 1 announced, a few bytes sent, then the input ends: the loop ends with no
+  // reply, and the buffer never grew past its first modest size.
+  {
+    MemoryOutput out;
+    RecordingInput in(std::string("\xFF\xFF\xFF\xFF{\"id\":", 10), 1 << 20);
+    serve_requests(in, out);
+    EXPECT_EQ(out.bytes, "");
+    for (const auto& offer : in.offers) EXPECT_LE(offer.room, FrameBuffer::kInitialCapacity);
+  }
+  // Frames that do arrive whole are intact whatever their size relative to the growth
+  // steps and whatever pieces the input hands out, and the room offered stays within
+  // twice what has arrived (so memory is at most about double the bytes received).
+  const std::size_t k = FrameBuffer::kInitialCapacity;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, k - 1, k, k + 1, 2 * k, 3 * k + 5, std::size_t{1} << 20,
+                           (std::size_t{1} << 20) + 1, std::size_t{3'000'001}}) {
+    for (std::size_t chunk : {std::size_t{4093}, std::size_t{1} << 30}) {
+      SCOPED_TRACE(std::to_string(size) + " bytes in pieces of " + std::to_string(chunk));
+      std::string payload(size, '\0');
+      for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<char>(i * 131 + i / 251);
+      RecordingInput in(frame(payload) + "next", chunk);
+      std::optional<FrameBuffer> f = read_frame(in);
+      ASSERT_TRUE(f);
+      ASSERT_TRUE(f->view() == payload);
+      for (const auto& offer : in.offers) ASSERT_LE(offer.room, std::max(k, offer.received));
+    }
+  }
+}
+
+TEST(Transport, InputEndingInsideALargeFrameEndsTheLoop) {
+  std::string payload = R"({"id":1,"method":"get_version","params":")" + std::string(3'000'000, 'A') + "\"}";
+  const std::string whole = frame(payload);
+  EXPECT_NE(serve(whole), "");
+  for (std::size_t cut : {std::size_t{5}, std::size_t{70'000}, whole.size() - 1})
+    EXPECT_EQ(serve(whole.substr(0, cut)), "") << cut;
 }
 
 }  // namespace
