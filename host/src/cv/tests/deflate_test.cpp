@@ -53,7 +53,7 @@ Bytes screen_like(std::size_t n, unsigned seed) {
   return b;
 }
 
-const DeflateTuning kLiteralsOnly = {0, 96, 24, 64, 24576};
+const DeflateTuning kLiteralsOnly = {0, 128, 32, 128, 24576};
 const DeflateTuning kDefault = {};
 const DeflateTuning kThorough = {256, 258, 258, 1u << 30, 4096};
 
