@@ -31,3 +31,14 @@ function(quorvane_add_benchmark name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark quorvane_warnings)
 endfunction()
+
+# quorvane_add_profile_test(<name> <profile> COMMAND <args...> [PROPERTIES <props...>])
+# A Windows test once more in another Wine configuration (QUORVANE_WINE_PROFILE in
+# cmake/wine-run.sh, which keeps a prefix of its own for it), registered as
+# <name>_<profile> with dashes turned into underscores.
+function(quorvane_add_profile_test name profile)
+  cmake_parse_arguments(ARG "" "" "COMMAND;PROPERTIES" ${ARGN})
+  string(REPLACE "-" "_" suffix "${profile}")
+  add_test(NAME ${name}_${suffix} COMMAND ${ARG_COMMAND})
+  set_tests_properties(${name}_${suffix} PROPERTIES ENVIRONMENT "QUORVANE_WINE_PROFILE=${profile}" ${ARG_PROPERTIES})
+endfunction()

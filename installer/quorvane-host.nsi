@@ -7,6 +7,8 @@
 ;   HOST_EXE      the quorvane-host.exe to install
 ;   OUTFILE       where to write the installer
 ;   VERSION       the host's version, e.g. 2.0.7
+;   VERSION_LABEL (optional) the version as shown to users; "2.0.7-test" for an installer
+;                 that lets the development extensions in
 ;   IDS_NSH       generated macros AllowedOrigins and AllowedFirefoxExtensions, which
 ;                 write the JSON array items naming the extensions that may connect
 ;
@@ -46,9 +48,13 @@ InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
 
+!ifndef VERSION_LABEL
+  !define VERSION_LABEL "${VERSION}"
+!endif
+
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "${PRODUCT}"
-VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "ProductVersion" "${VERSION_LABEL}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "${PRODUCT} setup"
 VIAddVersionKey "CompanyName" "Quorvane"
@@ -271,7 +277,7 @@ Section "${PRODUCT}"
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION_LABEL}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "Quorvane"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\quorvane-host.exe"

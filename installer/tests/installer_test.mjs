@@ -235,6 +235,10 @@ async function main() {
   const installed = checkInstalled(defaultDir, 'round 1');
   check("another host's registration under the same browser key is untouched",
     installed.values(otherHost)?.[''] === 'C:\\other\\com.example.other.json');
+  // The default build lets the test extension in, and says so to whoever looks at its version.
+  check('an installer that lets the test extension in shows a "-test" version',
+    /^\d+\.\d+\.\d+-test$/.test(installed.values(UNINSTALL_KEY)?.DisplayVersion ?? ''),
+    show(installed.values(UNINSTALL_KEY)?.DisplayVersion));
 
   const after = await uninstall(installed);
   check('after uninstalling, the user registry is exactly as before the install',
@@ -320,6 +324,8 @@ async function main() {
     const run = wine([setup, '/S', `/D=${longDir}`], { check: false });
     check('silent install into a 200-character folder exits with status 0', run.status === 0, `${run.status} ${run.stderr}`);
     const installed3 = checkInstalled(longDir, 'round 3', { origins: ids.map((id) => `chrome-extension://${id}/`), firefox: geckoIds });
+    check('an installer for published ids shows the plain version',
+      installed3.values(UNINSTALL_KEY)?.DisplayVersion === version, show(installed3.values(UNINSTALL_KEY)?.DisplayVersion));
     const after3 = await uninstall(installed3);
     check('after uninstalling, the user registry is exactly as before', after3?.text === before3.text,
       after3 ? firstDifference(before3.text, after3.text) : 'no uninstall');

@@ -31,7 +31,7 @@ if(QUORVANE_WINDOWS)
   # one: the host's parent-process rule and browser-program check both see chrome.exe.
   quorvane_add_test(screen_e2e_tests
     SOURCES tests/screen_e2e_test.cpp tests/stb_reference.cpp
-    LIBS quorvane_standin quorvane_cv quorvane_stb dwmapi)
+    LIBS quorvane_standin quorvane_cv quorvane_stb dwmapi shcore)
   set_target_properties(screen_e2e_tests PROPERTIES OUTPUT_NAME chrome)
   add_dependencies(screen_e2e_tests quorvane-host)
   # The same program with its picture on the X root window, so captures can be compared.
@@ -40,6 +40,17 @@ if(QUORVANE_WINDOWS)
             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>)
   # Painting the root window, raising windows and injecting input must not overlap.
   set_tests_properties(screen_e2e_tests screen_e2e_picture
+    PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
+
+  # The same against a second Windows: 150 % scaling (144 DPI) and Windows 10's build
+  # number, where the scale factor, the capture's DPI and alpha and the DPI-scaled search
+  # differ. The display-list and capture unit tests fake the system and cover both already.
+  quorvane_add_profile_test(screen_win32_tests win10-144dpi COMMAND screen_win32_tests)
+  quorvane_add_profile_test(screen_e2e_tests win10-144dpi COMMAND screen_e2e_tests
+    PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
+  quorvane_add_profile_test(screen_e2e_picture win10-144dpi
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/screen_e2e.sh
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>
     PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
 
   # Capture timings and the resource soak on the real screen (bench/screen_soak.sh).

@@ -13,12 +13,15 @@
 #include "common/base64.h"
 #include "common/utf.h"
 #include "cv/png.h"
+#include "cv/tests/windows_config_win32.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <dwmapi.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -49,6 +52,17 @@ constexpr Box kRedBlock{1300, 150, 50, 50};
 constexpr Box kBlueBoxes[] = {{1000, 400, 10, 10}, {1100, 380, 20, 15}, {1200, 400, 2, 10}, {1300, 400, 6, 6},
                               {1306, 406, 6, 6}};
 constexpr Box kCutout{523, 217, 48, 40};
+// A pattern of 4x3 tiles as a page at 100 % would show it (16-pixel tiles), drawn on the
+// screen 1.5 times as large, as a 150 % monitor shows that page. Its corner and size are
+// multiples of 3, so the screen reduced by 1.5 holds it on whole pixels.
+constexpr std::uint32_t kTile = 16;
+constexpr Box kTilesAt150{1500, 600, 4 * kTile * 3 / 2, 3 * kTile * 3 / 2};
+
+// Colours away from pure red, green and blue, which the colour tests look for.
+std::array<std::uint8_t, 3> tile_colour(std::uint32_t tile) {
+  return {static_cast<std::uint8_t>(50 + (tile * 67) % 160), static_cast<std::uint8_t>(60 + (tile * 101) % 150),
+          static_cast<std::uint8_t>(45 + (tile * 29) % 165)};
+}
 
 struct Picture {
   std::vector<std::uint8_t> rgb;  // kWidth x kHeight
@@ -76,7 +90,24 @@ Picture desktop_picture() {
   fill(p, kRedOutline, 255, 0, 0, true);
   fill(p, kRedBlock, 255, 0, 0);
   for (const Box& b : kBlueBoxes) fill(p, b, 0, 0, 255);
+  const std::uint32_t big_tile = kTile * 3 / 2;
+  for (std::uint32_t y = 0; y < kTilesAt150.h; ++y)
+    for (std::uint32_t x = 0; x < kTilesAt150.w; ++x) {
+      const std::array<std::uint8_t, 3> c = tile_colour(y / big_tile * 4 + x / big_tile);
+      std::copy(c.begin(), c.end(), p.at(kTilesAt150.x + x, kTilesAt150.y + y));
+    }
   return p;
+}
+
+// The tile pattern at its own size (16-pixel tiles), as a raw RGB image parameter.
+json tiles_at_100(double dpi) {
+  std::string rgb;
+  for (std::uint32_t y = 0; y < 3 * kTile; ++y)
+    for (std::uint32_t x = 0; x < 4 * kTile; ++x) {
+      const std::array<std::uint8_t, 3> c = tile_colour(y / kTile * 4 + x / kTile);
+      rgb.append(reinterpret_cast<const char*>(c.data()), 3);
+    }
+  return {{"data", base64_encode(rgb)}, {"width", 4 * kTile}, {"height", 3 * kTile}, {"dpiX", dpi}};
 }
 
 // A raw RGB image parameter holding `box` of the picture.
@@ -177,8 +208,10 @@ protected:
   static inline std::unique_ptr<standin::HostProcess> host;
   static inline Picture picture;
   static inline std::wstring scratch;
+  static inline testing::WindowsConfig config;
 
   static void SetUpTestSuite() {
+    config = testing::current_windows_config();
     picture = desktop_picture();
     windows = std::make_unique<BrowserWindows>();
     host = std::make_unique<standin::HostProcess>();
@@ -218,17 +251,26 @@ protected:
     EXPECT_EQ(header->height, kHeight);
     EXPECT_EQ(header->color_type, color_type);
     ASSERT_TRUE(header->physical.has_value());
-    EXPECT_EQ(header->physical->x_pixels_per_unit, 3780u);
-    EXPECT_EQ(header->physical->y_pixels_per_unit, 3780u);
+    // The monitor's DPI: 3780 pixels per metre at 96 DPI, 5669 at 144.
+    EXPECT_EQ(header->physical->x_pixels_per_unit, config.pixels_per_metre()) << config.dpi << " DPI";
+    EXPECT_EQ(header->physical->y_pixels_per_unit, config.pixels_per_metre()) << config.dpi << " DPI";
     EXPECT_EQ(header->physical->unit, 1);
     std::optional<cv::testing::DecodedRgba> decoded = cv::testing::reference_decode_rgba(bytes);
     ASSERT_TRUE(decoded.has_value());
+    // Builds before 9200 get opaque pixels (GDI leaves alpha 0, which the host turns into
+    // 255); later builds keep the alpha GDI delivers. An RGB file decodes as opaque.
+    std::vector<std::uint8_t> system_alpha;
+    if (color_type == cv::kPngRgba && config.capture_keeps_alpha()) {
+      std::uint32_t w = 0, h = 0;
+      system_alpha = testing::gdi_copy_of_primary_monitor(w, h);
+      ASSERT_EQ(system_alpha.size(), std::size_t{kWidth} * kHeight * 4);
+    }
     std::size_t mismatches = 0;
     for (std::size_t i = 0; i < std::size_t{kWidth} * kHeight; ++i) {
       const std::uint8_t* got = decoded->rgba.data() + i * 4;
       const std::uint8_t* want = picture.rgb.data() + i * 3;
-      // Old builds leave alpha 0, which the host turns into 255.
-      if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2] || got[3] != 255) {
+      const std::uint8_t alpha = system_alpha.empty() ? 255 : system_alpha[i * 4 + 3];
+      if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2] || got[3] != alpha) {
         if (mismatches++ < 5)
           ADD_FAILURE() << "pixel (" << i % kWidth << "," << i / kWidth << ") is " << int(got[0]) << "," << int(got[1])
                         << "," << int(got[2]) << "," << int(got[3]);
@@ -270,7 +312,8 @@ TEST_F(ScreenE2E, DisplayMethodsDescribeTheRealMonitor) {
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0]["width"], kWidth);
   EXPECT_EQ(list[0]["height"], kHeight);
-  EXPECT_EQ(list[0]["scaleFactor"].get<double>(), 1.0);
+  EXPECT_EQ(list[0]["scaleFactor"].get<double>(), config.scale()) << config.dpi << " DPI";
+  EXPECT_EQ(list[0]["dpi"].get<double>(), static_cast<double>(config.dpi));
 
   const std::uint32_t dpi = GetDpiForSystem();
   EXPECT_EQ(result("get_desktop_dpi"), (json{{"dpiX", dpi}, {"dpiY", dpi}}));
@@ -353,6 +396,33 @@ TEST_F(ScreenE2E, SearchDesktopFindsACutOutWhereItIs) {
   expect_picture_file(path, cv::kPngRgb);
 }
 
+// A pattern taken from a page at 100 % is found on the screen at the screen's scale when
+// the search may use the DPI values: here the pattern's DPI is the screen's over 1.5, so
+// on any configuration the screen shows it 1.5 times as large, and only a host that
+// reads the screen's real DPI finds it there.
+TEST_F(ScreenE2E, HighDpiSearchScalesThePatternByTheScreensDpi) {
+  if (!picture_shown()) GTEST_SKIP() << "the test picture is not on the screen; run screen_e2e.sh";
+  windows->hide_all();
+  const json at_150 = {{"height", kTilesAt150.h}, {"width", kTilesAt150.w}, {"x", kTilesAt150.x}, {"y", kTilesAt150.y}};
+  json found = result("search_desktop",
+                      {{"pattern", tiles_at_100(config.dpi / 1.5)}, {"options", {{"enableHighDpi", true}}}});
+  ASSERT_EQ(found["regions"].size(), 1u) << config.dpi << " DPI: " << found.dump();
+  EXPECT_EQ(found["regions"][0]["matchedRect"], at_150);
+  EXPECT_GT(found["regions"][0]["score"].get<double>(), 0.95);
+
+  // Without the DPI values the pattern is searched at its own size, and is not there.
+  json plain = result("search_desktop", {{"pattern", tiles_at_100(config.dpi / 1.5)}, {"options", {{"minSimilarity", 0.95}}}});
+  EXPECT_EQ(plain["regions"], json::array()) << plain.dump();
+
+  // A pattern at the screen's own DPI is searched at its own size.
+  json own = cutout(picture, kCutout);
+  own["dpiX"] = config.dpi;
+  json same = result("search_desktop", {{"pattern", own}, {"options", {{"enableHighDpi", true}}}});
+  ASSERT_EQ(same["regions"].size(), 1u) << same.dump();
+  EXPECT_EQ(same["regions"][0]["matchedRect"],
+            (json{{"height", kCutout.h}, {"width", kCutout.w}, {"x", kCutout.x}, {"y", kCutout.y}}));
+}
+
 TEST_F(ScreenE2E, WaitForImageAndSearchRelative) {
   if (!picture_shown()) GTEST_SKIP() << "the test picture is not on the screen; run screen_e2e.sh";
   windows->hide_all();
@@ -418,6 +488,8 @@ int write_desktop_picture(const char* path) {
 }  // namespace quorvane
 
 int main(int argc, char** argv) {
+  // Physical pixels everywhere, as the host sees them.
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
   if (argc == 3 && std::string_view(argv[1]) == "--write-desktop") return quorvane::write_desktop_picture(argv[2]);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -3,6 +3,7 @@
 // behind.
 #include "cv/capture.h"
 #include "cv/tests/process_counters_win32.h"
+#include "cv/tests/windows_config_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,55 @@ TEST(Win32Screen, CapturesLeaveNoHandleOrGdiObjectBehind) {
   const testing::ProcessCounters after = testing::read_counters(GetCurrentProcess());
   EXPECT_EQ(after.gdi, before.gdi);
   EXPECT_EQ(after.handles, before.handles);
+}
+
+// Under Wine the configuration comes from the prefix's profile: a second configuration that
+// silently fell back to Wine's defaults would test nothing new.
+TEST(Win32Screen, TheWineProfileIsInForce) {
+  if (!testing::running_under_wine()) GTEST_SKIP() << "not under Wine";
+  std::optional<testing::ProfilePromise> promise = testing::wine_profile_promise();
+  ASSERT_TRUE(promise.has_value()) << "unknown QUORVANE_WINE_PROFILE";
+  const testing::WindowsConfig config = testing::current_windows_config();
+  EXPECT_EQ(config.dpi, promise->dpi) << promise->name;
+  EXPECT_GE(config.build, promise->min_build) << promise->name;
+  EXPECT_LE(config.build, promise->max_build) << promise->name;
+  std::optional<std::string> build = system_screen_platform().build_number_text();
+  ASSERT_TRUE(build.has_value());
+  EXPECT_EQ(parse_build_number(*build), config.build);
+}
+
+// Last in this file: it makes the whole process per-monitor aware, as the host makes
+// itself at start-up, and from then on the effective DPI is the path taken.
+TEST(Win32Screen, PerMonitorAwareScaleFactorIsTheConfiguredDpi) {
+  ASSERT_TRUE(SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) ||
+              GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()) == DPI_AWARENESS_PER_MONITOR_AWARE);
+  const testing::WindowsConfig config = testing::current_windows_config();
+  ScreenPlatform& screen = system_screen_platform();
+  Result<float> scale = screen.monitor_scale_factor(reinterpret_cast<MonitorHandle>(testing::primary_monitor()));
+  ASSERT_TRUE(scale.ok()) << scale.error();
+  EXPECT_EQ(*scale, static_cast<float>(config.dpi) / 96.0f);
+  EXPECT_EQ(screen.system_dpi(), config.dpi);
+
+  Result<MonitorCapture> capture = capture_target_monitor(screen);
+  ASSERT_TRUE(capture.ok()) << capture.error();
+  EXPECT_EQ(capture->scale, config.scale());
+  Result<ScreenImage> image = capture_screen_rgb(screen);
+  ASSERT_TRUE(image.ok()) << image.error();
+  EXPECT_EQ(image->dpi, static_cast<double>(config.dpi));
+
+  // The alpha rule follows the system's build number: opaque before build 9200, the
+  // system's own alpha from then on.
+  std::uint32_t width = 0, height = 0;
+  const std::vector<std::uint8_t> gdi = testing::gdi_copy_of_primary_monitor(width, height);
+  ASSERT_EQ(width, capture->width);
+  ASSERT_EQ(height, capture->height);
+  ASSERT_EQ(gdi.size(), capture->pixels.size());
+  std::size_t wrong = 0;
+  for (std::size_t i = 3; i < gdi.size(); i += 4) {
+    const std::uint8_t want = config.capture_keeps_alpha() || gdi[i] != 0 ? gdi[i] : 255;
+    if (capture->pixels[i] != want) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0u) << "build " << config.build;
 }
 
 }  // namespace

@@ -16,6 +16,11 @@
 namespace quorvane {
 namespace {
 
+// Physical pixels, as the host sees them (it is per-monitor aware), so that pointer
+// positions compare one to one on a scaled screen too.
+[[maybe_unused]] const bool per_monitor_aware =
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) != FALSE;
+
 using standin::HostProcess;
 using testing::EditWindow;
 using testing::InputHooks;
