@@ -286,6 +286,8 @@ struct ZlibCompressor::State {
 
   explicit State(const DeflateTuning& t) : tuning(t) {
     tuning.nice_length = std::clamp(tuning.nice_length, kMinMatch, kMaxMatch);
+    // insert_range keeps eight positions at each end of a long match.
+    tuning.insert_limit = std::max(tuning.insert_limit, 16u);
     tuning.block_symbols = std::clamp(tuning.block_symbols, 1024u, 1u << 20);
     items.reserve(tuning.block_symbols + 2);
     out.push_back(0x78);  // 32 KiB window, deflate

@@ -56,6 +56,9 @@ Bytes screen_like(std::size_t n, unsigned seed) {
 const DeflateTuning kLiteralsOnly = {0, 128, 32, 128, 24576};
 const DeflateTuning kDefault = {};
 const DeflateTuning kThorough = {256, 258, 258, 1u << 30, 4096};
+// Extremes: one candidate, short nice and block lengths, no lazy step, long matches entered
+// only at their ends.
+const DeflateTuning kHasty = {1, 4, 0, 0, 1024};
 
 TEST(Deflate, EveryKindOfInputInflatesBackWithAValidChecksum) {
   std::vector<std::pair<std::string, Bytes>> inputs = {
@@ -77,7 +80,7 @@ TEST(Deflate, EveryKindOfInputInflatesBackWithAValidChecksum) {
     inputs.emplace_back("period " + std::to_string(period), std::move(b));
   }
   for (const auto& [name, data] : inputs) {
-    for (const DeflateTuning* tuning : {&kLiteralsOnly, &kDefault, &kThorough}) {
+    for (const DeflateTuning* tuning : {&kLiteralsOnly, &kDefault, &kThorough, &kHasty}) {
       const Bytes z = zlib_compress(data, *tuning);
       EXPECT_TRUE(inflates_to(z, data)) << name << ", chain " << tuning->max_chain;
     }
