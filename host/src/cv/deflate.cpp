@@ -1,10 +1,10 @@
 #include "cv/deflate.h"
 
-#include "cv/png_kernels.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#include "cv/png_kernels.h"
 
 namespace quorvane::cv {
 
@@ -111,7 +111,8 @@ void build_lengths(const std::uint32_t* freq_in, unsigned n, unsigned limit, std
   unsigned m = 0;
   for (unsigned i = 0; i < n; ++i)
     if (freq[i] != 0) order[m++] = i;
-  std::stable_sort(order.begin(), order.begin() + m, [&](std::uint32_t a, std::uint32_t b) { return freq[a] < freq[b]; });
+  std::stable_sort(order.begin(), order.begin() + m,
+                   [&](std::uint32_t a, std::uint32_t b) { return freq[a] < freq[b]; });
 
   // Minimum-redundancy lengths in place over the sorted counts (Moffat and Katajainen):
   // the first pass builds the tree's parent links, the next two turn them into depths.
@@ -223,7 +224,7 @@ const Table& fixed_table() {
   return table;
 }
 
-constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Writes bits LSB first into memory the caller has made large enough (flush() stores
@@ -413,7 +414,8 @@ struct ZlibCompressor::State {
         } else {
           // One step of lazy evaluation: a longer match one byte on is worth a literal.
           while (m.length < tuning.lazy_length && pos + 1 < limit && end - (pos + 1) >= kMinMatch) {
-            const std::uint32_t next_max = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - pos - 1, kMaxMatch));
+            const std::uint32_t next_max =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(end - pos - 1, kMaxMatch));
             const Match next = find(p + 1, pos + 1, next_max);
             if (next.length <= m.length) break;
             literal(*p);

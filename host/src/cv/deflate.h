@@ -33,7 +33,7 @@ struct DeflateTuning {
 };
 
 class ZlibCompressor {
-public:
+ public:
   explicit ZlibCompressor(const DeflateTuning& tuning = {});
   ~ZlibCompressor();
   ZlibCompressor(const ZlibCompressor&) = delete;
@@ -52,7 +52,7 @@ public:
   std::span<const std::uint8_t> output() const;
   void consume_output();
 
-private:
+ private:
   struct State;
   std::unique_ptr<State> s_;
 };

@@ -1,13 +1,13 @@
 #include "cv/png_encode.h"
 
-#include "cv/png.h"
-#include "cv/png_kernels.h"
-
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#include "cv/png.h"
+#include "cv/png_kernels.h"
 
 namespace quorvane::cv {
 

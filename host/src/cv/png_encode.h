@@ -3,15 +3,15 @@
 // is tuned for screens: flat areas, repeated rows and text.
 #pragma once
 
-#include "cv/deflate.h"
-#include "cv/result.h"
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "cv/deflate.h"
+#include "cv/result.h"
 
 namespace quorvane::cv {
 

@@ -1,8 +1,8 @@
 #include "cv/png_kernels.h"
 
-#include "cv/png_kernels_impl.h"
-
 #include <atomic>
+
+#include "cv/png_kernels_impl.h"
 
 namespace quorvane::cv {
 
@@ -63,9 +63,12 @@ PngKernelLevel png_kernel_level() {
 const PngKernels& png_kernels_for(PngKernelLevel level) {
   if (static_cast<int>(level) > static_cast<int>(png_kernel_level())) level = png_kernel_level();
   switch (level) {
-    case PngKernelLevel::Scalar: return kernels::kScalar;
-    case PngKernelLevel::Sse2: return kernels::kSse2;
-    default: return kernels::kAvx2;
+    case PngKernelLevel::Scalar:
+      return kernels::kScalar;
+    case PngKernelLevel::Sse2:
+      return kernels::kSse2;
+    default:
+      return kernels::kAvx2;
   }
 }
 

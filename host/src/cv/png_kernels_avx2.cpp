@@ -1,11 +1,11 @@
 // The AVX2 kernels. Only this file is compiled with -mavx2, and it calls nothing with
 // external linkage, so no AVX2 instruction can reach a processor without them.
-#include "cv/png_kernels.h"
-
 #include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "cv/png_kernels.h"
 
 namespace quorvane::cv {
 namespace {
@@ -38,8 +38,8 @@ struct Avx2Vector {
   static T sad(T d) { return _mm256_sad_epu8(d, zero()); }
   // Bytes weighted 32..1: pairs summed into 16 bits (at most 255 * 63), then into 32.
   static T weighted(T d) {
-    const T weights = _mm256_set_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
-                                      23, 24, 25, 26, 27, 28, 29, 30, 31, 32);
+    const T weights = _mm256_set_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23,
+                                      24, 25, 26, 27, 28, 29, 30, 31, 32);
     return _mm256_madd_epi16(_mm256_maddubs_epi16(d, weights), _mm256_set1_epi16(1));
   }
   static std::uint64_t hsum32(T v) {

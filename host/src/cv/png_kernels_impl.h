@@ -14,9 +14,12 @@ namespace {
 // (b) and upper-left (c) bytes; 0 for None.
 inline std::uint8_t scalar_predict(int f, unsigned a, unsigned b, unsigned c) {
   switch (f) {
-    case 1: return static_cast<std::uint8_t>(a);
-    case 2: return static_cast<std::uint8_t>(b);
-    case 3: return static_cast<std::uint8_t>((a + b) >> 1);
+    case 1:
+      return static_cast<std::uint8_t>(a);
+    case 2:
+      return static_cast<std::uint8_t>(b);
+    case 3:
+      return static_cast<std::uint8_t>((a + b) >> 1);
     case 4: {
       const int p = static_cast<int>(a + b) - static_cast<int>(c);
       const int pa = p > static_cast<int>(a) ? p - static_cast<int>(a) : static_cast<int>(a) - p;
@@ -25,7 +28,8 @@ inline std::uint8_t scalar_predict(int f, unsigned a, unsigned b, unsigned c) {
       if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
       return static_cast<std::uint8_t>(pb <= pc ? b : c);
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
@@ -121,11 +125,21 @@ void filter_row(int filter, const std::uint8_t* cur, const std::uint8_t* prev, s
   }
   out[0] = static_cast<std::uint8_t>(filter);
   switch (filter) {
-    case 0: filter_fixed<0>(cur, prev, n, bpp, out + 1); break;
-    case 1: filter_fixed<1>(cur, prev, n, bpp, out + 1); break;
-    case 2: filter_fixed<2>(cur, prev, n, bpp, out + 1); break;
-    case 3: filter_fixed<3>(cur, prev, n, bpp, out + 1); break;
-    default: filter_fixed<4>(cur, prev, n, bpp, out + 1); break;
+    case 0:
+      filter_fixed<0>(cur, prev, n, bpp, out + 1);
+      break;
+    case 1:
+      filter_fixed<1>(cur, prev, n, bpp, out + 1);
+      break;
+    case 2:
+      filter_fixed<2>(cur, prev, n, bpp, out + 1);
+      break;
+    case 3:
+      filter_fixed<3>(cur, prev, n, bpp, out + 1);
+      break;
+    default:
+      filter_fixed<4>(cur, prev, n, bpp, out + 1);
+      break;
   }
 }
 

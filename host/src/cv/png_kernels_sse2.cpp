@@ -1,10 +1,10 @@
 // The SSE2 kernels: the x86-64 baseline, always present.
-#include "cv/png_kernels.h"
-
 #include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "cv/png_kernels.h"
 
 namespace quorvane::cv {
 namespace {

@@ -10,13 +10,12 @@
 // (smallest sum of magnitudes over all five filters) and zlib's compress2 at level 6 over
 // the filtered rows. Every file our encoder writes is decoded with stb_image and compared
 // with the pixels before its figures are printed.
+#include <zlib.h>
+
+#include "../tests/stb_reference.h"
 #include "cv/png_encode.h"
 #include "cv/png_kernels.h"
 #include "cv/stb_decode.h"
-
-#include "../tests/stb_reference.h"
-
-#include <zlib.h>
 
 #ifdef QUORVANE_BENCH_OPENCV
 #include <opencv2/core.hpp>
@@ -25,10 +24,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -85,14 +84,18 @@ unsigned magnitude(std::uint8_t v) { return v < 128 ? v : 256u - v; }
 
 std::uint8_t predict(int f, int a, int b, int c) {
   switch (f) {
-    case 1: return static_cast<std::uint8_t>(a);
-    case 2: return static_cast<std::uint8_t>(b);
-    case 3: return static_cast<std::uint8_t>((a + b) / 2);
+    case 1:
+      return static_cast<std::uint8_t>(a);
+    case 2:
+      return static_cast<std::uint8_t>(b);
+    case 3:
+      return static_cast<std::uint8_t>((a + b) / 2);
     case 4: {
       const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
       return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
@@ -183,15 +186,23 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : "";
-    if (arg == "--runs") runs = std::max(1, static_cast<int>(number(value))), ++i;
-    else if (arg == "--chain") options.deflate.max_chain = number(value), ++i;
-    else if (arg == "--nice") options.deflate.nice_length = number(value), ++i;
-    else if (arg == "--lazy") options.deflate.lazy_length = number(value), ++i;
-    else if (arg == "--insert") options.deflate.insert_limit = number(value), ++i;
-    else if (arg == "--block") options.deflate.block_symbols = number(value), ++i;
+    if (arg == "--runs")
+      runs = std::max(1, static_cast<int>(number(value))), ++i;
+    else if (arg == "--chain")
+      options.deflate.max_chain = number(value), ++i;
+    else if (arg == "--nice")
+      options.deflate.nice_length = number(value), ++i;
+    else if (arg == "--lazy")
+      options.deflate.lazy_length = number(value), ++i;
+    else if (arg == "--insert")
+      options.deflate.insert_limit = number(value), ++i;
+    else if (arg == "--block")
+      options.deflate.block_symbols = number(value), ++i;
     else if (arg == "--kernels") {
       const std::string v = value;
-      cap_png_kernel_level(v == "scalar" ? PngKernelLevel::Scalar : v == "sse2" ? PngKernelLevel::Sse2 : PngKernelLevel::Avx2);
+      cap_png_kernel_level(v == "scalar" ? PngKernelLevel::Scalar
+                           : v == "sse2" ? PngKernelLevel::Sse2
+                                         : PngKernelLevel::Avx2);
       ++i;
     } else if (arg == "--filter") {
       const std::string v = value;
@@ -220,9 +231,10 @@ int main(int argc, char** argv) {
   const char* clock_name = "wall time";
 #endif
   std::printf("kernels %s; chain %u nice %u lazy %u insert %u block %u; %d runs, median (min) ms of %s\n",
-              level_names[level], options.deflate.max_chain, options.deflate.nice_length,
-              options.deflate.lazy_length, options.deflate.insert_limit, options.deflate.block_symbols, runs, clock_name);
-  std::printf("%-22s %17s %9s | %17s %9s | %6s %6s", "picture", "ours ms", "bytes", "zlib-6 ms", "bytes", "time", "size");
+              level_names[level], options.deflate.max_chain, options.deflate.nice_length, options.deflate.lazy_length,
+              options.deflate.insert_limit, options.deflate.block_symbols, runs, clock_name);
+  std::printf("%-22s %17s %9s | %17s %9s | %6s %6s", "picture", "ours ms", "bytes", "zlib-6 ms", "bytes", "time",
+              "size");
 #ifdef QUORVANE_BENCH_OPENCV
   std::printf(" | %17s %9s | %6s %6s", "opencv-6 ms", "bytes", "time", "size");
 #endif

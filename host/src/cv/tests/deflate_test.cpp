@@ -2,17 +2,17 @@
 // checksum: every stream must inflate to its input with a valid Adler-32, and every
 // vector kernel must give exactly what the scalar one gives.
 #include "cv/deflate.h"
-#include "cv/png_kernels.h"
-
-#include <zlib.h>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "cv/png_kernels.h"
 
 namespace quorvane::cv {
 namespace {
@@ -176,15 +176,22 @@ Bytes unfilter(const std::uint8_t* filtered, const Bytes& prev, unsigned bpp) {
     const int a = i >= bpp ? cur[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
     int pred = 0;
     switch (filtered[0]) {
-      case 1: pred = a; break;
-      case 2: pred = b; break;
-      case 3: pred = (a + b) / 2; break;
+      case 1:
+        pred = a;
+        break;
+      case 2:
+        pred = b;
+        break;
+      case 3:
+        pred = (a + b) / 2;
+        break;
       case 4: {
         const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
         pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
         break;
       }
-      default: break;
+      default:
+        break;
     }
     cur[i] = static_cast<std::uint8_t>(filtered[1 + i] + pred);
   }
@@ -215,8 +222,8 @@ TEST(PngKernels, FiltersAgreeWithScalarAndUndoExactly) {
           ASSERT_EQ(unfilter(expected.data(), prev, bpp), cur) << "filter " << filter << " bpp " << bpp;
           for (int level = 1; level <= 2; ++level) {
             Bytes got(n + 1);
-            png_kernels_for(static_cast<PngKernelLevel>(level)).filter_row(filter, cur.data(), prev.data(), n, bpp,
-                                                                           got.data());
+            png_kernels_for(static_cast<PngKernelLevel>(level))
+                .filter_row(filter, cur.data(), prev.data(), n, bpp, got.data());
             ASSERT_EQ(got, expected) << "level " << level << " filter " << filter << " bpp " << bpp << " n " << n;
           }
         }

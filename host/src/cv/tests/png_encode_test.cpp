@@ -2,22 +2,20 @@
 // shows the filter chosen for each row), stb_image, and natively ImageMagick.
 #include "cv/png_encode.h"
 
-#include "cv/png.h"
-#include "cv/png_kernels.h"
-
-#include "png_builder.h"
-#include "stb_reference.h"
-#include "synthetic_screen.h"
-
-#include <zlib.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
+
+#include "cv/png.h"
+#include "cv/png_kernels.h"
+#include "png_builder.h"
+#include "stb_reference.h"
+#include "synthetic_screen.h"
 
 namespace quorvane::cv {
 namespace {
@@ -82,16 +80,24 @@ std::optional<Inflated> inflate_png(const Bytes& png, std::uint32_t w, std::uint
       const int c = prev && i >= channels ? prev[i - channels] : 0;
       int pred = 0;
       switch (f[0]) {
-        case 0: break;
-        case 1: pred = a; break;
-        case 2: pred = b; break;
-        case 3: pred = (a + b) / 2; break;
+        case 0:
+          break;
+        case 1:
+          pred = a;
+          break;
+        case 2:
+          pred = b;
+          break;
+        case 3:
+          pred = (a + b) / 2;
+          break;
         case 4: {
           const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
           pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
           break;
         }
-        default: return std::nullopt;
+        default:
+          return std::nullopt;
       }
       cur[i] = static_cast<std::uint8_t>(f[1 + i] + pred);
     }
@@ -286,8 +292,8 @@ TEST(PngEncode, ImageMagickReadsTheSamePixels) {
     const Bytes src = picture(w, h, channels, 2, 8);
     const auto png = encode_png(src.data(), w, h, channels, 96.0);
     ASSERT_TRUE(png.ok());
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("quorvane_png_encode_test_" + std::to_string(channels) + ".png");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("quorvane_png_encode_test_" + std::to_string(channels) + ".png");
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(png->data(), 1, png->size(), f);
