@@ -577,7 +577,7 @@ struct ZlibCompressor::State {
         w.align();
         w.put(piece | (std::uint64_t{~piece & 0xFFFFu} << 16), 32);
         w.flush();
-        std::memcpy(w.p, data, piece);
+        if (piece > 0) std::memcpy(w.p, data, piece);
         w.p += piece;
         data += piece;
         done(w);
@@ -623,7 +623,7 @@ struct ZlibCompressor::State {
       std::uint64_t keep = parsed > kWindow ? parsed - kWindow : 0;
       if (block_start < keep && keep - block_start <= 2 * kWindow) keep = block_start;
       keep = std::max(keep, base);
-      std::memmove(buf.data(), buf.data() + (keep - base), static_cast<std::size_t>(end - keep));
+      if (end > keep) std::memmove(buf.data(), buf.data() + (keep - base), static_cast<std::size_t>(end - keep));
       base = keep;
       used = static_cast<std::size_t>(end - base);
       if (used + n > buf.size()) buf.resize(used + n);

@@ -43,11 +43,12 @@ Bytes screen_like(std::size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   Bytes b(n, 0);
   const Bytes glyphs = random_bytes(64, seed + 1);
-  for (std::size_t at = 0; at + 80 < n;) {
+  for (std::size_t at = 0;;) {
     at += rng() % 300;
     const std::size_t g = rng() % 48, len = 3 + rng() % 13;
+    if (at + len > n) break;
     std::memcpy(b.data() + at, glyphs.data() + g, len);
-    if (at + 7681 + len < n && rng() % 3 == 0) std::memcpy(b.data() + at + 7681, glyphs.data() + g, len);
+    if (at + 7681 + len <= n && rng() % 3 == 0) std::memcpy(b.data() + at + 7681, glyphs.data() + g, len);
     at += len;
   }
   return b;
