@@ -14,11 +14,11 @@ import { spawn } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = resolve(here, '..');
-const SAMPLE_HOME = 'C:\\Users\\ana';
+export const SAMPLE_HOME = 'C:\\Users\\ana';
 
 let passed = 0;
 let failed = 0;
@@ -43,6 +43,7 @@ export function parseReference(text) {
     sections.push({
       name,
       hasParameters: /\*\*Parameters\*\*/.test(body),
+      parameters: /\*\*Parameters\*\*[^:]*:([\s\S]*?)(?:\n\n|$)/.exec(body)?.[1].trim() ?? '',
       hasResult: /\*\*Result\*\*/.test(body),
       hasErrors: /\*\*Errors\*\*/.test(body),
       mode: marker?.[1] ?? null,
@@ -52,6 +53,44 @@ export function parseReference(text) {
     });
   }
   return sections;
+}
+
+// The documented parameters of a section as a tree: name -> members (null for a plain
+// value). Names are the backticked words that a description, a list or a pair introduces
+// ("`path` (string", "`x`, `y`: …", "`minWidth` / `minHeight`"); what a description starts
+// with gives the members: an image object, the search options, or a literal member list
+// such as `{"x","y","width","height"}`. Members a method adds to its options ("which here
+// also takes …") go under `options`.
+export function parameterTree(text, conventions = readConventions()) {
+  const tree = {};
+  const [own, extra] = text.split(/which here also takes/);
+  const add = (target, source) => {
+    const named = /`([A-Za-z]\w*)`(?=\s*(?:\(|,|:|\/|\s+or\s+`))|(?<=`\s*\/\s*)`([A-Za-z]\w*)`/g;
+    for (const m of source.matchAll(named)) {
+      const name = m[1] ?? m[2];
+      const after = source.slice(m.index + m[0].length).replace(/^\s*/, '');
+      let members = null;
+      if (/^\(image object/.test(after)) members = conventions.image;
+      else if (/^\(search options/.test(after)) members = conventions.options;
+      else {
+        const literal = /^\(`\{((?:"\w+"\s*,?\s*)+)\}`/.exec(after);
+        if (literal) members = Object.fromEntries([...literal[1].matchAll(/"(\w+)"/g)].map((k) => [k[1], null]));
+      }
+      target[name] = members ? structuredClone(members) : (target[name] ?? null);
+    }
+  };
+  add(tree, own);
+  if (extra !== undefined && tree.options) add(tree.options, extra.split(/\.\s/)[0]);
+  return tree;
+}
+
+// The members of the two shared parameter kinds, from the Conventions of the reference.
+export function readConventions(text = readFileSync(join(here, 'methods.md'), 'utf8')) {
+  const bullet = (title) => new RegExp(`^- \\*\\*${title}\\*\\*([\\s\\S]*?)(?=^- |^#)`, 'm').exec(text)?.[1] ?? '';
+  const imageShape = /`\{([^`]*)\}`/.exec(bullet('Image object'))?.[1] ?? '';
+  const image = Object.fromEntries([...imageShape.matchAll(/"(\w+)"/g)].map((k) => [k[1], null]));
+  const options = parameterTree(bullet('Search options'), { image, options: {} });
+  return { image, options };
 }
 
 export function sourceMethodNames() {
@@ -103,6 +142,15 @@ function checkStructure(sections) {
       (('result' in reply) !== ('error' in reply)) &&
       (!('error' in reply) || typeof reply.error?.message === 'string');
     check(`${s.name}: the example reply answers that request`, replyOk, s.reply);
+    const undocumented = [];
+    const walk = (value, tree, prefix) => {
+      for (const [key, member] of Object.entries(value ?? {})) {
+        if (!tree || !(key in tree)) undocumented.push(prefix + key);
+        else if (tree[key] && member && typeof member === 'object') walk(member, tree[key], `${prefix}${key}.`);
+      }
+    };
+    walk(request?.params, parameterTree(s.parameters), '');
+    check(`${s.name}: the example passes only documented parameters`, undocumented.length === 0, show(undocumented));
   }
 }
 
@@ -133,7 +181,7 @@ function compare(mode, doc, actual) {
 }
 
 // Replaces the sample home folder in every string of a value.
-function mapPaths(value, from, to) {
+export function mapPaths(value, from, to) {
   if (typeof value === 'string') return value.startsWith(from) ? to + value.slice(from.length) : value;
   if (Array.isArray(value)) return value.map((v) => mapPaths(v, from, to));
   if (value && typeof value === 'object') return Object.fromEntries(Object.entries(value).map(([k, v]) => [k, mapPaths(v, from, to)]));
@@ -141,7 +189,7 @@ function mapPaths(value, from, to) {
 }
 
 // The sample user's files that the examples read, list and change.
-function makeSampleHome(root) {
+export function makeSampleHome(root) {
   const documents = join(root, 'Documents');
   mkdirSync(join(documents, 'Archive'), { recursive: true });
   mkdirSync(join(root, 'Pictures'));
@@ -213,9 +261,14 @@ async function checkExamples(sections, exe) {
   }
 }
 
-const hostArg = process.argv.indexOf('--host');
-const sections = parseReference(readFileSync(join(here, 'methods.md'), 'utf8'));
-checkStructure(sections);
-if (hostArg > 0) await checkExamples(sections, resolve(process.argv[hostArg + 1]));
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+export const readReference = () => parseReference(readFileSync(join(here, 'methods.md'), 'utf8'));
+
+// Imported by other checks for its reading of the reference; run only when started itself.
+if (process.argv[1] && import.meta.url === pathToFileURL(resolve(process.argv[1])).href) {
+  const hostArg = process.argv.indexOf('--host');
+  const sections = readReference();
+  checkStructure(sections);
+  if (hostArg > 0) await checkExamples(sections, resolve(process.argv[hostArg + 1]));
+  console.log(`${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
+}

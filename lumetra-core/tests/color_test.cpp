@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace lumetra {
 namespace {
 
@@ -134,6 +137,85 @@ TEST(FindRectangle, TracesBothWaysAndTakesTheShorterSides) {
   // Clockwise: k=30, j=5, l=30, m=5 -> 30x5 (150). Counter-clockwise: i=20, n=8,
   // m=20, v=8 -> 8x20 (160), the larger.
   EXPECT_EQ(*r, (ColorRegion{10, 10, 8, 20}));
+}
+
+// find_rectangle as its rules read: every candidate compared with every rectangle so far,
+// every pixel checked against every rectangle. Quadratic, and the yardstick.
+std::optional<ColorRegion> plain_rectangle(const RgbImage& img, Rgb8 c) {
+  auto set = [&](std::int64_t x, std::int64_t y) {
+    if (x < 0 || y < 0 || x >= img.width || y >= img.height) return false;
+    const std::uint8_t* p = img.at(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
+    return std::abs(p[0] - c.r) <= 5 && std::abs(p[1] - c.g) <= 5 && std::abs(p[2] - c.b) <= 5;
+  };
+  auto run = [&](std::int64_t x, std::int64_t y, int dx, int dy) {
+    std::uint32_t n = 0;
+    for (; set(x, y); x += dx, y += dy) ++n;
+    return n;
+  };
+  std::vector<ColorRegion> list;
+  auto add = [&](ColorRegion r) {
+    if (std::find(list.begin(), list.end(), r) == list.end()) list.push_back(r);
+  };
+  for (std::uint32_t r = 0; r < img.height; ++r) {
+    for (std::uint32_t col = 0; col < img.width; ++col) {
+      if (!set(col, r)) continue;
+      const bool inside = std::any_of(list.begin(), list.end(), [&](const ColorRegion& q) {
+        return q.x <= col && col < q.x + q.width && q.y <= r && r < q.y + q.height;
+      });
+      if (inside) continue;
+      const std::uint32_t k = run(col, r, 1, 0), j = run(col + k - 1, r, 0, 1);
+      const std::uint32_t l = run(col + k - 1, r + j - 1, -1, 0), m = run(col, r + j - 1, 0, -1);
+      if (l != 0 && m != 0) add(ColorRegion{col, r, std::min(l, k), std::min(j, m)});
+      const std::uint32_t i = run(col, r, 0, 1), n = run(col, r + i - 1, 1, 0);
+      const std::uint32_t m2 = run(col + n - 1, r + i - 1, 0, -1), v = run(col + n - 1, r, -1, 0);
+      if (m2 != 0 && v != 0) add(ColorRegion{col, r, std::min(n, v), std::min(m2, i)});
+    }
+  }
+  if (list.empty()) return std::nullopt;
+  std::size_t best = 0;
+  for (std::size_t i = 1; i < list.size(); ++i) {
+    if (std::uint64_t{list[i].width} * list[i].height >= std::uint64_t{list[best].width} * list[best].height) best = i;
+  }
+  return list[best];
+}
+
+TEST(FindRectangle, SameAsTheRulesOnCheckerboardsOutlinesAndNoise) {
+  // Checkerboards of the colour (every pixel its own candidate), outlines, filled blocks
+  // and their overlaps, stray pixels, and pixels at the tolerance's edge, on images of
+  // many shapes. The winner is the last of the largest, so a duplicate wrongly kept or
+  // wrongly dropped changes the answer.
+  testing::Rng rng(23);
+  for (int round = 0; round < 60; ++round) {
+    const std::uint32_t w = 1 + static_cast<std::uint32_t>(rng.uniform(0, 70));
+    const std::uint32_t h = 1 + static_cast<std::uint32_t>(rng.uniform(0, 50));
+    RgbImage img = canvas(w, h);
+    const int kind = round % 4;
+    if (kind == 0) {
+      const std::uint32_t cell = 1 + static_cast<std::uint32_t>(rng.uniform(0, 2));
+      for (std::uint32_t y = 0; y < h; ++y)
+        for (std::uint32_t x = 0; x < w; ++x)
+          if ((x / cell + y / cell) % 2 == 0) fill_rect(img, x, y, 1, 1, kRed);
+    }
+    const int shapes = rng.uniform(0, 12);
+    for (int s = 0; s < shapes; ++s) {
+      const int x = rng.uniform(-5, static_cast<int>(w)), y = rng.uniform(-5, static_cast<int>(h));
+      const int rw = rng.uniform(1, 30), rh = rng.uniform(1, 30);
+      if (rng.uniform(0, 1) == 0) {
+        fill_rect(img, x, y, rw, rh, kRed);
+      } else {
+        fill_rect(img, x, y, rw, 1, kRed);
+        fill_rect(img, x, y + rh - 1, rw, 1, kRed);
+        fill_rect(img, x, y, 1, rh, kRed);
+        fill_rect(img, x + rw - 1, y, 1, rh, kRed);
+      }
+    }
+    const int strays = kind == 3 ? static_cast<int>(w * h / 3) : rng.uniform(0, 20);
+    for (int s = 0; s < strays; ++s) {
+      const Rgb8 near{static_cast<std::uint8_t>(255 - rng.uniform(0, 6)), static_cast<std::uint8_t>(rng.uniform(0, 6)), 0};
+      fill_rect(img, rng.uniform(0, static_cast<int>(w) - 1), rng.uniform(0, static_cast<int>(h) - 1), 1, 1, near);
+    }
+    EXPECT_EQ(rectangle(img, kRed), plain_rectangle(img, kRed)) << "round " << round << " " << w << "x" << h;
+  }
 }
 
 }  // namespace

@@ -4,23 +4,22 @@
 //   node clients/js/tools/check-types.mjs
 //
 // - the declared methods are exactly the documented ones;
-// - every declared parameter is documented, and every parameter a method's section names
-//   is declared (at the top or inside an object parameter);
-// - the members of the documented image object and search options are declared;
+// - every method's declared parameters are its documented ones, and so are the members of
+//   its object parameters (image objects, search options, areas), read from the reference
+//   as the method reference check reads them;
 // - every example request's params and every example reply's result type-check against
 //   the method's declared types (excess or missing members and wrong types fail). The
 //   method reference check sends the same examples to the real host, so a reply shape
 //   that changes in the host breaks that check, and a declaration that drifts from the
 //   reply breaks this one.
-import { readFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import ts from 'typescript';
+import { parameterTree, readReference } from '../../../docs/check_method_reference.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const packageDir = resolve(here, '..');
 const declarations = join(packageDir, 'quorvane-client.d.ts');
-const reference = resolve(packageDir, '../../docs/methods.md');
 
 let passed = 0;
 let failed = 0;
@@ -33,29 +32,22 @@ function check(name, condition, detail = '') {
 const show = (v) => JSON.stringify(v);
 const difference = (a, b) => [...a].filter((x) => !b.has(x));
 
-// ---- the reference: one section per method ------------------------------------------------
+// ---- the reference, read as the method reference check reads it --------------------------
 
-const text = readFileSync(reference, 'utf8');
-// Parameter and member names as the reference writes them: `minSimilarity`, `path`.
-const memberNames = (paragraph) =>
-  new Set([...paragraph.matchAll(/`([a-z][A-Za-z0-9]*)`/g)].map((m) => m[1]));
-const sections = text.split(/^### /m).slice(1).map((part) => {
-  const body = part.split(/^## /m)[0];
-  const blocks = [...body.matchAll(/```json\n([\s\S]*?)\n```/g)].map((m) => m[1]);
-  return {
-    name: /^`([^`]+)`/.exec(body)?.[1] ?? null,
-    parameters: /\*\*Parameters\*\*([\s\S]*?)\*\*Result\*\*/.exec(body)?.[1] ?? '',
-    request: blocks[0] ? JSON.parse(blocks[0]) : null,
-    reply: blocks[1] ? JSON.parse(blocks[1]) : null,
-  };
-});
-const conventionBullet = (title) => new RegExp(`^- \\*\\*${title}\\*\\*([\\s\\S]*?)(?=^- |^## )`, 'm').exec(text)?.[1] ?? '';
+const sections = readReference().map((s) => ({
+  name: s.name,
+  parameters: parameterTree(s.parameters),
+  request: s.request ? JSON.parse(s.request) : null,
+  reply: s.reply ? JSON.parse(s.reply) : null,
+}));
 
 // ---- the declarations, read with the compiler --------------------------------------------
 
 const options = { strict: true, noEmit: true, target: ts.ScriptTarget.ES2022, module: ts.ModuleKind.ESNext,
   moduleResolution: ts.ModuleResolutionKind.Bundler, skipLibCheck: false, types: [] };
 
+// Each method's parameters as a tree like the reference's: name -> members of an object
+// parameter, null for anything else (strings, numbers, arrays).
 function declaredMethods() {
   const program = ts.createProgram([declarations], options);
   const checker = program.getTypeChecker();
@@ -63,30 +55,35 @@ function declaredMethods() {
   check('the declarations compile on their own', diagnostics.length === 0, format(diagnostics));
   const source = program.getSourceFile(declarations);
   const methods = source.statements.find((s) => ts.isInterfaceDeclaration(s) && s.name.text === 'QuorvaneMethods');
-  const type = checker.getTypeAtLocation(methods);
   const propertiesOf = (t) => (t.isUnion() ? t.types.flatMap(propertiesOf) : checker.getPropertiesOfType(t));
-  const result = new Map();
-  for (const method of checker.getPropertiesOfType(type)) {
-    const entry = checker.getTypeOfSymbol(method);
-    const params = checker.getTypeOfSymbol(checker.getPropertyOfType(entry, 'params'));
-    const top = new Set(propertiesOf(params).map((p) => p.name));
-    // Members of object parameters, any depth (options.searchArea.x ...).
-    const nested = new Set();
-    const walk = (t, depth) => {
-      for (const p of propertiesOf(t)) {
-        const inner = checker.getNonNullableType(checker.getTypeOfSymbol(p));
-        if (depth > 0) nested.add(p.name);
-        if (depth < 3 && inner.flags & ts.TypeFlags.Object) walk(inner, depth + 1);
-      }
-    };
-    walk(params, 0);
-    result.set(method.name, { top, nested });
-  }
-  const member = (name) => {
-    const decl = source.statements.find((s) => ts.isInterfaceDeclaration(s) && s.name.text === name);
-    return new Set(checker.getPropertiesOfType(checker.getTypeAtLocation(decl)).map((p) => p.name));
+  const tree = (t, depth) => {
+    const members = {};
+    for (const p of propertiesOf(t)) {
+      const inner = checker.getNonNullableType(checker.getTypeOfSymbol(p));
+      const object = inner.flags & ts.TypeFlags.Object && !checker.isArrayType(inner) && depth < 4;
+      members[p.name] = object ? { ...members[p.name], ...tree(inner, depth + 1) } : null;
+    }
+    return members;
   };
-  return { methods: result, imageParam: member('ImageParam'), searchOptions: member('SearchOptions') };
+  const result = new Map();
+  for (const method of checker.getPropertiesOfType(checker.getTypeAtLocation(methods))) {
+    const entry = checker.getTypeOfSymbol(method);
+    result.set(method.name, tree(checker.getTypeOfSymbol(checker.getPropertyOfType(entry, 'params')), 0));
+  }
+  return result;
+}
+
+// Where two parameter trees differ: "options.minSimilarty: documented, not declared".
+function treeDifferences(documented, declared, at = '') {
+  const out = [];
+  for (const name of new Set([...Object.keys(documented), ...Object.keys(declared)])) {
+    const path = at + name;
+    if (!(name in declared)) out.push(`${path}: documented, not declared`);
+    else if (!(name in documented)) out.push(`${path}: declared, not documented`);
+    else if (documented[name] && declared[name]) out.push(...treeDifferences(documented[name], declared[name], `${path}.`));
+    else if (documented[name] && !declared[name]) out.push(`${path}: documented with members, declared without`);
+  }
+  return out;
 }
 
 function format(diagnostics) {
@@ -97,24 +94,16 @@ function format(diagnostics) {
 }
 
 const declared = declaredMethods();
-
+const documentedNames = new Set(sections.map((s) => s.name));
 check('the declared methods are exactly the documented ones',
-  show([...declared.methods.keys()].sort()) === show(sections.map((s) => s.name).sort()),
-  `not documented ${show(difference(declared.methods.keys(), new Set(sections.map((s) => s.name))))}, ` +
-  `not declared ${show(difference(new Set(sections.map((s) => s.name)), new Set(declared.methods.keys())))}`);
-
+  show([...declared.keys()].sort()) === show([...documentedNames].sort()),
+  `not documented ${show(difference(declared.keys(), documentedNames))}, ` +
+  `not declared ${show(difference(documentedNames, new Set(declared.keys())))}`);
 for (const s of sections) {
-  const types = declared.methods.get(s.name);
-  if (!types) continue;
-  const documented = memberNames(s.parameters);
-  const undocumented = difference(types.top, documented);
-  check(`${s.name}: every declared parameter is documented`, undocumented.length === 0, show(undocumented));
-  const undeclared = difference(documented, new Set([...types.top, ...types.nested]));
-  check(`${s.name}: every documented parameter is declared`, undeclared.length === 0, show(undeclared));
-}
-for (const [title, members] of [['Image object', declared.imageParam], ['Search options', declared.searchOptions]]) {
-  const undocumented = difference(members, memberNames(conventionBullet(title)));
-  check(`every declared member of the ${title.toLowerCase()} is documented`, undocumented.length === 0, show(undocumented));
+  if (!declared.has(s.name)) continue;
+  const differences = treeDifferences(s.parameters, declared.get(s.name));
+  check(`${s.name}: the declared parameters are the documented ones, members included`, differences.length === 0,
+    differences.join('; '));
 }
 
 // ---- the examples against the declarations --------------------------------------------------

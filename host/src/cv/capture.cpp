@@ -136,6 +136,11 @@ std::optional<std::string> save_capture_png(const std::filesystem::path& path, s
     return "save_failed: pixel buffer of " + std::to_string(pixels.size()) + " bytes does not hold " +
            std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(channels) + " samples";
 
+  // The system would take the name only up to the NUL and write a file nobody asked for.
+  const auto& native = path.native();
+  if (native.find(std::filesystem::path::value_type{0}) != native.npos)
+    return "save_failed: " + std::string(kNulInPath) + " (" + path_text(path) + ")";
+
   Result<CaptureFile> file = CaptureFile::create(path);
   if (!file) return "save_failed: " + file.error() + " (" + path_text(path) + ")";
 
@@ -165,6 +170,9 @@ std::optional<std::string> save_capture_png(const std::filesystem::path& path, s
   std::optional<std::string> failure = write_png(pixels.data(), width, height, channels, dpi, sink);
   if (!failure) failure = flush();
   if (failure) return "save_failed: " + *failure;
+  // Putting the file in place is the step that creates it at the path.
+  if (std::optional<std::string> refused = file->commit())
+    return "save_failed: " + *refused + " (" + path_text(path) + ")";
   return std::nullopt;
 }
 
@@ -187,6 +195,10 @@ HandlerResult handle_capture_desktop(std::string_view, const json& params) {
   return HandlerResult::ok(std::move(result).value());
 }
 
-CaptureFile::CaptureFile(CaptureFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+CaptureFile::CaptureFile(CaptureFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)),
+      target_(std::move(other.target_)),
+      temporary_(std::move(other.temporary_)),
+      committed_(std::exchange(other.committed_, true)) {}
 
 }  // namespace quorvane::cv

@@ -101,6 +101,8 @@ std::optional<std::string> save_capture_png(const std::filesystem::path& path, s
 // The user's temporary folder followed by "quorvane_desktop_capture.png".
 std::filesystem::path default_capture_path();
 inline constexpr std::string_view kCaptureFileName = "quorvane_desktop_capture.png";
+// The system error text of a path that holds a NUL character.
+inline constexpr std::string_view kNulInPath = "strings passed to WinAPI cannot contain NULs";
 
 // A path as the protocol reports it: UTF-8, unconvertible units replaced by U+FFFD.
 std::string path_text(const std::filesystem::path& path);
@@ -110,20 +112,29 @@ std::filesystem::path path_from_text(std::string_view text);
 Result<json> capture_desktop(ScreenPlatform& platform, const json& params);
 HandlerResult handle_capture_desktop(std::string_view method, const json& params);
 
-// The file side of save_capture_png, per platform: creates (or truncates) the file and
-// writes to it. Errors are the system error text of the failed call.
+// The file side of save_capture_png, per platform. The PNG is written to a new file
+// beside the target and renamed over it only when complete, so a failed save (a full
+// disk) leaves an earlier capture at the path as it was. Errors are the system error
+// text of the failed call.
 class CaptureFile {
 public:
   CaptureFile() = default;
   CaptureFile(CaptureFile&& other) noexcept;
   CaptureFile& operator=(CaptureFile&&) = delete;
+  // Removes the new file unless it was committed.
   ~CaptureFile();
 
+  // Fails, before anything is written, where creating the target itself would fail.
   static Result<CaptureFile> create(const std::filesystem::path& path);
   std::optional<std::string> write(std::span<const std::uint8_t> bytes);
+  // Closes the new file and puts it in the target's place.
+  std::optional<std::string> commit();
 
 private:
   std::intptr_t handle_ = -1;
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  bool committed_ = false;
 };
 
 }  // namespace quorvane::cv

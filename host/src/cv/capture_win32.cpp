@@ -85,11 +85,50 @@ std::string path_text(const std::filesystem::path& path) { return from_wide(path
 std::filesystem::path path_from_text(std::string_view text) { return std::filesystem::path(to_wide(text)); }
 
 Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return error(last_system_error_text());
-  CaptureFile file;
-  file.handle_ = reinterpret_cast<std::intptr_t>(handle);
-  return file;
+  // The refusals of creating the target itself come first, with its error: no folder, a
+  // folder of that name, a read-only file, a file open elsewhere (the capture file was
+  // always opened without sharing). A hidden or system file is refused as re-creating
+  // it with normal attributes is, and a read-only one also where the system would let
+  // its owner open it (Wine as root).
+  HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return error(last_system_error_text());
+  } else {
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool hidden = GetFileInformationByHandle(probe, &info) &&
+                        (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+    const bool device = GetFileType(probe) != FILE_TYPE_DISK;
+    CloseHandle(probe);
+    if (hidden) return error(system_error_text(ERROR_ACCESS_DENIED));
+    // A device cannot be replaced by a file; it is written directly.
+    if (device) {
+      HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle == INVALID_HANDLE_VALUE) return error(last_system_error_text());
+      CaptureFile file;
+      file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+      file.target_ = path;
+      return file;
+    }
+  }
+
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    std::filesystem::path temporary =
+        path.parent_path() / (L".quorvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(GetTickCount64() % 100000) + L"-" + std::to_wstring(serial++) + L".tmp");
+    HANDLE handle =
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      return error(last_system_error_text());
+    }
+    CaptureFile file;
+    file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    file.target_ = path;
+    file.temporary_ = std::move(temporary);
+    return file;
+  }
+  return error(system_error_text(ERROR_FILE_EXISTS));
 }
 
 std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {
@@ -104,8 +143,17 @@ std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> byte
   return std::nullopt;
 }
 
+std::optional<std::string> CaptureFile::commit() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)));
+  if (temporary_.empty()) return std::nullopt;  // written directly
+  if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_system_error_text();
+  committed_ = true;
+  return std::nullopt;
+}
+
 CaptureFile::~CaptureFile() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  if (!committed_ && !temporary_.empty()) DeleteFileW(temporary_.c_str());
 }
 
 }  // namespace quorvane::cv

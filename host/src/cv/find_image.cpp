@@ -53,16 +53,57 @@ std::int32_t add_origin(std::int32_t value, std::uint32_t origin) {
   return saturate_to_i32(std::int64_t{value} + origin);
 }
 
-// Hits found on a haystack shrunk by k, brought back to haystack pixels.
-void scale_back(std::vector<lumetra::Match>& hits, float k) {
-  for (lumetra::Match& m : hits) {
-    m.x = lumetra::round_to_i32(static_cast<float>(m.x) * k);
-    m.y = lumetra::round_to_i32(static_cast<float>(m.y) * k);
-    m.width = lumetra::round_to_u32(static_cast<float>(m.width) * k);
-    m.height = lumetra::round_to_u32(static_cast<float>(m.height) * k);
-    m.scale = k;
-  }
+// A hit found on a haystack shrunk by k, brought back to haystack pixels.
+lumetra::Match scaled_back(lumetra::Match m, float k) {
+  m.x = lumetra::round_to_i32(static_cast<float>(m.x) * k);
+  m.y = lumetra::round_to_i32(static_cast<float>(m.y) * k);
+  m.width = lumetra::round_to_u32(static_cast<float>(m.width) * k);
+  m.height = lumetra::round_to_u32(static_cast<float>(m.height) * k);
+  m.scale = k;
+  return m;
 }
+
+// The best `capacity` hits of a stream, ranked by score and then by arrival, as a heap
+// with the worst of them on top.
+class BestHits {
+public:
+  explicit BestHits(std::size_t capacity) : capacity_(capacity) {}
+
+  void add(const lumetra::Match& m) {
+    const Entry e{m, seen_++};
+    if (heap_.size() < capacity_) {
+      heap_.push_back(e);
+      std::push_heap(heap_.begin(), heap_.end(), better);
+    } else if (capacity_ > 0 && better(e, heap_.front())) {
+      std::pop_heap(heap_.begin(), heap_.end(), better);
+      heap_.back() = e;
+      std::push_heap(heap_.begin(), heap_.end(), better);
+    }
+  }
+  std::uint64_t seen() const { return seen_; }
+  // The kept hits, best first.
+  std::vector<lumetra::Match> ranked() {
+    std::sort_heap(heap_.begin(), heap_.end(), better);
+    std::vector<lumetra::Match> out;
+    out.reserve(heap_.size());
+    for (const Entry& e : heap_) out.push_back(e.m);
+    return out;
+  }
+
+private:
+  struct Entry {
+    lumetra::Match m;
+    std::uint64_t order;
+  };
+  // Higher score first; of equal scores, the earlier hit. As a heap comparator this puts
+  // the worst entry on top.
+  static bool better(const Entry& a, const Entry& b) {
+    return a.m.score > b.m.score || (a.m.score == b.m.score && a.order < b.order);
+  }
+  std::size_t capacity_;
+  std::uint64_t seen_ = 0;
+  std::vector<Entry> heap_;
+};
 
 }  // namespace
 
@@ -151,6 +192,19 @@ std::vector<lumetra::Match> best_separate_matches(std::span<const lumetra::Match
   }
 }
 
+std::vector<lumetra::Match> best_separate_matches(const HitSearch& search, std::size_t limit) {
+  // Greedy suppression of the best hits is the beginning of the suppression of all of
+  // them, so once the best few thousand yield `limit` separate matches the rest cannot
+  // matter. Only when they do not (many hits overlapping the same few places) is the
+  // search run again, keeping more.
+  for (std::size_t capacity = 4096;; capacity *= 16) {
+    BestHits best(capacity);
+    search([&best](const lumetra::Match& m) { best.add(m); });
+    std::vector<lumetra::Match> kept = suppress_overlaps(best.ranked(), limit);
+    if (kept.size() >= limit || best.seen() <= capacity) return kept;
+  }
+}
+
 Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack, double haystack_dpi,
                                                const lumetra::RgbImage& pattern, double pattern_dpi,
                                                const SearchOptions& options) {
@@ -171,11 +225,14 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
     cropped = lumetra::crop(haystack, area->left, area->top, area->right - area->left, area->bottom - area->top);
   const lumetra::RgbImage& hay = whole ? haystack : cropped;
 
-  std::vector<lumetra::Match> hits;
   // Scores never exceed 1, and NaN compares false: no position could qualify.
   const bool searchable = !hay.empty() && !pattern.empty() && options.min_similarity <= 1.0f;
-  if (searchable) {
-    for (const float k : search_scales(base, options.allow_size_variation)) {
+  const std::vector<float> scales = search_scales(base, options.allow_size_variation);
+  // The quarter-size haystack of the coarse pass is the same at every scale below 1.25.
+  const lumetra::SearchHaystack prepared(hay);
+  auto search = [&](const lumetra::MatchSink& sink) {
+    if (!searchable) return;
+    for (const float k : scales) {
       if (!std::isfinite(k) || !(k > 0.0f)) continue;
       if (k >= 1.25f) {
         // Shrinking the screen instead of enlarging the pattern cuts the positions to
@@ -184,18 +241,16 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
         const std::uint32_t j = std::max(1u, lumetra::round_to_u32(static_cast<float>(hay.height) / k));
         if (i >= pattern.width && j >= pattern.height) {
           const lumetra::RgbImage reduced = lumetra::resize(hay, i, j, lumetra::ResizeFilter::Triangle);
-          std::vector<lumetra::Match> found = lumetra::match_template(reduced, pattern, 1.0f, options.min_similarity);
-          scale_back(found, k);
-          hits.insert(hits.end(), found.begin(), found.end());
+          lumetra::match_template(lumetra::SearchHaystack(reduced), pattern, 1.0f, options.min_similarity,
+                                  [&sink, k](const lumetra::Match& m) { sink(scaled_back(m, k)); });
           continue;
         }
       }
-      std::vector<lumetra::Match> found = lumetra::match_template(hay, pattern, k, options.min_similarity);
-      hits.insert(hits.end(), found.begin(), found.end());
+      lumetra::match_template(prepared, pattern, k, options.min_similarity, sink);
     }
-  }
+  };
 
-  std::vector<lumetra::Match> kept = best_separate_matches(hits, options.max_results);
+  std::vector<lumetra::Match> kept = best_separate_matches(search, options.max_results);
   for (lumetra::Match& m : kept) {
     m.x = add_origin(m.x, area->left);
     m.y = add_origin(m.y, area->top);

@@ -10,6 +10,7 @@
 #include <lumetra/rgb_image.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -53,6 +54,14 @@ std::vector<lumetra::Match> suppress_overlaps(std::span<const lumetra::Match> so
 // The first `limit` matches that survive suppress_overlaps when `hits` are ranked by
 // score, best first, equal scores keeping their order in `hits`.
 std::vector<lumetra::Match> best_separate_matches(std::span<const lumetra::Match> hits, std::size_t limit);
+
+// A search that hands every hit it finds to the sink, in the order found; running it
+// again gives the same hits in the same order.
+using HitSearch = std::function<void(const lumetra::MatchSink&)>;
+
+// best_separate_matches over the hits of `search`, without holding them all: only the
+// best few thousand are kept at a time.
+std::vector<lumetra::Match> best_separate_matches(const HitSearch& search, std::size_t limit);
 
 // Finds `pattern` in `haystack`. Fails with the search-area errors, or when
 // `enableHighDpi` meets a DPI that gives no usable scale (zero or non-finite ratio).

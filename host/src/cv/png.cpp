@@ -76,13 +76,22 @@ std::uint32_t dpi_to_pixels_per_metre(double dpi) {
   return static_cast<std::uint32_t>(ppm);
 }
 
-Result<PngHeader> probe_png(std::span<const std::uint8_t> bytes) {
+namespace {
+
+// Every rule about chunk framing lives here, so the header probe and the check before
+// decoding can never disagree about the same bytes. With `whole` false the walk stops at
+// the first image-data chunk without reading it; with `whole` true it goes on to IEND.
+// Messages name chunks only once their type bytes are known to be letters, so no error
+// text ever quotes raw binary.
+Result<PngHeader> walk_png(std::span<const std::uint8_t> bytes, bool whole) {
   if (bytes.size() < kSignature.size() || !std::equal(kSignature.begin(), kSignature.end(), bytes.begin()))
     return error("invalid PNG signature");
 
   PngHeader header;
   bool have_header = false;
   bool have_palette = false;
+  // 0: no image data yet, 1: inside the IDAT run, 2: past it.
+  int image_data = 0;
   std::size_t pos = kSignature.size();
   for (;;) {
     if (bytes.size() - pos < 8) return error("unexpected end of data");
@@ -90,22 +99,30 @@ Result<PngHeader> probe_png(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* type = bytes.data() + pos + 4;
     if (length > kPngMax) return error("chunk length " + std::to_string(length) + " is too large");
     for (int i = 0; i < 4; ++i)
-      if (!is_chunk_letter(type[i])) return error("invalid chunk type");
+      if (!is_chunk_letter(type[i])) return error("invalid chunk type at offset " + std::to_string(pos + 4));
     const std::string name = chunk_name(type);
 
     if (!have_header && name != "IHDR") return error("first chunk is " + name + ", not IHDR");
-    // The image data is where the probe stops: its contents are never read, so a
-    // truncated or damaged pixel stream still yields the header facts.
-    if (name == "IDAT" || name == "fdAT") {
+    const bool is_image_data = name == "IDAT";
+    if ((is_image_data || name == "fdAT") && image_data == 0) {
       if (header.color_type == kPngPalette && !have_palette) return error("indexed image without PLTE");
-      return header;
+      // The probe stops here: the image data is never read, so a truncated or damaged
+      // pixel stream still yields the header facts.
+      if (!whole) return header;
     }
-    if (name == "IEND") return error("no image data before IEND");
+    if (name == "IEND" && image_data == 0) return error("no image data before IEND");
 
     if (bytes.size() - pos - 8 < std::size_t{length} + 4) return error("unexpected end of data in chunk " + name);
     const std::uint8_t* data = type + 4;
     const std::uint32_t stored_crc = read_be32(data + length);
     if (crc_of(type, std::size_t{length} + 4) != stored_crc) return error("CRC mismatch in chunk " + name);
+
+    if (is_image_data) {
+      if (image_data == 2) return error("IDAT chunks are not consecutive");
+      image_data = 1;
+    } else if (image_data == 1) {
+      image_data = 2;
+    }
 
     if (name == "IHDR") {
       if (have_header) return error("duplicate IHDR");
@@ -131,13 +148,22 @@ Result<PngHeader> probe_png(std::span<const std::uint8_t> bytes) {
       have_palette = true;
     } else if (name == "pHYs") {
       if (length != 9) return error("invalid pHYs length " + std::to_string(length));
-      header.physical = PngPhysical{read_be32(data), read_be32(data + 4), data[8]};
-    } else if ((type[0] & 0x20) == 0) {
+      // Only a pHYs ahead of the image data counts, as the probe never sees later ones.
+      if (image_data == 0) header.physical = PngPhysical{read_be32(data), read_be32(data + 4), data[8]};
+    } else if (name == "IEND") {
+      return header;
+    } else if (!is_image_data && (type[0] & 0x20) == 0) {
       // An unknown critical chunk means the file needs a feature no decoder here has.
       return error("unknown critical chunk " + name);
     }
     pos += 8 + std::size_t{length} + 4;
   }
 }
+
+}  // namespace
+
+Result<PngHeader> probe_png(std::span<const std::uint8_t> bytes) { return walk_png(bytes, false); }
+
+Result<PngHeader> check_png(std::span<const std::uint8_t> bytes) { return walk_png(bytes, true); }
 
 }  // namespace quorvane::cv

@@ -46,6 +46,14 @@ struct PngHeader {
 // "invalid signature" or "CRC mismatch in chunk pHYs".
 Result<PngHeader> probe_png(std::span<const std::uint8_t> bytes);
 
+// The same walk over the whole stream, up to IEND: every chunk, the image data included,
+// must lie within `bytes` and carry a matching CRC, the image data must be one run of
+// IDAT chunks, and the chunk rules of probe_png hold. Pixel decoding only ever starts on
+// bytes that passed this, so a damaged file fails the same way for every method, and a
+// declared length can never make a decoder reserve memory for data that is not there.
+// The header (pHYs as found before the image data) is what probe_png reports.
+Result<PngHeader> check_png(std::span<const std::uint8_t> bytes);
+
 // Samples per pixel of a PNG colour type (grey 1, RGB 3, palette 1, grey+alpha 2,
 // RGBA 4); 0 for an unknown type.
 unsigned png_channel_count(std::uint8_t color_type);

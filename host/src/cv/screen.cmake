@@ -52,9 +52,4 @@ if(QUORVANE_WINDOWS)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/screen_e2e.sh
             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:screen_e2e_tests>
     PROPERTIES RESOURCE_LOCK "xdisplay;desktop_input;default_capture_file")
-
-  # Capture timings and the resource soak on the real screen (bench/screen_soak.sh).
-  add_executable(screen_soak bench/screen_soak_win32.cpp)
-  target_link_libraries(screen_soak PRIVATE quorvane_cv quorvane_standin psapi quorvane_warnings)
-  add_dependencies(screen_soak quorvane-host)
 endif()

@@ -3,8 +3,11 @@
 #include "cv/capture.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/error_text.h"
@@ -53,11 +56,37 @@ std::string path_text(const std::filesystem::path& path) { return path.string();
 std::filesystem::path path_from_text(std::string_view text) { return std::filesystem::path(std::string(text)); }
 
 Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return error(errno_text(errno));
-  CaptureFile file;
-  file.handle_ = fd;
-  return file;
+  // Whatever would refuse opening the target itself (a folder, no access) refuses here.
+  int probe = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (probe < 0 && errno != ENOENT) return error(errno_text(errno));
+  if (probe >= 0) {
+    struct stat info {};
+    if (::fstat(probe, &info) == 0 && !S_ISREG(info.st_mode)) {
+      // A device cannot be replaced by a file; it is written directly.
+      CaptureFile file;
+      file.handle_ = probe;
+      file.target_ = path;
+      return file;
+    }
+    ::close(probe);
+  }
+
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    std::filesystem::path temporary = path.parent_path() / (".quorvane-" + std::to_string(::getpid()) + "-" +
+                                                             std::to_string(serial++) + ".tmp");
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return error(errno_text(errno));
+    }
+    CaptureFile file;
+    file.handle_ = fd;
+    file.target_ = path;
+    file.temporary_ = std::move(temporary);
+    return file;
+  }
+  return error(errno_text(EEXIST));
 }
 
 std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {
@@ -73,8 +102,17 @@ std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> byte
   return std::nullopt;
 }
 
+std::optional<std::string> CaptureFile::commit() {
+  if (handle_ != -1 && ::close(static_cast<int>(std::exchange(handle_, -1))) != 0) return errno_text(errno);
+  if (temporary_.empty()) return std::nullopt;  // written directly
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return errno_text(errno);
+  committed_ = true;
+  return std::nullopt;
+}
+
 CaptureFile::~CaptureFile() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
 }  // namespace quorvane::cv

@@ -6,6 +6,7 @@
 #include "cv/image_input.h"
 #include "cv/search_result.h"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -19,7 +20,14 @@ public:
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
   }
   void sleep_ms(std::uint64_t milliseconds) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // Slices keep every duration far inside the signed range of the clock types: a
+    // count near 2^63 ms would overflow on its way to nanoseconds.
+    constexpr std::uint64_t kSliceMs = 3'600'000;
+    while (milliseconds > 0) {
+      const std::uint64_t slice = std::min(milliseconds, kSliceMs);
+      std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<std::int64_t>(slice)));
+      milliseconds -= slice;
+    }
   }
 };
 
@@ -56,6 +64,12 @@ json float_or_null(double value) { return std::isfinite(value) ? json(value) : j
 WaitClock& system_wait_clock() {
   static SystemWaitClock clock;
   return clock;
+}
+
+std::optional<std::uint64_t> wait_pause_ms(std::uint64_t elapsed_ms, std::uint64_t timeout_ms,
+                                           std::uint64_t interval_ms) {
+  if (elapsed_ms >= timeout_ms) return std::nullopt;
+  return std::min(interval_ms, timeout_ms - elapsed_ms);
 }
 
 void move_search_area(json& options, double left, double top) {
@@ -114,15 +128,14 @@ Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitCl
     const std::uint64_t elapsed_ms =
         waited.count() <= 0 ? 0 : static_cast<std::uint64_t>(waited.count()) / 1'000'000u;
     const bool found = !matches->empty();
-    if (found || elapsed_ms >= timeout_ms) {
+    const std::optional<std::uint64_t> pause = found ? std::nullopt : wait_pause_ms(elapsed_ms, timeout_ms, interval_ms);
+    if (!pause) {
       json result = build_search_result(*matches);
       result["elapsedMs"] = elapsed_ms;
       result["found"] = found;
       return result;
     }
-    // The pause is never shortened to fit the time-out: a wait may end up to one
-    // interval plus one attempt after it.
-    clock.sleep_ms(interval_ms);
+    clock.sleep_ms(*pause);
   }
 }
 

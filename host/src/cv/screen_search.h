@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace quorvane::cv {
@@ -25,8 +26,16 @@ WaitClock& system_wait_clock();
 
 inline constexpr std::uint64_t kDefaultTimeoutMs = 10000;
 inline constexpr std::uint64_t kDefaultIntervalMs = 200;
-// Between attempts the wait always pauses at least this long, so it never spins.
+// Between attempts the wait pauses at least this long (or what is left of the time-out,
+// when that is less), so it never spins.
 inline constexpr std::uint64_t kMinimumIntervalMs = 20;
+
+// After an attempt that found nothing, `elapsed_ms` into a wait of `timeout_ms`: how
+// long to pause before the next attempt, or nothing when the time is up. The pause is
+// the interval, cut to what is left of the time-out, so the last attempt comes when the
+// time-out ends and no interval, however large, holds the host beyond it.
+std::optional<std::uint64_t> wait_pause_ms(std::uint64_t elapsed_ms, std::uint64_t timeout_ms,
+                                           std::uint64_t interval_ms);
 
 // Moves `searchArea.x` and `searchArea.y` of a search-options object (when they are
 // numbers) from desktop into capture coordinates, as floating-point values.

@@ -1,8 +1,11 @@
 #include "cv/stb_decode.h"
 
+#include "cv/png.h"
+
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <string>
 
 // Pictures sent in requests are PNG; every other stb_image format is compiled out so no
 // other file parser is reachable from request data.
@@ -31,6 +34,16 @@ struct StbFree {
 
 Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return error("image data too large");
+  // stb_image neither checks CRCs nor compares a chunk's declared length with the bytes
+  // present before reserving memory for it; the walk does both, and the size is known
+  // before a single row is inflated.
+  Result<PngHeader> header = check_png(bytes);
+  if (!header) return error(std::move(header).error());
+  const std::uint64_t pixels_in_file = std::uint64_t{header->width} * header->height;
+  if (pixels_in_file > kMaxPicturePixels)
+    return error("image of " + std::to_string(header->width) + "x" + std::to_string(header->height) + " = " +
+                 std::to_string(pixels_in_file) + " pixels exceeds the limit of " + std::to_string(kMaxPicturePixels) +
+                 " pixels");
   int width = 0;
   int height = 0;
   int channels_in_file = 0;

@@ -7,6 +7,7 @@
 #include "files/errors.h"
 #include "files/fs_win32.h"
 #include "files/handlers.h"
+#include "files/replace_win32.h"
 
 #include <new>
 #include <stdexcept>
@@ -65,31 +66,45 @@ std::optional<std::string> read_whole_file(std::string_view path) {
   return bytes;
 }
 
-bool write_all(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kIoChunk));
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), want, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
 enum class WriteMode { Replace, Append };
 
-// Opens (creating when missing) and writes; the handle is closed on every path by its
-// owner. Replacing opens the existing file and cuts it, rather than re-creating it, so
-// that hidden or system files can be written and keep their attributes.
+// Appends at the end of the file, creating it when missing. A failed append takes the
+// file back to the length it had (or removes it when this call created it), so a full
+// disk never leaves a piece of the new content behind.
+bool append_to_file(const std::wstring& system, std::string_view bytes) {
+  // Append access without write access makes every write land at the end of the file.
+  unique_handle file(CreateFileW(system.c_str(), FILE_GENERIC_WRITE & ~FILE_WRITE_DATA, kShareAll, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+  // Devices (NUL, a console) have no size and nothing to take back.
+  LARGE_INTEGER original{};
+  const bool restorable = GetFileType(file.get()) == FILE_TYPE_DISK && GetFileSizeEx(file.get(), &original);
+  if (write_all(file.get(), bytes)) return true;
+  if (!restorable) return false;
+  DWORD error = GetLastError();
+  file.reset();
+  if (created) {
+    delete_file_at(system);
+  } else {
+    // Cutting needs write access, which the append handle deliberately lacks.
+    unique_handle cut(
+        CreateFileW(system.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile = original;
+    if (cut) SetFileInformationByHandle(cut.get(), FileEndOfFileInfo, &end, sizeof end);
+  }
+  SetLastError(error);
+  return false;
+}
+
+// Replacing goes through a file beside the target (see replace_win32.h), so a failed
+// write leaves the old content in place.
 bool write_file(std::string_view path, std::string_view bytes, WriteMode mode) {
   Outcome<std::wstring> system = system_path(path);
   if (!system) return false;
-  // Append access without write access makes every write land at the end of the file.
-  DWORD access = mode == WriteMode::Append ? (FILE_GENERIC_WRITE & ~FILE_WRITE_DATA) : GENERIC_WRITE;
-  unique_handle file(
-      CreateFileW(system->c_str(), access, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  if (mode == WriteMode::Replace && !SetEndOfFile(file.get())) return false;
-  return write_all(file.get(), bytes);
+  if (mode == WriteMode::Append) return append_to_file(*system, bytes);
+  return replace_file_content(*system, bytes);
 }
 
 std::optional<std::string> decode_content(std::string_view base64) {

@@ -8,6 +8,7 @@
 #include "files/filetime.h"
 #include "files/handlers.h"
 #include "files/long_path.h"
+#include "files/replace_win32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -234,8 +235,11 @@ bool create_tree(const std::wstring& path) {
 // ---------------------------------------------------------------------------------
 // Moving
 
+// The system's copy writes straight into the target, so a copy that fails half-way (a
+// full disk) would leave neither the old target nor the whole new one; it copies beside
+// the target and renames instead.
 bool copy_system_paths(const std::wstring& source, const std::wstring& target) {
-  return CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, nullptr, 0) != 0;
+  return replace_by_copy(source, target);
 }
 
 // ---------------------------------------------------------------------------------
@@ -320,10 +324,13 @@ Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder) {
 
 bool rename_by_handle(const std::wstring& source, std::string_view target) {
   Outcome<std::wstring> target_system = system_path(target);
-  if (!target_system) return false;
+  return target_system && rename_by_handle(source, *target_system);
+}
+
+bool rename_by_handle(const std::wstring& source, const std::wstring& target_system) {
   // The name goes to the system's path parser, which wants it absolute.
   std::optional<std::wstring> full = fill_wide_buffer(
-      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(target_system->c_str(), size, buffer, nullptr); });
+      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(target_system.c_str(), size, buffer, nullptr); });
   if (!full) return false;
   std::u16string name = verbatim_form(as_u16(*full));
 

@@ -39,5 +39,6 @@ bool delete_file_at(const std::wstring& system);
 // open handle, replacing the target, with POSIX semantics where the system has them and
 // the classic rename where it does not.
 bool rename_by_handle(const std::wstring& source, std::string_view target);
+bool rename_by_handle(const std::wstring& source, const std::wstring& target_system);
 
 }  // namespace quorvane::files

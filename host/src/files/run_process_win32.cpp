@@ -181,13 +181,21 @@ class PipeReader {
     BOOL ok = GetOverlappedResult(pipe_, &overlapped_, &got, FALSE);
     pending_ = false;
     if (!ok) return finish_on(GetLastError());
-    data_.append(buffer_.data(), got);
+    // Only the head of a stream reaches the reply: keep one byte beyond it, which is
+    // all it takes to tell that the stream was longer, and drop the rest unread by
+    // anyone. Reading goes on to the end so that the child never blocks on a full pipe.
+    total_ += got;
+    std::size_t room = kKeptOutput - std::min(data_.size(), kKeptOutput);
+    data_.append(buffer_.data(), std::min<std::size_t>(got, room));
     return start();
   }
 
   DWORD error() const { return error_; }
+  std::uint64_t total() const { return total_; }
 
  private:
+  static constexpr std::size_t kKeptOutput = kMaxCapturedOutput + 1;
+
   bool finish_on(DWORD error) {
     done_ = true;
     if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return true;
@@ -200,6 +208,7 @@ class PipeReader {
   OVERLAPPED overlapped_{};
   std::string buffer_;
   std::string data_;
+  std::uint64_t total_ = 0;
   bool pending_ = false;
   bool done_ = false;
   DWORD error_ = 0;
@@ -307,8 +316,10 @@ HandlerResult run_process(std::string_view, const json& params) {
   startup.StartupInfo.hStdError = inherited[2];
   startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION info{};
+  // The host turns the system's error dialogs off for itself; a program it starts is
+  // the user's and gets the default mode, so its crash or missing DLL is reported.
   if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup.StartupInfo,
                       &info)) {
     return failed_on(Failure::last());
   }

@@ -25,6 +25,8 @@
 #include "lumetra/rgb_image.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace lumetra {
@@ -88,5 +90,34 @@ std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uin
 // image has no pixels, or when `threshold` is NaN.
 std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale,
                                   float threshold);
+
+// A haystack searched several times, at several scales or for several templates: what
+// does not depend on the template, its quarter-resolution copy for the coarse pass, is
+// built once, on first use, instead of once per search. Holds a reference to `image`,
+// which must outlive it. Not safe to share between threads (the copy is built lazily).
+class SearchHaystack {
+public:
+  explicit SearchHaystack(const RgbImage& image);
+  const RgbImage& image() const { return *image_; }
+  // The haystack reduced 4x (triangle), as the coarse pass of match_template uses it.
+  const RgbImage& coarse() const;
+
+private:
+  const RgbImage* image_;
+  mutable std::optional<RgbImage> coarse_;
+};
+
+// Receives hits one by one, in the order match_template returns them.
+using MatchSink = std::function<void(const Match&)>;
+
+// match_template on a prepared haystack: the same hits in the same order.
+std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale,
+                                  float threshold);
+
+// The same search, handing each hit to `sink` instead of collecting them, so that a
+// caller that keeps only the best few never holds the millions of hits a flat pattern
+// at a low threshold produces.
+void match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale, float threshold,
+                    const MatchSink& sink);
 
 }  // namespace lumetra

@@ -112,9 +112,12 @@ std::optional<ColorRegion> find_rectangle(std::span<const std::uint8_t> rgb, std
     for (std::uint32_t c = 0; c < width; ++c) {
       depth += diff[c];
       if (!set(c, r) || depth > 0 || c < row_end) continue;
+      // Every rectangle starts at the corner it was traced from, so only the (at most one)
+      // rectangle traced from this same corner can be identical to the next one: comparing
+      // with the whole row would be quadratic on a checkerboard of the colour.
+      const std::size_t from_here = list.size();
       auto add = [&](ColorRegion rect) {
-        // Only rectangles traced from this same corner can be identical to this one.
-        for (std::size_t i = first_new; i < list.size(); ++i) {
+        for (std::size_t i = from_here; i < list.size(); ++i) {
           if (list[i] == rect) return;
         }
         list.push_back(rect);

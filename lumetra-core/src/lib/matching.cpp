@@ -61,10 +61,12 @@ ScoreMap score_map(const RgbImage& image, const RgbImage& templ) {
   return map;
 }
 
-std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height,
-                              float threshold, std::int32_t offset_x, std::int32_t offset_y,
-                              float scale) {
-  std::vector<Match> hits;
+namespace {
+
+// find_peaks, handing each hit to `sink`.
+template <typename Sink>
+void for_each_peak(const ScoreMap& map, std::uint32_t width, std::uint32_t height, float threshold,
+                   std::int32_t offset_x, std::int32_t offset_y, float scale, Sink&& sink) {
   const std::uint32_t W = map.width, H = map.height;
   if (map.scores.size() != static_cast<std::size_t>(W) * H) {
     throw std::invalid_argument("find_peaks: score buffer does not match width x height");
@@ -87,18 +89,51 @@ std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uin
         }
       }
       if (!peak) continue;
-      hits.push_back(Match{saturate_i32(static_cast<std::int64_t>(offset_x) + x),
-                           saturate_i32(static_cast<std::int64_t>(offset_y) + y), width, height, v, scale});
+      sink(Match{saturate_i32(static_cast<std::int64_t>(offset_x) + x),
+                 saturate_i32(static_cast<std::int64_t>(offset_y) + y), width, height, v, scale});
     }
   }
+}
+
+}  // namespace
+
+std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height,
+                              float threshold, std::int32_t offset_x, std::int32_t offset_y,
+                              float scale) {
+  std::vector<Match> hits;
+  for_each_peak(map, width, height, threshold, offset_x, offset_y, scale,
+                [&hits](const Match& m) { hits.push_back(m); });
   return hits;
+}
+
+SearchHaystack::SearchHaystack(const RgbImage& image) : image_(&image) {}
+
+const RgbImage& SearchHaystack::coarse() const {
+  if (!coarse_) {
+    coarse_ = resize(*image_, std::max<std::uint32_t>(1, image_->width / kCoarseFactor),
+                     std::max<std::uint32_t>(1, image_->height / kCoarseFactor), ResizeFilter::Triangle);
+  }
+  return *coarse_;
 }
 
 std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale,
                                   float threshold) {
+  return match_template(SearchHaystack(haystack), templ, scale, threshold);
+}
+
+std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale,
+                                  float threshold) {
+  std::vector<Match> hits;
+  match_template(haystack, templ, scale, threshold, [&hits](const Match& m) { hits.push_back(m); });
+  return hits;
+}
+
+void match_template(const SearchHaystack& prepared_haystack, const RgbImage& templ, float scale, float threshold,
+                    const MatchSink& sink) {
+  const RgbImage& haystack = prepared_haystack.image();
   detail::require_well_formed(haystack, "match_template haystack");
   detail::require_well_formed(templ, "match_template template");
-  if (!std::isfinite(scale) || std::isnan(threshold) || haystack.empty() || templ.empty()) return {};
+  if (!std::isfinite(scale) || std::isnan(threshold) || haystack.empty() || templ.empty()) return;
 
   const bool rescale = !(std::fabs(scale - 1.0f) < 0.001f);
   std::uint32_t tw = templ.width, th = templ.height;
@@ -109,19 +144,19 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
   const std::uint32_t W = haystack.width, H = haystack.height;
   // Checked before resizing, so that no scale, however large, makes us build a template
   // that could never fit.
-  if (W < tw || H < th) return {};
+  if (W < tw || H < th) return;
 
   std::optional<RgbImage> resized;
   if (rescale) resized = resize(templ, tw, th, scale > 1.0f ? ResizeFilter::Lanczos3 : ResizeFilter::Triangle);
   const RgbImage& t = resized ? *resized : templ;
 
   if (th < kCoarseMinTemplateSide || tw < kCoarseMinTemplateSide || std::max(W, H) < kCoarseMinHaystackSide) {
-    return find_peaks(map_for_peaks(haystack, t, threshold), tw, th, threshold, 0, 0, scale);
+    for_each_peak(map_for_peaks(haystack, t, threshold), tw, th, threshold, 0, 0, scale, sink);
+    return;
   }
 
   // Coarse pass at quarter resolution.
-  const RgbImage coarse_hay = resize(haystack, std::max<std::uint32_t>(1, W / kCoarseFactor),
-                                     std::max<std::uint32_t>(1, H / kCoarseFactor), ResizeFilter::Triangle);
+  const RgbImage& coarse_hay = prepared_haystack.coarse();
   const RgbImage coarse_t = resize(t, tw / kCoarseFactor, th / kCoarseFactor, ResizeFilter::Triangle);
   const float coarse_threshold = std::max(threshold - kCoarseThresholdDrop, kCoarseThresholdFloor);
   std::vector<Match> coarse =
@@ -134,7 +169,6 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
   const detail::PreparedTemplate prepared = detail::prepare_template(t);
   detail::ScoreCache cache(W - tw + 1, H - th + 1);
   detail::WindowScratch scratch;
-  std::vector<Match> hits;
   for (const Match& peak : coarse) {
     const std::int64_t cx = static_cast<std::int64_t>(peak.x) * kCoarseFactor;
     const std::int64_t cy = static_cast<std::int64_t>(peak.y) * kCoarseFactor;
@@ -148,11 +182,9 @@ std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& temp
     const ScoreMap window =
         detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
                              static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, cache, scratch);
-    std::vector<Match> found = find_peaks(window, tw, th, threshold, static_cast<std::int32_t>(x0),
-                                          static_cast<std::int32_t>(y0), scale);
-    hits.insert(hits.end(), found.begin(), found.end());
+    for_each_peak(window, tw, th, threshold, static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), scale,
+                  sink);
   }
-  return hits;
 }
 
 }  // namespace lumetra

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -249,6 +250,46 @@ TEST_F(CaptureFiles, ErrorsNameTheFileOrTheEncoder) {
   failure = save_capture_png(folder / "short.png", std::vector<std::uint8_t>(5), 2, 1, CaptureColour::Rgb, 96.0);
   ASSERT_TRUE(failure.has_value());
   EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(path_text(entry.path().filename()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(CaptureFiles, AFailedSaveKeepsTheEarlierFileAndLeavesNothingBeside) {
+  const std::filesystem::path path = folder / "shot.png";
+  { std::ofstream(path, std::ios::binary) << "an earlier capture"; }
+  // The encoder refuses an empty image only after the file would have been opened.
+  std::optional<std::string> failure = save_capture_png(path, {}, 0, 0, CaptureColour::Rgba, 96.0);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
+  std::vector<std::uint8_t> kept = read_file(path);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier capture");
+  EXPECT_EQ(names_in(folder), std::vector<std::string>{"shot.png"});
+
+  // A folder where the file should go is refused with the path, and stays a folder.
+  std::filesystem::create_directory(folder / "taken.png");
+  failure = save_capture_png(folder / "taken.png", std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
+  EXPECT_TRUE(failure->ends_with(" (" + path_text(folder / "taken.png") + ")")) << *failure;
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.png"));
+  EXPECT_EQ(names_in(folder), (std::vector<std::string>{"shot.png", "taken.png"}));
+}
+
+TEST_F(CaptureFiles, PathsWithANulAreRefusedNotCut) {
+  FakeScreen screen;
+  screen.monitors = {monitor(1, 0, 0, 6, 4, true)};
+  const std::string text = path_text(folder / "shot") + std::string(1, '\0') + ".png";
+  const std::string expected = "save_failed: strings passed to WinAPI cannot contain NULs (" + text + ")";
+  EXPECT_EQ(capture_desktop(screen, json{{"path", text}}).error(), expected);
+  EXPECT_EQ(save_capture_png(path_from_text(text), std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0),
+            expected);
+  // Nothing was written under the name before the NUL.
+  EXPECT_TRUE(names_in(folder).empty());
 }
 
 TEST_F(CaptureFiles, CaptureDesktopWritesTheGivenPathOrTheDefault) {

@@ -194,6 +194,81 @@ TEST(DecodeImageParam, DpiComesFromDpiXThenPhysThenDefault) {
   EXPECT_EQ(dpi_of(raw), 192.0);
 }
 
+// Every decode error quoted from a PNG: readable text, whatever bytes the file holds.
+bool printable_ascii(std::string_view text) {
+  for (char c : text)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
+TEST(DecodeImageParam, DamageAnywhereInThePngFailsAsItDoesForTheProbe) {
+  testing::PngLayout s;
+  s.width = 2;
+  s.rows = {{1, 2, 3, 4, 5, 6}};
+  s.phys = true;
+  s.ppu_x = s.ppu_y = 5669;
+  const Bytes good = testing::build_png(s);
+  ASSERT_TRUE(decode_image_param(image_param(good), "pattern").ok());
+  const std::string prefix = "bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: ";
+
+  // The pixels are intact; only the image data's CRC is wrong.
+  Bytes bad_idat_crc = good;
+  bad_idat_crc[bad_idat_crc.size() - 12 - 1] ^= 0x40;
+  EXPECT_EQ(decode_error(image_param(bad_idat_crc)), prefix + "CRC mismatch in chunk IDAT");
+
+  // A damaged pHYs is not read as "no pHYs, so 96 DPI": the image fails, as it does for
+  // get_image_info.
+  Bytes bad_phys_crc = good;
+  bad_phys_crc[8 + 25 + 8 + 9] ^= 0x01;
+  EXPECT_EQ(decode_error(image_param(bad_phys_crc)), prefix + "CRC mismatch in chunk pHYs");
+  EXPECT_EQ(get_image_info("get_image_info", json{{"content", b64(bad_phys_crc)}}).error(),
+            "bad_image: not a decodable PNG: CRC mismatch in chunk pHYs");
+
+  // 60 bytes whose image data claims 0x7FFFFFF0 bytes: refused before any decoder sizes
+  // a buffer by that claim.
+  Bytes lying = testing::signature();
+  testing::put_chunk(lying, "IHDR", testing::ihdr_data(16, 16, 8, 2));
+  testing::put_be32(lying, 0x7FFFFFF0u);
+  lying.insert(lying.end(), {'I', 'D', 'A', 'T'});
+  lying.resize(60, 0);
+  EXPECT_EQ(decode_error(image_param(lying)), prefix + "unexpected end of data in chunk IDAT");
+
+  // A critical chunk whose type is not even letters: named by its place, not its bytes.
+  Bytes bad_type = testing::signature();
+  testing::put_chunk(bad_type, "IHDR", testing::ihdr_data(1, 1, 8, 2));
+  testing::put_chunk(bad_type, "\x80\xC3xy", {});
+  testing::put_chunk(bad_type, "IDAT", testing::zlib_compress({0, 1, 2, 3}));
+  testing::put_chunk(bad_type, "IEND", {});
+  EXPECT_EQ(decode_error(image_param(bad_type)), prefix + "invalid chunk type at offset 37");
+}
+
+TEST(DecodeImageParam, PicturesBeyondThePixelLimitAreRefusedUnread) {
+  // Only the header matters: the image data is sound framing around nothing decodable.
+  auto claiming = [](std::uint32_t w, std::uint32_t h) {
+    Bytes png = testing::signature();
+    testing::put_chunk(png, "IHDR", testing::ihdr_data(w, h, 1, 0));
+    testing::put_chunk(png, "IDAT", testing::zlib_compress(Bytes(64, 0)));
+    testing::put_chunk(png, "IEND", {});
+    return png;
+  };
+  EXPECT_EQ(decode_error(image_param(claiming(18000, 18000))),
+            "bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: image of 18000x18000 = "
+            "324000000 pixels exceeds the limit of 134217728 pixels");
+  EXPECT_THAT(decode_error(image_param(claiming(134217729, 1)), "image"),
+              ::testing::HasSubstr("nor decodable: image of 134217729x1 = 134217729 pixels exceeds the limit"));
+  EXPECT_THAT(decode_error(image_param(claiming(0x7FFFFFFF, 0x7FFFFFFF))),
+              ::testing::HasSubstr("2147483647x2147483647 = 4611686014132420609 pixels"));
+  // Exactly at the limit the decoder is reached, and fails on the data instead.
+  const std::string at_limit = decode_error(image_param(claiming(16384, 8192)));
+  EXPECT_THAT(at_limit, StartsWith("bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: "));
+  EXPECT_THAT(at_limit, ::testing::Not(::testing::HasSubstr("limit")));
+
+  // The header facts of such a file are still there for the asking.
+  auto info = get_image_info("get_image_info", json{{"content", b64(claiming(18000, 18000))}});
+  ASSERT_TRUE(info.is_ok()) << info.error();
+  EXPECT_EQ(info.value()["width"], 18000);
+}
+
 TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
   // Flipped, cut and stretched files: every outcome is an image or one of the two
   // messages, never a crash or an out-of-bounds read (the sanitizer build checks that).
@@ -228,10 +303,18 @@ TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
       EXPECT_TRUE(r->image.well_formed());
     } else {
       EXPECT_THAT(r.error(), StartsWith("bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: "));
+      EXPECT_TRUE(printable_ascii(r.error())) << r.error();
     }
+    // One rule for the same bytes: what the header probe refuses, the decoder refuses
+    // for the same reason.
     auto info = get_image_info("get_image_info", json{{"content", b64(b)}});
     if (!info.is_ok()) {
-      EXPECT_THAT(info.error(), StartsWith("bad_image: not a decodable PNG: "));
+      ASSERT_THAT(info.error(), StartsWith("bad_image: not a decodable PNG: "));
+      const std::string reason = info.error().substr(std::string("bad_image: not a decodable PNG: ").size());
+      EXPECT_FALSE(r.ok()) << reason;
+      if (!r.ok()) {
+        EXPECT_EQ(r.error(), "bad_image: pattern is neither raw RGB of 0x0x3 bytes nor decodable: " + reason);
+      }
     }
   }
   EXPECT_GT(decoded, 0);

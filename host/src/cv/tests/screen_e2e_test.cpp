@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -451,6 +452,21 @@ TEST_F(ScreenE2E, WaitForImageAndSearchRelative) {
   ASSERT_EQ(relative["regions"].size(), 1u);
   EXPECT_EQ(relative["regions"][0]["anchorRect"]["x"], kCutout.x);
   EXPECT_EQ(relative["regions"][0]["matchedRect"].dump(), "{\"height\":40.0,\"width\":30.0,\"x\":533.0,\"y\":237.0}");
+}
+
+TEST_F(ScreenE2E, WaitForImageWithAHugeIntervalEndsAtItsTimeOut) {
+  // A flat pattern scores 0 everywhere, so it never matches whatever the screen shows.
+  const json flat = {{"data", base64_encode(std::string(4 * 4 * 3, '\x7f'))}, {"width", 4}, {"height", 4}};
+  for (const json& interval : {json(std::uint64_t{0x7FFFFFFFFFFFFFFF}), json(std::uint64_t{1} << 63),
+                               json(std::uint64_t{0xFFFFFFFFFFFFFFFF})}) {
+    const auto start = std::chrono::steady_clock::now();
+    json waited = result("wait_for_image", {{"pattern", flat}, {"timeoutMs", 200}, {"intervalMs", interval}});
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_FALSE(waited["found"].get<bool>()) << interval.dump();
+    EXPECT_GE(waited["elapsedMs"].get<std::uint64_t>(), 200u);
+    // The time-out plus one capture and search, with room for a slow machine.
+    EXPECT_LT(took.count(), 200 + 5000) << interval.dump();
+  }
 }
 
 TEST_F(ScreenE2E, ColourMethodsFindTheDrawnShapes) {

@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <limits>
 
 namespace quorvane::cv {
 namespace {
@@ -61,7 +62,10 @@ public:
   std::chrono::nanoseconds now() override { return time; }
   void sleep_ms(std::uint64_t ms) override {
     sleeps.push_back(ms);
-    time += std::chrono::milliseconds(ms);
+    // Saturating, so an absurd pause shows up in `sleeps` instead of wrapping the clock.
+    const auto max = std::chrono::nanoseconds::max();
+    const std::uint64_t room_ms = static_cast<std::uint64_t>((max - time).count()) / 1'000'000u;
+    time = ms >= room_ms ? max : time + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
   }
 };
 
@@ -137,6 +141,14 @@ TEST(SearchDesktop, SavesTheCaptureWhenAsked) {
   ASSERT_FALSE(failed.ok());
   EXPECT_TRUE(failed.error().starts_with("save_failed: ")) << failed.error();
 
+  // A NUL would cut the name short: refused, and nothing is written under the short name.
+  const std::string cut = path_text(std::filesystem::temp_directory_path() / "screen_search_test_cut");
+  std::filesystem::remove(path_from_text(cut));
+  params["options"]["capturePath"] = cut + std::string(1, '\0') + ".png";
+  EXPECT_EQ(search_desktop(params, screen).error(),
+            "save_failed: strings passed to WinAPI cannot contain NULs (" + cut + std::string(1, '\0') + ".png)");
+  EXPECT_FALSE(std::filesystem::exists(path_from_text(cut)));
+
   params["options"] = {{"saveCaptureOnDisk", true}};
   result = search_desktop(params, screen);
   ASSERT_TRUE(result.ok()) << result.error();
@@ -196,9 +208,49 @@ TEST(WaitForImage, IntervalAndTimeOutDefaults) {
   FakeClock clock;
   Result<json> result = wait_for_image({{"pattern", flat}, {"timeoutMs", 30}, {"intervalMs", 5}}, screen, clock);
   ASSERT_TRUE(result.ok());
-  // Never below 20 ms, and never shortened to fit the time-out.
-  EXPECT_EQ(clock.sleeps, (std::vector<std::uint64_t>{20, 20}));
-  EXPECT_EQ((*result)["elapsedMs"], 40);
+  // Never below 20 ms, except for what is left of the time-out before the last attempt.
+  EXPECT_EQ(clock.sleeps, (std::vector<std::uint64_t>{20, 10}));
+  EXPECT_EQ((*result)["elapsedMs"], 30);
+}
+
+TEST(WaitForImage, PausesNeverRunPastTheTimeOut) {
+  json flat = {{"data", base64_encode(std::string(4 * 4 * 3, '\x7f'))}, {"width", 4}, {"height", 4}};
+  // Intervals at and beyond the signed 64-bit range of the clock types: one pause of what
+  // is left, then the last attempt.
+  for (const json& interval : {json(std::uint64_t{0x7FFFFFFFFFFFFFFF}), json(std::uint64_t{1} << 63),
+                               json(std::numeric_limits<std::uint64_t>::max()), json(300)}) {
+    FakeScreen screen = desktop();
+    FakeClock clock;
+    Result<json> result = wait_for_image({{"pattern", flat}, {"timeoutMs", 300}, {"intervalMs", interval}}, screen, clock);
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_EQ(clock.sleeps, (std::vector<std::uint64_t>{300})) << interval.dump();
+    EXPECT_EQ(screen.copies.size(), 2u);
+    EXPECT_EQ((*result)["elapsedMs"], 300);
+  }
+
+  // The last pause is cut to fit; time spent capturing counts against it.
+  FakeScreen screen = desktop();
+  FakeClock clock;
+  // The first capture takes 7 ms.
+  screen.desktop = [&](std::int32_t x, std::int32_t y) {
+    if (x == 1920 && y == 0 && screen.copies.size() == 1) clock.time += std::chrono::milliseconds(7);
+    return noise(x, y);
+  };
+  Result<json> result = wait_for_image({{"pattern", flat}, {"timeoutMs", 120}, {"intervalMs", 50}}, screen, clock);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(clock.sleeps, (std::vector<std::uint64_t>{50, 50, 13}));
+  EXPECT_EQ((*result)["elapsedMs"], 120);
+}
+
+TEST(WaitForImage, PauseIsTheIntervalCutToWhatIsLeft) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  EXPECT_EQ(wait_pause_ms(0, 0, 200), std::nullopt);
+  EXPECT_EQ(wait_pause_ms(300, 300, 20), std::nullopt);
+  EXPECT_EQ(wait_pause_ms(kMax, 300, 20), std::nullopt);
+  EXPECT_EQ(wait_pause_ms(0, 300, 20), 20u);
+  EXPECT_EQ(wait_pause_ms(299, 300, 20), 1u);
+  EXPECT_EQ(wait_pause_ms(10, 300, kMax), 290u);
+  EXPECT_EQ(wait_pause_ms(5, kMax, kMax), kMax - 5);
 }
 
 TEST(WaitForImage, ReturnsAsSoonAsThePatternAppears) {

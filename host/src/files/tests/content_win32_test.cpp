@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
 namespace quorvane::files::testing {
 namespace {
 
@@ -116,6 +120,59 @@ TEST(Writing, HiddenFilesCanBeReplacedAndStayHidden) {
   EXPECT_EQ(ok("write_all_text", write_params(dir / "hidden.txt", "new")), true);
   EXPECT_EQ(file_bytes(dir / "hidden.txt"), "new");
   EXPECT_TRUE(attributes_of(dir / "hidden.txt") & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// Every entry of a folder, to show that nothing was left beside a written file.
+std::vector<std::string> entries_of(const std::string& folder) {
+  return ok("get_file_system_entries", path_params(folder))["entries"].get<std::vector<std::string>>();
+}
+
+TEST(Writing, ReplacingKeepsWhatTheUserSees) {
+  TempDir dir;
+  // A link is written through, not replaced by a file of its own.
+  put_file(dir / "real.txt", "old");
+  std::optional<std::string> real_unix = unix_path_of(dir / "real.txt");
+  if (real_unix && make_host_symlink(*real_unix, dir / "link.txt")) {
+    EXPECT_EQ(ok("write_all_text", write_params(dir / "link.txt", "through the link")), true);
+    EXPECT_EQ(file_bytes(dir / "real.txt"), "through the link");
+    put_file(dir / "other.txt", "copied through the link");
+    EXPECT_EQ(ok("copy_file", json{{"sourcePath", dir / "other.txt"}, {"targetPath", dir / "link.txt"}}), true);
+    EXPECT_EQ(file_bytes(dir / "real.txt"), "copied through the link");
+    // Still a link: what is written to the file shows through it.
+    put_file(dir / "real.txt", "changed");
+    EXPECT_EQ(file_bytes(dir / "link.txt"), "changed");
+    EXPECT_EQ(entries_of(dir.path()), (std::vector<std::string>{"link.txt", "other.txt", "real.txt"}));
+  }
+  // Another program that shares writing (but not deletion) does not stop a rewrite,
+  // and sees the new content at once through its open handle.
+  put_file(dir / "shared.txt", "old content, longer");
+  HANDLE reader = CreateFileW(to_wide(dir / "shared.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ok("write_all_text", write_params(dir / "shared.txt", "new")), true);
+  EXPECT_EQ(ok("write_all_bytes", write_params(dir / "shared.txt", base64_encode("newer content, longer still"))),
+            true);
+  char seen[64] = {};
+  DWORD n = 0;
+  EXPECT_TRUE(ReadFile(reader, seen, sizeof seen, &n, nullptr));
+  EXPECT_EQ(std::string(seen, n), "newer content, longer still");
+  CloseHandle(reader);
+  EXPECT_EQ(file_bytes(dir / "shared.txt"), "newer content, longer still");
+  // Copies refuse hidden and read-only targets, as the system's copy does.
+  put_file(dir / "hidden.txt", "hidden");
+  SetFileAttributesW(to_wide(dir / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  put_file(dir / "locked.txt", "locked");
+  set_readonly(dir / "locked.txt", true);
+  for (const char* target : {"hidden.txt", "locked.txt"}) {
+    EXPECT_EQ(ok("copy_file", json{{"sourcePath", dir / "shared.txt"}, {"targetPath", dir / target}}), false);
+  }
+  EXPECT_EQ(ok("write_all_text", write_params(dir / "locked.txt", "x")), false);
+  EXPECT_EQ(file_bytes(dir / "hidden.txt"), "hidden");
+  EXPECT_EQ(file_bytes(dir / "locked.txt"), "locked");
+  set_readonly(dir / "locked.txt", false);
+  std::vector<std::string> names = entries_of(dir.path());
+  std::erase_if(names, [](const std::string& name) { return name == "link.txt" || name == "other.txt"; });
+  EXPECT_EQ(names, (std::vector<std::string>{"hidden.txt", "locked.txt", "real.txt", "shared.txt"}));
 }
 
 TEST(Writing, LongPaths) {
@@ -232,6 +289,73 @@ TEST(Ranges, MegabyteFileInPieces) {
     EXPECT_EQ(r["rangeEnd"], 524288) << odd.dump();
   }
   EXPECT_EQ(ok("get_max_file_range", json{{"path", 1}}), 524288);
+}
+
+// Content `version` of a file: every byte says which version and which offset it
+// belongs to, so a read that mixes versions is caught.
+char version_byte(int version, std::size_t offset) { return static_cast<char>((offset * 31 + version * 97) % 251); }
+std::string version_bytes(int version, std::size_t from, std::size_t to) {
+  std::string out(to - from, '\0');
+  for (std::size_t i = from; i < to; ++i) out[i - from] = version_byte(version, i);
+  return out;
+}
+
+TEST(Ranges, AFileRewrittenAndExtendedWhileItIsRead) {
+  TempDir dir;
+  const std::string path = dir / "moving.bin";
+  constexpr std::size_t kBase = 700000;  // more than one range
+  put_file(path, version_bytes(0, 0, kBase));
+  std::atomic<bool> stop{false};
+  std::atomic<int> writes{0};
+  std::thread writer([&] {
+    for (int version = 1; !stop; ++version) {
+      // A new version of another length, then grown at its end with more of itself.
+      std::size_t size = kBase - 100000 + static_cast<std::size_t>(version % 5) * 50000;
+      if (call("write_all_bytes", write_params(path, base64_encode(version_bytes(version, 0, size)))).value() != true)
+        break;
+      for (int grow = 0; grow < 3 && !stop; ++grow, size += 4099) {
+        call("append_all_bytes", write_params(path, base64_encode(version_bytes(version, size, size + 4099))));
+      }
+      ++writes;
+    }
+  });
+  int reads = 0, mixed = 0, failures = 0;
+  std::string first_mixed;
+  const auto until = GetTickCount64() + 3000;
+  while (GetTickCount64() < until || writes < 5) {
+    for (std::uint64_t start : {std::uint64_t{0}, std::uint64_t{524288}, std::uint64_t{3}}) {
+      Sleep(1);  // a client's round trip between requests
+      HandlerResult r = call("read_file_range", json{{"path", path}, {"rangeStart", start}});
+      ++reads;
+      if (!r.is_ok()) {
+        // What a file cut short under the read gives; the writes here never do that.
+        ++failures;
+        EXPECT_EQ(r.error(), "failed to fill whole buffer");
+        continue;
+      }
+      std::vector<std::uint8_t> buffer;
+      ASSERT_EQ(base64_decode(r.value()["buffer"].get<std::string>(), buffer), std::nullopt);
+      ASSERT_EQ(r.value()["rangeEnd"], start + buffer.size());
+      ASSERT_LE(buffer.size(), 524288u);
+      if (buffer.empty()) continue;
+      // All bytes from one version: the first byte names the candidates.
+      std::string got(buffer.begin(), buffer.end());
+      bool consistent = false;
+      for (int version = 0; version < 251 && !consistent; ++version) {
+        if (got[0] == version_byte(version, start)) consistent = got == version_bytes(version, start, start + got.size());
+      }
+      if (!consistent && mixed++ == 0) first_mixed = "start " + std::to_string(start) + ", " + std::to_string(got.size()) + " bytes";
+    }
+  }
+  stop = true;
+  writer.join();
+  EXPECT_GE(writes, 5);
+  // A rewrite takes the file's place whole, and a reader that has it open keeps what it
+  // opened: no read mixes two contents or finds the file cut short.
+  EXPECT_EQ(mixed, 0) << "reads mixing two contents: " << mixed << " of " << reads << ", first at " << first_mixed;
+  EXPECT_EQ(failures, 0) << "reads of a file cut short: " << failures << " of " << reads;
+  EXPECT_EQ(entries_of(dir.path()), (std::vector<std::string>{"moving.bin"}));
+  std::printf("%d ranged reads against %d rewrites: %d failed as shrunk\n", reads, writes.load(), failures);
 }
 
 TEST(Ranges, Failures) {

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -50,9 +51,13 @@ int main() {
     std::wstring step = argv[i];
     const wchar_t* value = i + 1 < argc ? argv[i + 1] : L"";
     if (step == L"out" || step == L"err") {
+      // In pieces, so that hundreds of megabytes cost the child no more than one piece.
       std::size_t n = std::wcstoull(value, nullptr, 10);
-      write_all(step == L"out" ? out : err, std::string(n, step == L"out" ? 'o' : 'e'));
+      const std::string piece(std::min<std::size_t>(n, 1 << 20), step == L"out" ? 'o' : 'e');
+      for (std::size_t done = 0; done < n; done += piece.size())
+        write_all(step == L"out" ? out : err, piece.substr(0, std::min(piece.size(), n - done)));
       ++i;
+
     } else if (step == L"hex") {
       std::string bytes;
       for (const wchar_t* p = value; p[0] && p[1]; p += 2) {
