@@ -1,16 +1,15 @@
-// PNG header probing and PNG encoding on zlib.
+// PNG header probing; the encoder is in cv/png_encode.h.
 //
 // The probe walks the chunk list up to the first image-data chunk and never inflates
 // anything, so asking for an image's size or resolution costs the same for a 16x16 icon
-// and for a 4K screenshot. The encoder writes 8-bit RGB or RGBA with a pHYs chunk that
-// records the capture's DPI.
+// and for a 4K screenshot.
 #pragma once
 
+#include "cv/png_encode.h"
 #include "cv/result.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,39 +62,5 @@ unsigned png_channel_count(std::uint8_t color_type);
 double pixels_per_metre_to_dpi(std::uint32_t pixels_per_metre);
 // round(dpi / 0.0254), halves away from zero, clamped to the 32-bit range; NaN gives 0.
 std::uint32_t dpi_to_pixels_per_metre(double dpi);
-
-// Row filter choice of the encoder. Adaptive picks, per row, the filter whose output has
-// the smallest sum of absolute (signed) byte values.
-enum class PngFilter { None, Sub, Up, Average, Paeth, Adaptive };
-
-// zlib's match-finding strategies that make sense for filtered image rows.
-enum class PngDeflate { Default, Filtered, Rle, HuffmanOnly };
-
-// The defaults are what capture files use. On screenshots, zlib level 5 with adaptive
-// row filters comes within about 1 % of level 6's size at 85-90 % of its time; on a smooth
-// full-screen wallpaper, where level 6 searches hardest, it stays within 8 % in half the
-// time. Levels 1-3 are two to three times faster but grow files by 17-37 %. The
-// benchmark in bench/ measures these against level 6.
-struct PngEncodeOptions {
-  int level = 5;  // zlib level, 0..9
-  PngFilter filter = PngFilter::Adaptive;
-  PngDeflate strategy = PngDeflate::Default;
-};
-
-// Receives the encoded stream piece by piece; returns an error text to abort.
-using PngSink = std::function<std::optional<std::string>(std::span<const std::uint8_t>)>;
-
-// Encodes `width` x `height` pixels of `channels` (3 = RGB, 4 = RGBA) interleaved 8-bit
-// samples, rows top to bottom without padding, as signature, IHDR, pHYs (same density
-// on both axes, unit metre), IDAT chunks and IEND. Returns an error text on invalid
-// arguments (zero size, bad channel count, dimensions beyond the PNG limit), a deflate
-// failure or the sink's own error.
-std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-                                     unsigned channels, double dpi, const PngSink& sink,
-                                     const PngEncodeOptions& options = {});
-
-// The same, collected into one buffer.
-Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-                                             unsigned channels, double dpi, const PngEncodeOptions& options = {});
 
 }  // namespace quorvane::cv

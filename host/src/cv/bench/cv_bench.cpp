@@ -1,11 +1,10 @@
-// Image inputs, capture-file encoding and find_image on screen-sized images.
+// Image inputs and find_image on screen-sized images.
 //
 //   cv_bench --benchmark_counters_tabular=true
 //
 // Decode: a 1920x1080 screenshot sent as PNG and as raw RGB, each through
 // decode_image_param (Base64 included), as a search request would carry it.
-// Encode: a 1920x1080 RGBA capture with the encoder's defaults and with zlib's default
-// level; the counters give the file size and its growth over the default level.
+// (Capture-file encoding has its own benchmark on real desktops: png_encode_bench.)
 // Search: find_image on a 1920x1080 screen for patterns of 15..128 pixels, with and
 // without allowSizeVariation.
 #include "common/base64.h"
@@ -17,7 +16,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <string>
 
 namespace quorvane::cv {
@@ -32,16 +30,6 @@ const RgbImage& screen(int which) {
   static const RgbImage desktop = testing::make_desktop_screen(1920, 1080, 1);
   static const RgbImage document = testing::make_document_screen(1920, 1080, 1);
   return which == kDesktop ? desktop : document;
-}
-
-std::vector<std::uint8_t> rgba_of(const RgbImage& img) {
-  std::vector<std::uint8_t> out;
-  out.reserve(img.pixels.size() / 3 * 4);
-  for (std::size_t i = 0; i < img.pixels.size(); i += 3) {
-    out.insert(out.end(), {img.pixels[i], img.pixels[i + 1], img.pixels[i + 2]});
-    out.push_back(255);
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -72,49 +60,6 @@ void BM_DecodeRawParam(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * img.pixels.size()));
 }
 BENCHMARK(BM_DecodeRawParam)->Unit(benchmark::kMillisecond);
-
-// ---------------------------------------------------------------------------------------
-
-struct EncodeConfig {
-  const char* name;
-  PngEncodeOptions options;
-};
-const EncodeConfig kEncodeConfigs[] = {
-    {"defaults", PngEncodeOptions{}},
-    {"zlib-default-level6-adaptive", {6, PngFilter::Adaptive}},
-    {"level1-up", {1, PngFilter::Up}},
-    {"level1-adaptive", {1, PngFilter::Adaptive}},
-    {"level3-adaptive", {3, PngFilter::Adaptive}},
-    {"level4-adaptive", {4, PngFilter::Adaptive}},
-    {"level5-sub", {5, PngFilter::Sub}},
-};
-
-std::size_t level6_size(int which) {
-  static std::map<int, std::size_t> sizes;
-  auto it = sizes.find(which);
-  if (it != sizes.end()) return it->second;
-  const auto rgba = rgba_of(screen(which));
-  const auto png = encode_png(rgba.data(), 1920, 1080, 4, 96.0, {6, PngFilter::Adaptive});
-  return sizes[which] = png->size();
-}
-
-void BM_EncodeCapture(benchmark::State& state) {
-  const int which = static_cast<int>(state.range(0));
-  const EncodeConfig& config = kEncodeConfigs[state.range(1)];
-  const auto rgba = rgba_of(screen(which));
-  std::size_t size = 0;
-  for (auto _ : state) {
-    auto png = encode_png(rgba.data(), 1920, 1080, 4, 144.0, config.options);
-    size = png->size();
-    benchmark::DoNotOptimize(png);
-  }
-  state.SetLabel(std::string(kScreenNames[which]) + " " + config.name);
-  state.counters["png_bytes"] = static_cast<double>(size);
-  state.counters["vs_level6_pct"] = 100.0 * (static_cast<double>(size) / static_cast<double>(level6_size(which)) - 1.0);
-}
-BENCHMARK(BM_EncodeCapture)
-    ->ArgsProduct({{kDesktop, kDocument}, {0, 1, 2, 3, 4, 5, 6}})
-    ->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------
 

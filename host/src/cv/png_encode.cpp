@@ -1,0 +1,136 @@
+#include "cv/png_encode.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "cv/png.h"
+#include "cv/png_kernels.h"
+
+namespace quorvane::cv {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// The PNG format caps dimensions at 2^31 - 1 so they survive signed readers.
+constexpr std::uint32_t kPngMax = 0x7FFFFFFFu;
+// Rows are filtered and compressed a band of about this many bytes at a time, so the
+// filtered rows are still in cache when the match finder reads them.
+constexpr std::size_t kBandBytes = 128 * 1024;
+// IDAT chunks are written once this much compressed data has gathered.
+constexpr std::size_t kIdatBytes = 256 * 1024;
+
+void put_be32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  p[2] = static_cast<std::uint8_t>(v >> 8);
+  p[3] = static_cast<std::uint8_t>(v);
+}
+
+// zlib's CRC takes a 32-bit length on some platforms; feed large spans in pieces.
+std::uint32_t crc_update(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+  uLong c = crc;
+  while (size > 0) {
+    const uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    c = crc32(c, data, piece);
+    data += piece;
+    size -= piece;
+  }
+  return static_cast<std::uint32_t>(c);
+}
+
+// Frames chunk data without copying it: length and type, the data, then the CRC.
+std::optional<std::string> write_chunk(const PngSink& sink, const char* type, std::span<const std::uint8_t> data) {
+  std::uint8_t head[8];
+  put_be32(head, static_cast<std::uint32_t>(data.size()));
+  std::memcpy(head + 4, type, 4);
+  std::uint32_t crc = crc_update(static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0)), head + 4, 4);
+  crc = crc_update(crc, data.data(), data.size());
+  std::uint8_t tail[4];
+  put_be32(tail, crc);
+  if (auto e = sink(head)) return e;
+  if (!data.empty())
+    if (auto e = sink(data)) return e;
+  return sink(tail);
+}
+
+}  // namespace
+
+std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
+                                     unsigned channels, double dpi, const PngSink& sink,
+                                     const PngEncodeOptions& options) {
+  if (width == 0 || height == 0) return "cannot encode an image of zero width or height";
+  if (channels != 3 && channels != 4) return "cannot encode " + std::to_string(channels) + " channels per pixel";
+  if (width > kPngMax || height > kPngMax) return "image dimensions exceed the PNG limit";
+  if (pixels == nullptr) return "no pixel data";
+
+  if (auto e = sink(kSignature)) return e;
+
+  std::uint8_t ihdr[13];
+  put_be32(ihdr, width);
+  put_be32(ihdr + 4, height);
+  ihdr[8] = 8;
+  ihdr[9] = channels == 4 ? kPngRgba : kPngRgb;
+  ihdr[10] = ihdr[11] = ihdr[12] = 0;
+  if (auto e = write_chunk(sink, "IHDR", ihdr)) return e;
+
+  std::uint8_t phys[9];
+  const std::uint32_t ppm = dpi_to_pixels_per_metre(dpi);
+  put_be32(phys, ppm);
+  put_be32(phys + 4, ppm);
+  phys[8] = 1;
+  if (auto e = write_chunk(sink, "pHYs", phys)) return e;
+
+  const PngKernels& kernels = png_kernels();
+  const int filter = static_cast<int>(options.filter);
+  const std::size_t row_bytes = std::size_t{width} * channels;
+  const std::size_t filtered_row = row_bytes + 1;
+  const std::size_t rows_per_band = std::max<std::size_t>(1, kBandBytes / filtered_row);
+  // Filters read the row above; above the first row the PNG format has zeros.
+  const std::vector<std::uint8_t> zero_row(row_bytes, 0);
+
+  ZlibCompressor z(options.deflate);
+  auto emit_idat = [&](bool all) -> std::optional<std::string> {
+    if (z.output().empty() || (!all && z.output().size() < kIdatBytes)) return std::nullopt;
+    auto e = write_chunk(sink, "IDAT", z.output());
+    z.consume_output();
+    return e;
+  };
+
+  for (std::uint32_t y0 = 0; y0 < height;) {
+    const std::size_t rows = std::min<std::size_t>(rows_per_band, height - y0);
+    std::uint8_t* band = z.input_space(rows * filtered_row);
+    for (std::size_t r = 0; r < rows; ++r) {
+      const std::size_t y = y0 + r;
+      const std::uint8_t* cur = pixels + y * row_bytes;
+      const std::uint8_t* prev = y == 0 ? zero_row.data() : cur - row_bytes;
+      kernels.filter_row(filter, cur, prev, row_bytes, channels, band + r * filtered_row);
+    }
+    z.commit(rows * filtered_row);
+    if (auto e = emit_idat(false)) return e;
+    y0 += static_cast<std::uint32_t>(rows);
+  }
+  z.finish();
+  if (auto e = emit_idat(true)) return e;
+  return write_chunk(sink, "IEND", {});
+}
+
+Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
+                                             unsigned channels, double dpi, const PngEncodeOptions& options) {
+  std::vector<std::uint8_t> bytes;
+  // Screens compress to a fraction of their raw size; reserve a guess, not the worst case.
+  bytes.reserve(std::size_t{width} * height * channels / 8 + 1024);
+  auto e = write_png(
+      pixels, width, height, channels, dpi,
+      [&bytes](std::span<const std::uint8_t> piece) -> std::optional<std::string> {
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+        return std::nullopt;
+      },
+      options);
+  if (e) return error(std::move(*e));
+  return bytes;
+}
+
+}  // namespace quorvane::cv
