@@ -55,3 +55,11 @@ cat "$work/requests.jsonl"
 echo "==> replies"
 "$root/cmake/wine-run.sh" "$root/build/windows/bin/quorvane-call.exe" --file "$(win "$work/requests.jsonl")" |
   cut -c1-400
+
+# Why a search matched where it did: the same screen search drawn as a picture, with the
+# match outlined and labelled with its score (docs/search-pictures.md).
+picture=/tmp/quorvane-demo-search.png
+echo "==> a picture of the screen search"
+"$root/cmake/wine-run.sh" "$root/build/windows/bin/quorvane-call.exe" --annotate "$(win "$picture")" search_desktop \
+  "{\"pattern\":{\"data\":\"@base64:$work/badge.png\"},\"options\":{\"minSimilarity\":0.95}}" | cut -c1-400
+echo "written to $picture"
