@@ -5,7 +5,6 @@
 
 #include "common/base64.h"
 #include "common/handler.h"
-#include "cv/stb_decode.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,6 +74,8 @@ inline std::size_t nesting_depth(const json& value) {
 // campaign learns nothing from them that a small picture does not teach. Pictures beyond
 // the limit stay in, since the host must refuse them unread.
 inline constexpr std::uint64_t kMaxFuzzPixels = std::uint64_t{1} << 22;
+// The host's own limit (cv::kMaxPicturePixels; png_fuzz.cpp checks that they agree).
+inline constexpr std::uint64_t kHostMaxPicturePixels = std::uint64_t{1} << 27;
 
 inline bool too_costly_to_decode(std::span<const std::uint8_t> bytes) {
   if (bytes.size() < 24) return false;
@@ -84,7 +85,7 @@ inline bool too_costly_to_decode(std::span<const std::uint8_t> bytes) {
   };
   // Signature (8), IHDR length and type (8), then the big-endian width and height.
   const std::uint64_t pixels = std::uint64_t{be32(16)} * be32(20);
-  return pixels > kMaxFuzzPixels && pixels <= cv::kMaxPicturePixels;
+  return pixels > kMaxFuzzPixels && pixels <= kHostMaxPicturePixels;
 }
 
 // True when any string anywhere in `value` is Base64 of such a picture (the request

@@ -4,11 +4,14 @@
 #include "common/utf.h"
 #include "cv/image_input.h"
 #include "cv/png.h"
+#include "cv/stb_decode.h"
 #include "fuzz_support.h"
 
 #include <cmath>
 
 using namespace quorvane;
+
+static_assert(fuzz::kHostMaxPicturePixels == cv::kMaxPicturePixels, "the guard must know the host's pixel limit");
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -6,7 +6,8 @@
 # to build/fuzz/crashes/ and make the script exit non-zero.
 #
 #   bash scripts/fuzz.sh [--merge] [seconds] [program...]
-#   bash scripts/fuzz.sh --regression      what CI runs: the corpus once, then 5 s each
+#   bash scripts/fuzz.sh --regression      the corpus once, then 5 s each (the tests replay
+#                                          the corpus without libFuzzer: ctest -R _corpus)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,10 @@ seconds=${1:-60}
 [ $# -gt 0 ] && shift
 
 bin=build/fuzz/bin
+# Campaigns need clang's libFuzzer; the tests do not (they replay the corpus with gcc).
+if ! command -v clang++-14 >/dev/null 2>&1 || ! dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "ok installed"; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null
+fi
 if [ ! -x "$bin/fuzz_json" ]; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$(nproc)"
