@@ -2,6 +2,7 @@
 
 #include "common/utf.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -129,7 +130,12 @@ enum : std::uint8_t {
   kCarry = kTooShort | kTooLong | kTwoConts,
 };
 
-#define QV_TABLE16(...) _mm256_setr_epi8(__VA_ARGS__, __VA_ARGS__)
+// A 16-entry lookup table in both lanes. The entries are given as bytes, so flags with the
+// top bit set need no cast to char.
+QV_AVX2 __m256i table16(const std::array<std::uint8_t, 16>& entries) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data())));
+}
+#define QV_TABLE16(...) table16({__VA_ARGS__})
 
 QV_AVX2 __m256i nibble_high(__m256i v) { return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F)); }
 
