@@ -56,6 +56,26 @@ TEST(FaultE2E, DeclaredLengthCostsNothingUntilBytesArrive) {
   expect_quiet_exit(host);
 }
 
+// A child that writes far more than run_process returns (the first 409,600 bytes of each
+// stream) must not make the host hold all of it while it drains the pipe.
+TEST(FaultE2E, RunProcessHoldsOnlyTheOutputItReturns) {
+  HostProcess host;
+  ASSERT_TRUE(host.send_frame(R"({"id":1,"method":"get_version"})"));
+  ASSERT_EQ(host.read_frame(), R"({"id":1,"result":"2.0.7"})");
+  const PROCESS_MEMORY_COUNTERS before = memory_of(host);
+  // files_test_child lies beside the host, where run_process looks first.
+  ASSERT_TRUE(host.send_frame(
+      R"({"id":2,"method":"run_process","params":{"fileName":"files_test_child","arguments":"out 150000000","waitForExit":true}})"));
+  const std::string reply = host.read_frame().value_or("(no reply)");
+  const PROCESS_MEMORY_COUNTERS after = memory_of(host);
+  std::printf("note: peak resident %zu -> %zu bytes for 150 MB of output\n", before.PeakWorkingSetSize,
+              after.PeakWorkingSetSize);
+  EXPECT_NE(reply.find(R"("exitCode":0,"outputTruncated":true)"), std::string::npos) << reply.substr(0, 200);
+  EXPECT_LT(after.PeakWorkingSetSize, before.PeakWorkingSetSize + (64u << 20)) << "resident bytes";
+  host.close_input();
+  expect_quiet_exit(host);
+}
+
 TEST(FaultE2E, InputEndingInsideAFrameEndsTheHostUnanswered) {
   // Cut inside the first room the payload gets, and far into a large one that has grown
   // several times.
