@@ -21,18 +21,6 @@ std::uint32_t read_be32(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
 }
 
-std::uint32_t crc_of(const std::uint8_t* data, std::size_t size) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  // zlib's length parameter is 32-bit on some platforms; feed large spans in pieces.
-  while (size > 0) {
-    const uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    crc = crc32(crc, data, piece);
-    data += piece;
-    size -= piece;
-  }
-  return static_cast<std::uint32_t>(crc);
-}
-
 bool valid_depth_for_type(std::uint8_t depth, std::uint8_t type) {
   switch (type) {
     case kPngGrey:
@@ -115,7 +103,7 @@ Result<PngHeader> walk_png(std::span<const std::uint8_t> bytes, bool whole) {
     if (bytes.size() - pos - 8 < std::size_t{length} + 4) return error("unexpected end of data in chunk " + name);
     const std::uint8_t* data = type + 4;
     const std::uint32_t stored_crc = read_be32(data + length);
-    if (crc_of(type, std::size_t{length} + 4) != stored_crc) return error("CRC mismatch in chunk " + name);
+    if (png_crc_update(0, type, std::size_t{length} + 4) != stored_crc) return error("CRC mismatch in chunk " + name);
 
     if (is_image_data) {
       if (image_data == 2) return error("IDAT chunks are not consecutive");

@@ -29,25 +29,13 @@ void put_be32(std::uint8_t* p, std::uint32_t v) {
   p[3] = static_cast<std::uint8_t>(v);
 }
 
-// zlib's CRC takes a 32-bit length on some platforms; feed large spans in pieces.
-std::uint32_t crc_update(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-  uLong c = crc;
-  while (size > 0) {
-    const uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    c = crc32(c, data, piece);
-    data += piece;
-    size -= piece;
-  }
-  return static_cast<std::uint32_t>(c);
-}
-
 // Frames chunk data without copying it: length and type, the data, then the CRC.
 std::optional<std::string> write_chunk(const PngSink& sink, const char* type, std::span<const std::uint8_t> data) {
   std::uint8_t head[8];
   put_be32(head, static_cast<std::uint32_t>(data.size()));
   std::memcpy(head + 4, type, 4);
-  std::uint32_t crc = crc_update(static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0)), head + 4, 4);
-  crc = crc_update(crc, data.data(), data.size());
+  std::uint32_t crc = png_crc_update(0, head + 4, 4);
+  crc = png_crc_update(crc, data.data(), data.size());
   std::uint8_t tail[4];
   put_be32(tail, crc);
   if (auto e = sink(head)) return e;
@@ -131,6 +119,18 @@ Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::ui
       options);
   if (e) return error(std::move(*e));
   return bytes;
+}
+
+// zlib's CRC takes a 32-bit length on some platforms; feed large spans in pieces.
+std::uint32_t png_crc_update(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+  uLong c = crc;
+  while (size > 0) {
+    const uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    c = crc32(c, data, piece);
+    data += piece;
+    size -= piece;
+  }
+  return static_cast<std::uint32_t>(c);
 }
 
 }  // namespace quorvane::cv

@@ -42,4 +42,8 @@ std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t w
 Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
                                              unsigned channels, double dpi, const PngEncodeOptions& options = {});
 
+// Continues a PNG chunk CRC (zlib's CRC-32; start from 0) over `size` bytes of any length.
+// The encoder and the chunk walk both use it.
+std::uint32_t png_crc_update(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
+
 }  // namespace quorvane::cv
