@@ -20,14 +20,19 @@ const here = dirname(fileURLToPath(import.meta.url));
 const repo = resolve(here, '..');
 export const SAMPLE_HOME = 'C:\\Users\\ana';
 
-let passed = 0;
-let failed = 0;
-function check(name, condition, detail = '') {
-  if (condition) passed++;
-  else failed++;
-  if (!condition || process.env.VERBOSE) console.log(`${condition ? 'PASS' : 'FAIL'}: ${name}${!condition && detail ? ` (${detail})` : ''}`);
-  return condition;
+// A tally of named checks: a failure is printed with its detail, a pass only with VERBOSE set.
+export function makeChecker() {
+  const tally = { passed: 0, failed: 0 };
+  tally.check = (name, condition, detail = '') => {
+    if (condition) tally.passed++;
+    else tally.failed++;
+    if (!condition || process.env.VERBOSE) console.log(`${condition ? 'PASS' : 'FAIL'}: ${name}${!condition && detail ? ` (${detail})` : ''}`);
+    return condition;
+  };
+  return tally;
 }
+const tally = makeChecker();
+const check = tally.check;
 const show = (v) => JSON.stringify(v);
 
 // ---- the reference ---------------------------------------------------------------------
@@ -269,6 +274,6 @@ if (process.argv[1] && import.meta.url === pathToFileURL(resolve(process.argv[1]
   const sections = readReference();
   checkStructure(sections);
   if (hostArg > 0) await checkExamples(sections, resolve(process.argv[hostArg + 1]));
-  console.log(`${passed} passed, ${failed} failed`);
-  process.exit(failed === 0 ? 0 : 1);
+  console.log(`${tally.passed} passed, ${tally.failed} failed`);
+  process.exit(tally.failed === 0 ? 0 : 1);
 }

@@ -95,7 +95,7 @@ inline bool carries_costly_picture(const json& value) {
     const std::string& text = value.get_ref<const std::string&>();
     if (text.size() < 32) return false;
     std::vector<std::uint8_t> bytes;
-    return !base64_decode(text, bytes) && too_costly_to_decode(bytes);
+    return base64_decode(text, bytes).ok() && too_costly_to_decode(bytes);
   }
   if (value.is_structured())
     for (const json& child : value)

@@ -18,22 +18,20 @@ std::wstring default_host_path() {
 
 namespace {
 
-void make_pipe(HANDLE& read_end, HANDLE& write_end, bool child_reads) {
+void make_pipe(unique_handle& read_end, unique_handle& write_end, bool child_reads) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  if (!CreatePipe(&read_end, &write_end, &sa, 1 << 16)) throw std::runtime_error("CreatePipe failed");
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &sa, 1 << 16)) throw std::runtime_error("CreatePipe failed");
+  read_end.reset(read);
+  write_end.reset(write);
   // Only the child's end is inherited.
-  SetHandleInformation(child_reads ? write_end : read_end, HANDLE_FLAG_INHERIT, 0);
-}
-
-void close(HANDLE& h) {
-  if (h) CloseHandle(h);
-  h = nullptr;
+  SetHandleInformation(child_reads ? write : read, HANDLE_FLAG_INHERIT, 0);
 }
 
 }  // namespace
 
 HostProcess::HostProcess(const std::wstring& exe_path) {
-  HANDLE child_in = nullptr, child_out = nullptr, child_err = nullptr;
+  unique_handle child_in, child_out, child_err;
   make_pipe(child_in, stdin_write_, true);
   make_pipe(stdout_read_, child_out, false);
   make_pipe(stderr_read_, child_err, false);
@@ -41,38 +39,32 @@ HostProcess::HostProcess(const std::wstring& exe_path) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = child_in;
-  si.hStdOutput = child_out;
-  si.hStdError = child_err;
+  si.hStdInput = child_in.get();
+  si.hStdOutput = child_out.get();
+  si.hStdError = child_err.get();
   PROCESS_INFORMATION pi{};
   std::wstring command = L"\"" + exe_path + L"\"";
   BOOL started = CreateProcessW(exe_path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(child_in);
-  CloseHandle(child_out);
-  CloseHandle(child_err);
-  if (!started) {
-    close(stdin_write_);
-    close(stdout_read_);
-    close(stderr_read_);
-    throw std::runtime_error("cannot start the host (error " + std::to_string(GetLastError()) + ")");
-  }
-  CloseHandle(pi.hThread);
-  process_ = pi.hProcess;
+  const DWORD start_error = GetLastError();
+  // The child holds its own copies now; ours would keep the pipes open after it ends.
+  child_in.reset();
+  child_out.reset();
+  child_err.reset();
+  if (!started) throw std::runtime_error("cannot start the host (error " + std::to_string(start_error) + ")");
+  CloseHandle(pi.hThread);  // only the process is waited on
+  process_.reset(pi.hProcess);
   pid_ = pi.dwProcessId;
-  stdout_thread_ = std::thread([this] { pump(stdout_read_, stdout_bytes_); });
-  stderr_thread_ = std::thread([this] { pump(stderr_read_, stderr_bytes_); });
+  stdout_thread_ = std::thread([this] { pump(stdout_read_.get(), stdout_bytes_); });
+  stderr_thread_ = std::thread([this] { pump(stderr_read_.get(), stderr_bytes_); });
 }
 
 HostProcess::~HostProcess() {
   close_input();
-  if (!wait_exit(10000)) TerminateProcess(process_, 1);
-  WaitForSingleObject(process_, INFINITE);
+  if (!wait_exit(10000)) TerminateProcess(process_.get(), 1);
+  WaitForSingleObject(process_.get(), INFINITE);
   stopping_ = true;
   stdout_thread_.join();
   stderr_thread_.join();
-  close(stdout_read_);
-  close(stderr_read_);
-  close(process_);
 }
 
 void HostProcess::pump(HANDLE pipe, std::string& sink) {
@@ -87,7 +79,7 @@ void HostProcess::pump(HANDLE pipe, std::string& sink) {
     const std::size_t limit = is_stdout ? output_limit_.load() : static_cast<std::size_t>(-1);
     if (taken >= limit) {
       // The reader goes away: the host's next write to the pipe fails.
-      close(stdout_read_);
+      stdout_read_.reset();
       break;
     }
     DWORD available = 0;
@@ -115,17 +107,20 @@ bool HostProcess::send_raw(std::string_view bytes) {
   while (!bytes.empty()) {
     DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
     DWORD written = 0;
-    if (!stdin_write_ || !WriteFile(stdin_write_, bytes.data(), chunk, &written, nullptr)) return false;
+    if (!stdin_write_ || !WriteFile(stdin_write_.get(), bytes.data(), chunk, &written, nullptr)) return false;
     bytes.remove_prefix(written);
   }
   return true;
 }
 
+std::string frame_header(std::uint32_t payload_size) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((payload_size >> (8 * i)) & 0xFF);
+  return out;
+}
+
 bool HostProcess::send_frame(std::string_view payload) {
-  auto n = static_cast<std::uint32_t>(payload.size());
-  const char header[4] = {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                          static_cast<char>(n >> 24)};
-  return send_raw(std::string_view(header, 4)) && send_raw(payload);
+  return send_raw(frame_header(static_cast<std::uint32_t>(payload.size()))) && send_raw(payload);
 }
 
 std::optional<std::string> HostProcess::read_frame(DWORD timeout_ms) {
@@ -163,14 +158,14 @@ std::size_t HostProcess::pending_output_bytes() {
   return stdout_bytes_.size();
 }
 
-void HostProcess::close_input() { close(stdin_write_); }
+void HostProcess::close_input() { stdin_write_.reset(); }
 
 void HostProcess::abandon_output_after(std::size_t bytes) { output_limit_ = bytes; }
 
 std::optional<DWORD> HostProcess::wait_exit(DWORD timeout_ms) {
-  if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+  if (WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
-  GetExitCodeProcess(process_, &code);
+  GetExitCodeProcess(process_.get(), &code);
   return code;
 }
 

@@ -3,6 +3,8 @@
 // tests and by the command-line client.
 #pragma once
 
+#include "common/win32_handle.h"
+
 #include <nlohmann/json.hpp>
 
 #include <windows.h>
@@ -19,6 +21,9 @@
 namespace quorvane::standin {
 
 using json = nlohmann::json;
+
+// The 4-byte little-endian payload length that starts every frame.
+std::string frame_header(std::uint32_t payload_size);
 
 // quorvane-host.exe beside the running program (tests and tools share one bin folder).
 std::wstring default_host_path();
@@ -54,16 +59,16 @@ public:
   // What the host wrote to standard error so far.
   std::string error_output();
   DWORD pid() const { return pid_; }
-  HANDLE process_handle() const { return process_; }
+  HANDLE process_handle() const { return process_.get(); }
 
 private:
   void pump(HANDLE pipe, std::string& sink);
 
-  HANDLE process_ = nullptr;
+  unique_handle process_;
   DWORD pid_ = 0;
-  HANDLE stdin_write_ = nullptr;
-  HANDLE stdout_read_ = nullptr;
-  HANDLE stderr_read_ = nullptr;
+  unique_handle stdin_write_;
+  unique_handle stdout_read_;
+  unique_handle stderr_read_;
   std::thread stdout_thread_;
   std::thread stderr_thread_;
   std::mutex mutex_;

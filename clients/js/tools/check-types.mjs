@@ -15,20 +15,14 @@
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import ts from 'typescript';
-import { parameterTree, readReference } from '../../../docs/check_method_reference.mjs';
+import { makeChecker, parameterTree, readReference } from '../../../docs/check_method_reference.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const packageDir = resolve(here, '..');
 const declarations = join(packageDir, 'quorvane-client.d.ts');
 
-let passed = 0;
-let failed = 0;
-function check(name, condition, detail = '') {
-  if (condition) passed++;
-  else failed++;
-  if (!condition || process.env.VERBOSE) console.log(`${condition ? 'PASS' : 'FAIL'}: ${name}${!condition && detail ? ` (${detail})` : ''}`);
-  return condition;
-}
+const tally = makeChecker();
+const check = tally.check;
 const show = (v) => JSON.stringify(v);
 const difference = (a, b) => [...a].filter((x) => !b.has(x));
 
@@ -135,5 +129,5 @@ for (const d of ts.getPreEmitDiagnostics(program)) {
 for (const what of lineOf.values()) check(`${what} fit the declared types`, !problems.has(what), problems.get(what)?.join('; ').slice(0, 400));
 for (const [what, messages] of problems) if (![...lineOf.values()].includes(what)) check(what, false, messages.join('; '));
 
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 && passed > 0 ? 0 : 1);
+console.log(`${tally.passed} passed, ${tally.failed} failed`);
+process.exit(tally.failed === 0 && tally.passed > 0 ? 0 : 1);

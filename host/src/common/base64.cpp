@@ -369,8 +369,9 @@ void base64_encode_append(const void* data, std::size_t size, std::string& out) 
   encode_append_impl(best_isa(), data, size, out);
 }
 
-std::optional<std::string> base64_decode(std::string_view text, std::vector<std::uint8_t>& out) {
-  return decode_impl(best_isa(), text, out);
+Result<void> base64_decode(std::string_view text, std::vector<std::uint8_t>& out) {
+  if (std::optional<std::string> reason = decode_impl(best_isa(), text, out)) return fail(std::move(*reason));
+  return {};
 }
 
 namespace base64_detail {

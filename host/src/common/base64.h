@@ -3,6 +3,8 @@
 // required, unused bits of the last symbol zero, nothing outside the alphabet).
 #pragma once
 
+#include "common/result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,7 +20,7 @@ inline std::string base64_encode(std::string_view bytes) { return base64_encode(
 // Appends the encoding of `size` bytes to `out` (for writers that build a larger text).
 void base64_encode_append(const void* data, std::size_t size, std::string& out);
 
-// Decodes `text` into `out` (replacing its contents). On failure returns the decoder's
+// Decodes `text` into `out` (replacing its contents). A failure carries the decoder's
 // message, one of:
 //   "Invalid symbol {byte}, offset {offset}."
 //   "Invalid input length: {length}"
@@ -37,7 +39,7 @@ void base64_encode_append(const void* data, std::size_t size, std::string& out);
 //   4. "Invalid last symbol" when the last symbol before the padding has unused low
 //      bits that are not zero, with that symbol's offset.
 // On failure `out` is left empty. Empty input decodes to nothing.
-std::optional<std::string> base64_decode(std::string_view text, std::vector<std::uint8_t>& out);
+Result<void> base64_decode(std::string_view text, std::vector<std::uint8_t>& out);
 
 // The codec picks the widest instruction set the CPU offers once (AVX2, SSSE3 or plain
 // C++). These entry points force one path so tests can prove every path gives the same

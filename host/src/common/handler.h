@@ -1,3 +1,9 @@
+// common/: what every subsystem shares, and nothing subsystem-specific. The handler
+// contract (this header), Result (result.h), the JSON codec (json.h), request parameter
+// readers (params.h), UTF-8 and UTF-16 (utf.h), Base64 (base64.h), the error texts more
+// than one subsystem writes (error_text.h) and the Win32 handle owners (win32_handle.h).
+// Uses only the standard library, nlohmann/json and the system.
+//
 // The contract between the dispatcher and every method handler.
 #pragma once
 

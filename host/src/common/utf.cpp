@@ -51,6 +51,14 @@ char32_t decode_one(std::string_view text, std::size_t& i) {
   return cp;
 }
 
+bool is_ascii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
 void append_utf8(char32_t cp, std::string& out) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -68,14 +76,6 @@ void append_utf8(char32_t cp, std::string& out) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-bool is_ascii(std::string_view text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
-}  // namespace
 
 std::u16string utf8_to_utf16(std::string_view text) {
   std::u16string out;
@@ -117,7 +117,7 @@ Utf8Sequence utf8_sequence_at(const char* p, const char* end) {
   std::size_t i = 0;
   const char32_t cp = decode_one(text, i);
   // U+FFFD may be genuinely encoded (EF BF BD); anything else decoding to it is an error.
-  return {i, cp != kReplacement || (i == 3 && text.substr(0, 3) == "\xEF\xBF\xBD")};
+  return {cp, i, cp != kReplacement || (i == 3 && text.substr(0, 3) == "\xEF\xBF\xBD")};
 }
 
 bool is_valid_utf8(std::string_view text) {
@@ -127,10 +127,9 @@ bool is_valid_utf8(std::string_view text) {
       ++i;
       continue;
     }
-    std::size_t start = i;
-    char32_t cp = decode_one(text, i);
-    // U+FFFD may be genuinely encoded (EF BF BD); anything else decoding to it is an error.
-    if (cp == kReplacement && !(i - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD")) return false;
+    const Utf8Sequence sequence = utf8_sequence_at(text, i);
+    if (!sequence.valid) return false;
+    i += sequence.length;
   }
   return true;
 }

@@ -14,14 +14,21 @@ std::string utf16_to_utf8(std::u16string_view text);
 // True when `text` is well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool is_valid_utf8(std::string_view text);
 
-// The UTF-8 sequence that starts at p (p < end): its length and true when it is
-// well-formed; otherwise false and the length of its maximal invalid subpart (at least
-// one byte), the unit that one U+FFFD replaces.
+// The one UTF-8 decoder of the host. The sequence that starts at p (p < end): its code
+// point, its length and true when it is well-formed; otherwise U+FFFD, false and the length
+// of its maximal invalid subpart (at least one byte), the unit that one U+FFFD replaces.
 struct Utf8Sequence {
+  char32_t code_point;
   std::size_t length;
   bool valid;
 };
 Utf8Sequence utf8_sequence_at(const char* p, const char* end);
+inline Utf8Sequence utf8_sequence_at(std::string_view text, std::size_t pos) {
+  return utf8_sequence_at(text.data() + pos, text.data() + text.size());
+}
+
+// The one UTF-8 encoder: appends the encoding of scalar value `cp` to `out`.
+void append_utf8(char32_t cp, std::string& out);
 
 // Decodes possibly malformed UTF-8, replacing each maximal invalid subpart with U+FFFD.
 std::string sanitize_utf8(std::string_view bytes);

@@ -15,10 +15,6 @@ inline std::string missing_data(std::string_view name) {
   return "bad_params: missing '" + std::string(name) + ".data'";
 }
 
-inline std::string base64_failed(std::string_view reason) {
-  return "bad_params: base64 decode failed: " + std::string(reason);
-}
-
 inline std::string raw_size_mismatch(std::string_view name) {
   return "bad_image: raw size mismatch for " + std::string(name);
 }

@@ -1,6 +1,7 @@
 #include "cv/image_input.h"
 
 #include "common/base64.h"
+#include "common/error_text.h"
 #include "common/params.h"
 #include "cv/errors.h"
 #include "cv/png.h"
@@ -54,7 +55,8 @@ Result<DecodedImage> decode_image_param(const json& value, std::string_view name
   if (!data) return fail(errors::missing_data(name));
 
   std::vector<std::uint8_t> bytes;
-  if (auto reason = base64_decode(*data, bytes)) return fail(errors::base64_failed(*reason));
+  if (Result<void> decoded = base64_decode(*data, bytes); !decoded.ok())
+    return fail(base64_decode_failed(decoded.error()));
 
   DecodedImage out;
   const auto dpi_x = number_param(value, "dpiX");
@@ -91,7 +93,8 @@ HandlerResult get_image_info(std::string_view, const json& params) {
   if (!content) return fail(errors::missing_param("content"));
 
   std::vector<std::uint8_t> bytes;
-  if (auto reason = base64_decode(*content, bytes)) return fail(errors::base64_failed(*reason));
+  if (Result<void> decoded = base64_decode(*content, bytes); !decoded.ok())
+    return fail(base64_decode_failed(decoded.error()));
 
   const auto header = probe_png(bytes);
   if (!header) return fail(errors::not_a_png(header.error()));

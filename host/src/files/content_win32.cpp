@@ -109,7 +109,7 @@ bool write_file(std::string_view path, std::string_view bytes, WriteMode mode) {
 
 std::optional<std::string> decode_content(std::string_view base64) {
   std::vector<std::uint8_t> bytes;
-  if (base64_decode(base64, bytes)) return std::nullopt;
+  if (!base64_decode(base64, bytes).ok()) return std::nullopt;
   return std::string(bytes.begin(), bytes.end());
 }
 

@@ -48,47 +48,16 @@ char32_t lower_simple(char32_t c) {
 bool is_case_ignorable(char32_t c) { return in_ranges(kCaseIgnorable, c); }
 bool is_cased(char32_t c) { return in_ranges(kCased, c); }
 
+// Malformed sequences decode as U+FFFD, one per maximal invalid subpart.
 std::vector<char32_t> decode(std::string_view utf8) {
   std::vector<char32_t> out;
   out.reserve(utf8.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  const auto* end = p + utf8.size();
-  while (p < end) {
-    unsigned char b = *p;
-    if (b < 0x80) {
-      out.push_back(b);
-      ++p;
-    } else if (b < 0xE0) {
-      out.push_back(static_cast<char32_t>(((b & 0x1F) << 6) | (p[1] & 0x3F)));
-      p += 2;
-    } else if (b < 0xF0) {
-      out.push_back(static_cast<char32_t>(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
-      p += 3;
-    } else {
-      out.push_back(
-          static_cast<char32_t>(((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F)));
-      p += 4;
-    }
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const Utf8Sequence sequence = utf8_sequence_at(utf8, pos);
+    out.push_back(sequence.code_point);
+    pos += sequence.length;
   }
   return out;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // Capital sigma ends a word when a cased letter precedes it and none follows, looking
@@ -105,12 +74,6 @@ bool is_final_sigma(const std::vector<char32_t>& text, std::size_t at) {
 }  // namespace
 
 std::string to_lower_full(std::string_view text) {
-  // The decoder above trusts its input; make it well-formed first.
-  std::string clean;
-  if (!is_valid_utf8(text)) {
-    clean = sanitize_utf8(text);
-    text = clean;
-  }
   std::vector<char32_t> points = decode(text);
   std::string out;
   out.reserve(text.size());
@@ -120,11 +83,11 @@ std::string to_lower_full(std::string_view text) {
       out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     } else if (c == kCapitalIWithDot) {
       out += 'i';
-      append_utf8(out, 0x0307);
+      append_utf8(0x0307, out);
     } else if (c == kCapitalSigma) {
-      append_utf8(out, is_final_sigma(points, i) ? kFinalSigma : kSmallSigma);
+      append_utf8(is_final_sigma(points, i) ? kFinalSigma : kSmallSigma, out);
     } else {
-      append_utf8(out, lower_simple(c));
+      append_utf8(lower_simple(c), out);
     }
   }
   return out;

@@ -1,8 +1,10 @@
-// Windows-only helpers shared by the file-access handlers: handle ownership, failures
-// with or without a system code, and the conversion of request paths for the system.
+// Windows-only helpers shared by the file-access handlers: failures with or without a
+// system code, and the conversion of request paths for the system (handle owners come
+// from common/win32_handle.h).
 #pragma once
 
 #include "common/error_text.h"
+#include "common/win32_handle.h"
 
 #include <windows.h>
 
@@ -14,50 +16,6 @@
 #include <variant>
 
 namespace quorvane::files {
-
-// Owns a kernel handle; both null and INVALID_HANDLE_VALUE mean "none".
-class unique_handle {
- public:
-  unique_handle() = default;
-  explicit unique_handle(HANDLE h) : h_(h) {}
-  unique_handle(unique_handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-  unique_handle& operator=(unique_handle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      h_ = std::exchange(other.h_, nullptr);
-    }
-    return *this;
-  }
-  unique_handle(const unique_handle&) = delete;
-  unique_handle& operator=(const unique_handle&) = delete;
-  ~unique_handle() { reset(); }
-
-  HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  void reset(HANDLE h = nullptr) {
-    if (*this) CloseHandle(h_);
-    h_ = h;
-  }
-
- private:
-  HANDLE h_ = nullptr;
-};
-
-// Owns a find handle of FindFirstFileExW.
-class unique_find {
- public:
-  explicit unique_find(HANDLE h) : h_(h) {}
-  unique_find(const unique_find&) = delete;
-  unique_find& operator=(const unique_find&) = delete;
-  ~unique_find() {
-    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-  }
-  HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
 
 // A failed operation: a system error code, or one of the fixed texts of failures that
 // have none.

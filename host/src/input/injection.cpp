@@ -1,6 +1,7 @@
 #include "input/injection.h"
 
 #include "common/params.h"
+#include "input/errors.h"
 
 #ifdef _WIN32
 #include "input/system_input_queue.h"
@@ -17,13 +18,13 @@ std::int32_t low_32_bits(std::int64_t value) {
 }
 
 HandlerResult play(const ActionList& actions, InputQueue& queue) {
-  if (auto failure = play_actions(actions, queue)) return fail(std::move(*failure));
+  if (Result<void> played = play_actions(actions, queue); !played.ok()) return std::move(played).failure();
   return json(true);
 }
 
 }  // namespace
 
-std::variant<std::int64_t, std::string> read_integer_param(const json& params, std::string_view name) {
+Result<std::int64_t> read_integer_param(const json& params, std::string_view name) {
   const json* value = find_param(params, name);
   if (value != nullptr) {
     if (value->is_number_unsigned()) {
@@ -34,7 +35,7 @@ std::variant<std::int64_t, std::string> read_integer_param(const json& params, s
     if (value->is_number_integer()) return value->get<std::int64_t>();
     if (value->is_number_float()) return truncate_to_i64(value->get<double>());
   }
-  return "bad_params: missing or non-numeric '" + std::string(name) + "'";
+  return fail(errors::missing_numeric_param(name));
 }
 
 ActionList mouse_event_actions(int type, MouseButton button, std::int32_t x, std::int32_t y) {
@@ -67,47 +68,46 @@ ActionList mouse_event_actions(int type, MouseButton button, std::int32_t x, std
 
 HandlerResult send_text(const json& params, InputQueue& queue) {
   const auto text = string_param(params, "text");
-  if (!text) return fail("bad_params: missing 'text'");
+  if (!text) return fail(errors::kMissingText);
   KeySequence sequence = parse_key_sequence(*text);
   if (!sequence.ok()) return fail(sequence.error());
   return play(sequence.value(), queue);
 }
 
 HandlerResult send_mouse_event(const json& params, InputQueue& queue) {
-  const auto type = read_integer_param(params, "type");
-  if (const auto* error = std::get_if<std::string>(&type)) return fail(*error);
-  const std::int64_t t = std::get<std::int64_t>(type);
-  if (t < 0) return fail("bad_params: 'type' out of range");
-  if (t >= 8) return fail("bad_params: unknown mouse event type " + std::to_string(t));
+  const Result<std::int64_t> type = read_integer_param(params, "type");
+  if (!type.ok()) return type.failure();
+  const std::int64_t t = *type;
+  if (t < 0) return fail(errors::out_of_range("type"));
+  if (t >= 8) return fail(errors::unknown_mouse_event_type(t));
 
-  const auto button = read_integer_param(params, "button");
-  if (const auto* error = std::get_if<std::string>(&button)) return fail(*error);
-  const std::int64_t b = std::get<std::int64_t>(button);
-  if (b < 0) return fail("bad_params: 'button' out of range");
-  if (b >= 3) return fail("bad_params: unknown mouse button " + std::to_string(b));
+  const Result<std::int64_t> button = read_integer_param(params, "button");
+  if (!button.ok()) return button.failure();
+  const std::int64_t b = *button;
+  if (b < 0) return fail(errors::out_of_range("button"));
+  if (b >= 3) return fail(errors::unknown_mouse_button(b));
 
-  const auto x = read_integer_param(params, "x");
-  if (const auto* error = std::get_if<std::string>(&x)) return fail(*error);
-  const auto y = read_integer_param(params, "y");
-  if (const auto* error = std::get_if<std::string>(&y)) return fail(*error);
+  const Result<std::int64_t> x = read_integer_param(params, "x");
+  if (!x.ok()) return x.failure();
+  const Result<std::int64_t> y = read_integer_param(params, "y");
+  if (!y.ok()) return y.failure();
 
-  return play(mouse_event_actions(static_cast<int>(t), static_cast<MouseButton>(b), low_32_bits(std::get<std::int64_t>(x)),
-                                  low_32_bits(std::get<std::int64_t>(y))),
+  return play(mouse_event_actions(static_cast<int>(t), static_cast<MouseButton>(b), low_32_bits(*x), low_32_bits(*y)),
               queue);
 }
 
 HandlerResult send_mouse_wheel_event(const json& params, InputQueue& queue) {
-  const auto dx = read_integer_param(params, "deltaX");
-  if (const auto* error = std::get_if<std::string>(&dx)) return fail(*error);
-  const auto dy = read_integer_param(params, "deltaY");
-  if (const auto* error = std::get_if<std::string>(&dy)) return fail(*error);
+  const Result<std::int64_t> dx = read_integer_param(params, "deltaX");
+  if (!dx.ok()) return dx.failure();
+  const Result<std::int64_t> dy = read_integer_param(params, "deltaY");
+  if (!dy.ok()) return dy.failure();
 
   // deltaX turns the vertical wheel and deltaY the horizontal one: that is the protocol.
   ActionList actions;
-  if (const std::int32_t notches = low_32_bits(std::get<std::int64_t>(dx)); notches != 0) {
+  if (const std::int32_t notches = low_32_bits(*dx); notches != 0) {
     actions.emplace_back(WheelVertical{notches});
   }
-  if (const std::int32_t notches = low_32_bits(std::get<std::int64_t>(dy)); notches != 0) {
+  if (const std::int32_t notches = low_32_bits(*dy); notches != 0) {
     actions.emplace_back(WheelHorizontal{notches});
   }
   return play(actions, queue);

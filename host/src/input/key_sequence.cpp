@@ -1,5 +1,8 @@
 #include "input/key_sequence.h"
 
+#include "common/utf.h"
+#include "input/errors.h"
+
 #include <array>
 #include <optional>
 #include <utility>
@@ -7,39 +10,6 @@
 namespace quorvane::input {
 
 namespace {
-
-struct Decoded {
-  char32_t scalar;
-  std::size_t length;
-};
-
-// One character of UTF-8 at `pos`. Text from requests is valid UTF-8, but nothing here may
-// misbehave if it is not: a malformed byte decodes as U+FFFD of length 1.
-Decoded decode_utf8(std::string_view text, std::size_t pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length;
-  char32_t scalar;
-  char32_t minimum;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, scalar = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, scalar = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, scalar = lead & 0x07, minimum = 0x10000;
-  } else {
-    return {0xFFFD, 1};
-  }
-  if (pos + length > text.size()) return {0xFFFD, 1};
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char next = byte(pos + i);
-    if ((next & 0xC0) != 0x80) return {0xFFFD, 1};
-    scalar = (scalar << 6) | (next & 0x3F);
-  }
-  if (scalar < minimum || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) return {0xFFFD, 1};
-  return {scalar, length};
-}
 
 // The Unicode White_Space property.
 bool is_white_space(char32_t c) {
@@ -57,8 +27,9 @@ std::string_view trim_white_space(std::string_view text) {
   std::size_t first = text.size();
   std::size_t end = 0;
   for (std::size_t pos = 0; pos < text.size();) {
-    const Decoded d = decode_utf8(text, pos);
-    if (!is_white_space(d.scalar)) {
+    // Text from requests is valid UTF-8, but a malformed sequence is simply not white space.
+    const Utf8Sequence d = utf8_sequence_at(text, pos);
+    if (!is_white_space(d.code_point)) {
       if (first == text.size()) first = pos;
       end = pos + d.length;
     }
@@ -155,15 +126,8 @@ std::optional<Key> key_named(std::string_view name) {
   return std::nullopt;
 }
 
-std::string token_quote(std::string_view token) {
-  std::string out = "'${";
-  out += token;
-  out += "}'";
-  return out;
-}
-
-// Compiles one token's inner text straight into actions, or returns the error message.
-std::optional<std::string> compile_token(std::string_view token, ActionList& out) {
+// Compiles one token's inner text straight into actions.
+Result<void> compile_token(std::string_view token, ActionList& out) {
   std::vector<Modifier> modifiers;
   std::optional<Key> key;
 
@@ -175,15 +139,15 @@ std::optional<std::string> compile_token(std::string_view token, ActionList& out
 
     if (const auto modifier = modifier_named(name)) {
       for (Modifier held : modifiers) {
-        if (held == *modifier) return "bad_key: duplicate modifier in " + token_quote(token);
+        if (held == *modifier) return fail(errors::duplicate_modifier(token));
       }
       modifiers.push_back(*modifier);
     } else if (key) {
-      return "bad_key: more than one non-modifier key in " + token_quote(token);
+      return fail(errors::more_than_one_key(token));
     } else if (const auto named = key_named(name)) {
       key = named;
     } else {
-      return "bad_key: unknown key '" + name + "' in " + token_quote(token);
+      return fail(errors::unknown_key(name, token));
     }
 
     if (plus == std::string_view::npos) break;
@@ -194,7 +158,7 @@ std::optional<std::string> compile_token(std::string_view token, ActionList& out
   if (key) out.emplace_back(KeyTap{*key});
   // First pressed, first released.
   for (Modifier m : modifiers) out.emplace_back(ModifierUp{m});
-  return std::nullopt;
+  return {};
 }
 
 void append_hex(std::string& out, std::uint32_t value) {
@@ -210,8 +174,8 @@ void append_hex(std::string& out, std::uint32_t value) {
 
 void append_escaped(std::string& out, std::string_view text) {
   for (std::size_t pos = 0; pos < text.size();) {
-    const Decoded d = decode_utf8(text, pos);
-    switch (d.scalar) {
+    const Utf8Sequence d = utf8_sequence_at(text, pos);
+    switch (d.code_point) {
       case U'"': out += "\\\""; break;
       case U'\\': out += "\\\\"; break;
       case U'\n': out += "\\n"; break;
@@ -219,12 +183,13 @@ void append_escaped(std::string& out, std::string_view text) {
       case U'\r': out += "\\r"; break;
       case U'\0': out += "\\0"; break;
       default:
-        if (d.scalar < 0x20 || (d.scalar >= 0x7F && d.scalar <= 0x9F)) {
+        if (!d.valid) {
+          // Keep the message valid UTF-8: one U+FFFD for every byte that is not.
+          for (std::size_t i = 0; i < d.length; ++i) out += "\xEF\xBF\xBD";
+        } else if (d.code_point < 0x20 || (d.code_point >= 0x7F && d.code_point <= 0x9F)) {
           out += "\\u{";
-          append_hex(out, d.scalar);
+          append_hex(out, d.code_point);
           out += '}';
-        } else if (d.scalar == 0xFFFD && d.length == 1) {
-          out += "\xEF\xBF\xBD";  // keep the message valid UTF-8
         } else {
           out.append(text.substr(pos, d.length));
         }
@@ -247,10 +212,11 @@ KeySequence parse_key_sequence(std::string_view text) {
   while (pos < text.size()) {
     if (text[pos] == '$' && pos + 1 < text.size() && text[pos + 1] == '{') {
       const std::size_t close = text.find('}', pos + 2);
-      if (close == std::string_view::npos) return fail("bad_key: unterminated '${'");
+      if (close == std::string_view::npos) return fail(errors::kUnterminatedToken);
       flush_pending(pos);
-      if (auto error = compile_token(text.substr(pos + 2, close - pos - 2), actions)) {
-        return fail(std::move(*error));
+      if (Result<void> compiled = compile_token(text.substr(pos + 2, close - pos - 2), actions);
+          !compiled.ok()) {
+        return std::move(compiled).failure();
       }
       pos = close + 1;
       pending_start = pos;

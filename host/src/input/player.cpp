@@ -1,6 +1,7 @@
 #include "input/player.h"
 
 #include "common/utf.h"
+#include "input/errors.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -37,9 +38,6 @@ constexpr std::uint16_t VK_DELETE = 0x2E;
 constexpr std::uint16_t VK_LWIN = 0x5B;
 constexpr std::uint16_t VK_F1 = 0x70;
 
-const std::string SCREEN_SIZE_FAILED = "simulating input failed: (could not get the dimensions of the screen)";
-const std::string NOT_ALL_SENT = "simulating input failed: (not all input events were sent. they may have been blocked by UIPI)";
-const std::string NULL_IN_TEXT = "you tried to simulate invalid input: (the text contained a null byte)";
 
 bool is_extended(std::uint32_t vk) {
   switch (vk) {
@@ -119,24 +117,24 @@ class Player {
 public:
   explicit Player(InputQueue& queue) : queue_(queue) {}
 
-  std::optional<std::string> play(std::span<const InputAction> actions) {
-    std::optional<std::string> failure;
+  Result<void> play(std::span<const InputAction> actions) {
+    Result<void> outcome;
     for (const InputAction& action : actions) {
-      if (auto reason = std::visit([this](const auto& a) { return run(a); }, action)) {
-        failure = "input_failed: " + action_text(action) + ": " + *reason;
+      if (Outcome ran = std::visit([this](const auto& a) { return run(a); }, action); !ran.ok()) {
+        outcome = fail(errors::input_failed(action_text(action), ran.error()));
         break;
       }
     }
     release_held_modifiers();
-    return failure;
+    return outcome;
   }
 
 private:
-  using Outcome = std::optional<std::string>;
+  using Outcome = Result<void, std::string_view>;
 
   Outcome send(std::span<const InputEvent> events) {
-    if (queue_.send(events) < events.size()) return NOT_ALL_SENT;
-    return std::nullopt;
+    if (queue_.send(events) < events.size()) return fail(errors::kNotAllSent);
+    return {};
   }
   Outcome send(const InputEvent& event) { return send(std::span<const InputEvent>(&event, 1)); }
 
@@ -144,10 +142,10 @@ private:
     const std::int32_t width = queue_.primary_screen_width();
     const std::int32_t height = queue_.primary_screen_height();
     // A 1-pixel monitor would divide by zero below; it is as unusable as an unknown size.
-    if (width < 2 || height < 2) return SCREEN_SIZE_FAILED;
+    if (width < 2 || height < 2) return fail(errors::kScreenSizeFailed);
     const InputEvent move = InputEvent::mouse(normalize_absolute(a.x, width), normalize_absolute(a.y, height), 0,
                                               MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE);
-    if (auto failed = send(move)) return failed;
+    if (Outcome sent = send(move); !sent.ok()) return sent;
     // Later clicks must land where the pointer was sent, and the move is processed
     // asynchronously, so give it a moment to arrive. Not arriving is not an error.
     for (int check = 0; check < ARRIVAL_CHECKS; ++check) {
@@ -159,7 +157,7 @@ private:
       }
       if (check + 1 < ARRIVAL_CHECKS) queue_.sleep_ms(1);
     }
-    return std::nullopt;
+    return {};
   }
 
   Outcome run(const ButtonDown& a) { return send(InputEvent::mouse(0, 0, 0, button_flags(a.button, true))); }
@@ -175,9 +173,9 @@ private:
 
   Outcome run(const ModifierUp& a) {
     const KeyboardLayout layout = queue_.foreground_keyboard_layout();
-    if (auto failed = send(vk_event(modifier_vk(a.modifier), layout, true, queue_))) return failed;
+    if (Outcome sent = send(vk_event(modifier_vk(a.modifier), layout, true, queue_)); !sent.ok()) return sent;
     std::erase(held_, a.modifier);
-    return std::nullopt;
+    return {};
   }
 
   Outcome run(const KeyTap& a) {
@@ -204,7 +202,7 @@ private:
 
   Outcome run(const TypeText& a) {
     const std::u16string text = utf8_to_utf16(a.text);
-    if (text.find(u'\0') != std::u16string::npos) return NULL_IN_TEXT;
+    if (text.find(u'\0') != std::u16string::npos) return fail(errors::kNullInText);
 
     std::optional<KeyboardLayout> layout;
     std::vector<InputEvent> events;
@@ -237,7 +235,7 @@ private:
 
   Outcome run(const SleepMs& a) {
     queue_.sleep_ms(a.milliseconds);
-    return std::nullopt;
+    return {};
   }
 
   static std::uint32_t button_flags(MouseButton button, bool down) {
@@ -272,8 +270,8 @@ std::int32_t normalize_absolute(std::int32_t v, std::int32_t extent) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(n)));
 }
 
-std::optional<std::string> play_actions(std::span<const InputAction> actions, InputQueue& queue) {
-  if (actions.empty()) return std::nullopt;
+Result<void> play_actions(std::span<const InputAction> actions, InputQueue& queue) {
+  if (actions.empty()) return {};
   return Player(queue).play(actions);
 }
 

@@ -5,6 +5,7 @@
 // decision is testable with a recording fake.
 #pragma once
 
+#include "common/result.h"
 #include "input/key_sequence.h"
 
 #include <cstdint>
@@ -95,6 +96,6 @@ std::int32_t normalize_absolute(std::int32_t v, std::int32_t extent);
 // Plays the actions in order and stops at the first failure, returning
 // "input_failed: <action text>: <reason>". Modifiers still held at the end, whether the
 // list succeeded or not, are released in the order they were pressed.
-std::optional<std::string> play_actions(std::span<const InputAction> actions, InputQueue& queue);
+Result<void> play_actions(std::span<const InputAction> actions, InputQueue& queue);
 
 }  // namespace quorvane::input

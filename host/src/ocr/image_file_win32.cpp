@@ -6,17 +6,18 @@
 #include <new>
 
 #include "common/error_text.h"
+#include "common/win32_handle.h"
 #include "files/win32_support.h"
 
 namespace quorvane::ocr {
 
-std::optional<std::string> read_image_file(std::string_view path, std::vector<std::uint8_t>& bytes) {
+Result<void> read_image_file(std::string_view path, std::vector<std::uint8_t>& bytes) {
   // The same path rules as every file method: NULs refused, long paths in verbatim form.
   files::Outcome<std::wstring> system = files::system_path(path);
-  if (!system) return system.failure().message();
-  files::unique_handle file(CreateFileW(system->c_str(), GENERIC_READ, files::kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return last_system_error_text();
+  if (!system) return fail(system.failure().message());
+  unique_handle file(CreateFileW(system->c_str(), GENERIC_READ, files::kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return fail(last_system_error_text());
 
   bytes.clear();
   try {
@@ -38,7 +39,7 @@ std::optional<std::string> read_image_file(std::string_view path, std::vector<st
       if (!ReadFile(file.get(), bytes.data() + filled, want, &got, nullptr)) {
         DWORD error = GetLastError();
         bytes.clear();
-        return system_error_text(error);
+        return fail(system_error_text(error));
       }
       filled += got;
       bytes.resize(filled);
@@ -47,9 +48,9 @@ std::optional<std::string> read_image_file(std::string_view path, std::vector<st
   } catch (const std::bad_alloc&) {
     bytes.clear();
     bytes.shrink_to_fit();
-    return system_error_text(ERROR_NOT_ENOUGH_MEMORY);
+    return fail(system_error_text(ERROR_NOT_ENOUGH_MEMORY));
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace quorvane::ocr

@@ -1,16 +1,17 @@
 // Reading the image file named by an ocr_image request.
 #pragma once
 
+#include "common/result.h"
+
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quorvane::ocr {
 
-// Reads the whole file at `path` (UTF-8, used as given) into `bytes`. On failure returns
+// Reads the whole file at `path` (UTF-8, used as given) into `bytes`. A failure carries
 // the system error text.
-std::optional<std::string> read_image_file(std::string_view path, std::vector<std::uint8_t>& bytes);
+Result<void> read_image_file(std::string_view path, std::vector<std::uint8_t>& bytes);
 
 }  // namespace quorvane::ocr

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/base64.h"
+#include "common/error_text.h"
 #include "common/params.h"
 
 namespace quorvane::ocr {
@@ -18,32 +19,22 @@ std::optional<OcrImageRequest> read_ocr_image_request(const json& params) {
   return request;
 }
 
-std::optional<std::string> decode_ocr_content(std::string_view content, std::vector<std::uint8_t>& bytes) {
-  if (std::optional<std::string> reason = base64_decode(content, bytes))
-    return "bad_params: base64 decode failed: " + *reason;
-  return std::nullopt;
+Result<void> decode_ocr_content(std::string_view content, std::vector<std::uint8_t>& bytes) {
+  if (Result<void> decoded = base64_decode(content, bytes); !decoded.ok())
+    return fail(base64_decode_failed(decoded.error()));
+  return {};
 }
 
 std::string ocr_failed_message(std::string_view step, std::string_view platform_text) {
-  std::string out = "ocr_failed: ";
-  out += step;
-  out += ": ";
-  out += platform_text;
-  return out;
+  return "ocr_failed: " + std::string(step) + ": " + std::string(platform_text);
 }
 
 std::string ocr_read_failed_message(std::string_view path, std::string_view system_text) {
-  std::string out = "read_failed: ";
-  out += path;
-  out += ": ";
-  out += system_text;
-  return out;
+  return "read_failed: " + std::string(path) + ": " + std::string(system_text);
 }
 
 std::string ocr_cannot_decode_message(std::string_view platform_text) {
-  std::string out = "bad_image: cannot decode: ";
-  out += platform_text;
-  return out;
+  return "bad_image: cannot decode: " + std::string(platform_text);
 }
 
 std::string ocr_image_too_large_message(std::uint32_t width, std::uint32_t height, std::uint32_t limit) {

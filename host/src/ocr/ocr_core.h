@@ -32,8 +32,8 @@ struct OcrImageRequest {
 // string `content` nor a string `path`).
 std::optional<OcrImageRequest> read_ocr_image_request(const json& params);
 
-// Decodes `content` into `bytes`; on failure the complete error string.
-std::optional<std::string> decode_ocr_content(std::string_view content, std::vector<std::uint8_t>& bytes);
+// Decodes `content` into `bytes`; a failure carries the complete error string.
+Result<void> decode_ocr_content(std::string_view content, std::vector<std::uint8_t>& bytes);
 
 std::string ocr_failed_message(std::string_view step, std::string_view platform_text);
 std::string ocr_read_failed_message(std::string_view path, std::string_view system_text);

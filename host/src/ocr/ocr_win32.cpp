@@ -32,20 +32,20 @@ HandlerResult cannot_decode_null() { return fail(ocr_cannot_decode_message(null_
 constexpr HRESULT kImageTooLongForWriter = static_cast<HRESULT>(0x80070216);  // ERROR_ARITHMETIC_OVERFLOW
 
 // The words of one line, in the engine's order.
-std::optional<std::string> read_words(IOcrLine* line, json& words) {
+Result<void> read_words(IOcrLine* line, json& words) {
   com_ptr<IVectorView_OcrWord> list;
   HRESULT hr = line->get_Words(list.put());
-  if (FAILED(hr)) return step_failure("words", hr);
-  if (!list) return step_null("words");
-  return walk_list(list.get(), "words", [&](IOcrWord* word) -> std::optional<std::string> {
+  if (FAILED(hr)) return fail(step_failure("words", hr));
+  if (!list) return fail(step_null("words"));
+  return walk_list(list.get(), "words", [&](IOcrWord* word) -> Result<void> {
     Rect rect{};
     HRESULT hr = word->get_BoundingRect(&rect);
-    if (FAILED(hr)) return step_failure("rect", hr);
+    if (FAILED(hr)) return fail(step_failure("rect", hr));
     unique_hstring text;
     hr = word->get_Text(text.put());
-    if (FAILED(hr)) return step_failure("word text", hr);
+    if (FAILED(hr)) return fail(step_failure("word text", hr));
     words.push_back(ocr_word_json(OcrBox{rect.X, rect.Y, rect.Width, rect.Height}, to_utf8(text.get())));
-    return std::nullopt;
+    return {};
   });
 }
 
@@ -56,16 +56,16 @@ HandlerResult read_result(IOcrResult* result) {
   if (FAILED(hr)) return failed("lines", hr);
   if (!list) return failed_null("lines");
   json lines = json::array();
-  std::optional<std::string> error = walk_list(list.get(), "lines", [&](IOcrLine* line) -> std::optional<std::string> {
+  Result<void> walked = walk_list(list.get(), "lines", [&](IOcrLine* line) -> Result<void> {
     json words = json::array();
-    if (std::optional<std::string> error = read_words(line, words)) return error;
+    if (Result<void> read = read_words(line, words); !read.ok()) return read;
     unique_hstring text;
     HRESULT hr = line->get_Text(text.put());
-    if (FAILED(hr)) return step_failure("line text", hr);
+    if (FAILED(hr)) return fail(step_failure("line text", hr));
     lines.push_back(ocr_line_json(to_utf8(text.get()), std::move(words)));
-    return std::nullopt;
+    return {};
   });
-  if (error) return fail(std::move(*error));
+  if (!walked.ok()) return std::move(walked).failure();
   unique_hstring text;
   hr = result->get_Text(text.put());
   if (FAILED(hr)) return failed("text", hr);
@@ -80,10 +80,10 @@ HandlerResult ocr_image(std::string_view, const json& params) {
 
   std::vector<std::uint8_t> image;
   if (request->content) {
-    if (std::optional<std::string> error = decode_ocr_content(*request->content, image))
-      return fail(std::move(*error));
-  } else if (std::optional<std::string> error = read_image_file(*request->path, image)) {
-    return fail(ocr_read_failed_message(*request->path, *error));
+    if (Result<void> decoded = decode_ocr_content(*request->content, image); !decoded.ok())
+      return std::move(decoded).failure();
+  } else if (Result<void> read = read_image_file(*request->path, image); !read.ok()) {
+    return fail(ocr_read_failed_message(*request->path, read.error()));
   }
 
   // The engine. A requested language never falls back to the profile languages.
@@ -231,15 +231,14 @@ HandlerResult ocr_language_list(std::string_view, const json&) {
   if (FAILED(hr)) return failed("languages", hr);
   if (!list) return failed_null("languages");
   json tags = json::array();
-  std::optional<std::string> error =
-      walk_list(list.get(), "languages", [&](ILanguage* language) -> std::optional<std::string> {
-        unique_hstring tag;
-        HRESULT hr = language->get_LanguageTag(tag.put());
-        if (FAILED(hr)) return step_failure("tag", hr);
-        tags.push_back(to_utf8(tag.get()));
-        return std::nullopt;
-      });
-  if (error) return fail(std::move(*error));
+  Result<void> walked = walk_list(list.get(), "languages", [&](ILanguage* language) -> Result<void> {
+    unique_hstring tag;
+    HRESULT hr = language->get_LanguageTag(tag.put());
+    if (FAILED(hr)) return fail(step_failure("tag", hr));
+    tags.push_back(to_utf8(tag.get()));
+    return {};
+  });
+  if (!walked.ok()) return std::move(walked).failure();
   return tags;
 }
 

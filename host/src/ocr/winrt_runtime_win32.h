@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
+#include "common/win32_handle.h"
 #include "ocr/factory_slot.h"
 #include "ocr/ocr_core.h"
 #include "ocr/winrt_abi_win32.h"
@@ -156,18 +158,15 @@ class CompletionSignal final : public AsyncOperationCompletedHandler<TAbi> {
 
  public:
   static HRESULT create(com_ptr<CompletionSignal>& out) {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    unique_handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event) return HRESULT_FROM_WIN32(GetLastError());
-    auto* signal = new (std::nothrow) CompletionSignal(event);
-    if (!signal) {
-      CloseHandle(event);
-      return E_OUTOFMEMORY;
-    }
+    auto* signal = new (std::nothrow) CompletionSignal(std::move(event));
+    if (!signal) return E_OUTOFMEMORY;
     out = com_ptr<CompletionSignal>::adopt(signal);
     return S_OK;
   }
 
-  HANDLE event() const { return event_; }
+  HANDLE event() const { return event_.get(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
@@ -187,16 +186,16 @@ class CompletionSignal final : public AsyncOperationCompletedHandler<TAbi> {
     return left;
   }
   HRESULT STDMETHODCALLTYPE Invoke(IAsyncOperation<TAbi>*, AsyncStatus) override {
-    SetEvent(event_);
+    SetEvent(event_.get());
     return S_OK;
   }
 
  private:
-  explicit CompletionSignal(HANDLE event) : event_(event) {}
-  ~CompletionSignal() { CloseHandle(event_); }
+  explicit CompletionSignal(unique_handle event) : event_(std::move(event)) {}
+  ~CompletionSignal() = default;
 
   std::atomic<ULONG> refs_{1};
-  HANDLE event_;
+  unique_handle event_;
 };
 
 // Blocks until `operation` has finished, then fetches its results; the failure of a failed
@@ -226,32 +225,32 @@ HRESULT await_results(IAsyncOperation<TAbi>* operation, TAbi* results) {
 // ---- collections -------------------------------------------------------------------------
 
 // Walks a read-only list with its iterator (First, then HasCurrent, Current and MoveNext per
-// element), calling `visit` with each element; `visit` returns an error string to abort.
+// element), calling `visit` with each element; a failed `visit` aborts the walk.
 // Any failure of the iterator itself aborts the walk as step `step`: ending quietly would
 // hand back a shortened list as if it were the whole result.
 template <class TAbi, class Visit>
-std::optional<std::string> walk_list(IVectorView<TAbi>* list, std::string_view step, Visit&& visit) {
+Result<void> walk_list(IVectorView<TAbi>* list, std::string_view step, Visit&& visit) {
   using Element = std::remove_pointer_t<TAbi>;
   com_ptr<IIterable<TAbi>> iterable;
   HRESULT hr = list->QueryInterface(__uuidof(IIterable<TAbi>), iterable.put_void());
-  if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
+  if (FAILED(hr)) return fail(ocr_failed_message(step, failure_text(hr)));
   com_ptr<IIterator<TAbi>> iterator;
   hr = iterable->First(iterator.put());
-  if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
-  if (!iterator) return ocr_failed_message(step, null_object_text());
+  if (FAILED(hr)) return fail(ocr_failed_message(step, failure_text(hr)));
+  if (!iterator) return fail(ocr_failed_message(step, null_object_text()));
   for (;;) {
     boolean has_current = 0;
     hr = iterator->get_HasCurrent(&has_current);
-    if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
-    if (!has_current) return std::nullopt;
+    if (FAILED(hr)) return fail(ocr_failed_message(step, failure_text(hr)));
+    if (!has_current) return {};
     com_ptr<Element> element;
     hr = iterator->get_Current(element.put());
-    if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
-    if (!element) return ocr_failed_message(step, null_object_text());
-    if (std::optional<std::string> error = visit(element.get())) return error;
+    if (FAILED(hr)) return fail(ocr_failed_message(step, failure_text(hr)));
+    if (!element) return fail(ocr_failed_message(step, null_object_text()));
+    if (Result<void> visited = visit(element.get()); !visited.ok()) return visited;
     boolean moved = 0;
     hr = iterator->MoveNext(&moved);
-    if (FAILED(hr)) return ocr_failed_message(step, failure_text(hr));
+    if (FAILED(hr)) return fail(ocr_failed_message(step, failure_text(hr)));
   }
 }
 

@@ -1,4 +1,5 @@
-// Finding, raising and measuring the browser window.
+// window/: finding, raising and measuring the browser window, for the window methods and
+// for the capture of the browser's own window. Uses common/ and nothing else of the host.
 //
 // The host is started by the browser, so the window to raise is preferably one of its
 // parent process; any window of a known browser program is the fallback. The decisions

@@ -1,24 +1,16 @@
 // The window-manager primitives of the browser-window search over user32, kernel32 and dwmapi.
 #include "common/utf.h"
+#include "common/win32_handle.h"
 #include "window/browser_window.h"
 
 #include <windows.h>
 #include <dwmapi.h>
 #include <tlhelp32.h>
 
-#include <memory>
-#include <type_traits>
 
 namespace quorvane::window {
 
 namespace {
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-using unique_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 HWND to_hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 
@@ -69,7 +61,7 @@ public:
 
   std::optional<std::uint32_t> parent_process_id() override {
     unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return std::nullopt;
+    if (!snapshot) return std::nullopt;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     static_assert(sizeof(PROCESSENTRY32W) == 568);

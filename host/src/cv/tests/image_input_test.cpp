@@ -72,9 +72,9 @@ TEST(DecodeImageParam, MissingOrMalformedDataIsReportedByName) {
   EXPECT_EQ(decode_error(json{{"data", "Zm9v!mFy"}}), "bad_params: base64 decode failed: Invalid symbol 33, offset 4.");
   for (std::string_view text : {"Zm9", "Zm9v====", "Zm9=", "Zg=A"}) {
     std::vector<std::uint8_t> out;
-    const auto reason = base64_decode(text, out);
-    ASSERT_TRUE(reason) << text;
-    EXPECT_EQ(decode_error(json{{"data", text}}), "bad_params: base64 decode failed: " + *reason);
+    const Result<void> decoded = base64_decode(text, out);
+    ASSERT_FALSE(decoded.ok()) << text;
+    EXPECT_EQ(decode_error(json{{"data", text}}), "bad_params: base64 decode failed: " + decoded.error());
   }
   EXPECT_EQ(decode_error(json{{"data", ""}}, "image"),
             decode_error(json{{"data", ""}, {"width", 0}}, "image"));

@@ -334,7 +334,7 @@ TEST(Ranges, AFileRewrittenAndExtendedWhileItIsRead) {
         continue;
       }
       std::vector<std::uint8_t> buffer;
-      ASSERT_EQ(base64_decode(r.value()["buffer"].get<std::string>(), buffer), std::nullopt);
+      ASSERT_TRUE(base64_decode(r.value()["buffer"].get<std::string>(), buffer).ok());
       ASSERT_EQ(r.value()["rangeEnd"], start + buffer.size());
       ASSERT_LE(buffer.size(), 524288u);
       if (buffer.empty()) continue;
@@ -395,7 +395,7 @@ TEST(Ranges, SparseFileBeyondTwoGigabytes) {
   EXPECT_EQ(ok("get_file_size", path_params(path)), size);
   json around = ok("read_file_range", json{{"path", path}, {"rangeStart", (1ULL << 31) - 5}});
   std::vector<std::uint8_t> bytes;
-  ASSERT_FALSE(base64_decode(around["buffer"].get<std::string>(), bytes));
+  ASSERT_TRUE(base64_decode(around["buffer"].get<std::string>(), bytes).ok());
   ASSERT_EQ(bytes.size(), 524288u);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 7), std::string("\0\0MARK\0", 7));
   EXPECT_EQ(around["rangeEnd"], (1ULL << 31) - 5 + 524288);

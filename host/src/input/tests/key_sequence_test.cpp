@@ -166,6 +166,11 @@ TEST(ActionText, TypeTextEscapes) {
   EXPECT_EQ(action_text(TypeText{"\x1b\x01\x7f\u0080\u009f"}), R"(TypeText("\u{1b}\u{1}\u{7f}\u{80}\u{9f}"))");
   // Printable non-ASCII text, including characters beyond the BMP, is written as is.
   EXPECT_EQ(action_text(TypeText{"é\u00A0😀'"}), "TypeText(\"é\u00A0😀'\")");
+  // Malformed UTF-8 becomes one U+FFFD per byte (a truncated sequence, an encoded
+  // surrogate, an overlong form), whatever the decoder groups into one invalid subpart;
+  // an encoded U+FFFD is copied.
+  EXPECT_EQ(action_text(TypeText{"a\xE2\x82|\xED\xA0\x80|\xF0\x80\x80\x80|\xEF\xBF\xBD"}),
+            "TypeText(\"a\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD\")");
 }
 
 }  // namespace

@@ -44,8 +44,11 @@ InputEvent layout_up(std::uint16_t value) {
 }
 InputEvent mouse(std::uint32_t flags, std::uint32_t data = 0) { return InputEvent::mouse(0, 0, data, flags); }
 
+// nullopt when the list played, otherwise the failure text.
 std::optional<std::string> play(const ActionList& actions, RecordingInputQueue& queue) {
-  return play_actions(actions, queue);
+  Result<void> played = play_actions(actions, queue);
+  if (played.ok()) return std::nullopt;
+  return std::move(played).error();
 }
 
 const std::string NOT_ALL_SENT =

@@ -19,6 +19,9 @@ using testing::HookedKey;
 using testing::HookedMouse;
 using testing::InputHooks;
 
+// "ok", or the failure text, so that a failed assertion says why.
+std::string outcome(const Result<void>& played) { return played.ok() ? "ok" : played.error(); }
+
 struct Key {
   WPARAM message;
   DWORD vk;
@@ -61,7 +64,7 @@ protected:
 TEST_F(SystemInputQueueTest, KeyboardEventsArriveAsBuilt) {
   InputHooks hooks(false);
   ASSERT_TRUE(hooks.installed());
-  ASSERT_EQ(play_actions(parse("a\n😀${KEY_CTRL+KEY_V}${KEY_UP}${KEY_F5}${KEY_7}${KEY_BKSP}"), queue), std::nullopt);
+  ASSERT_EQ(outcome(play_actions(parse("a\n😀${KEY_CTRL+KEY_V}${KEY_UP}${KEY_F5}${KEY_7}${KEY_BKSP}"), queue)), "ok");
   ASSERT_TRUE(hooks.wait_for(22, 0));
   // US layout scan codes; a Unicode event carries its UTF-16 unit as the scan code.
   const std::vector<Key> expected = {
@@ -79,11 +82,12 @@ TEST_F(SystemInputQueueTest, KeyboardEventsArriveAsBuilt) {
 TEST_F(SystemInputQueueTest, MouseEventsArriveAsBuilt) {
   InputHooks hooks(true);
   ASSERT_TRUE(hooks.installed());
-  ASSERT_EQ(play_actions(ActionList{MouseMove{500, 300}, ButtonDown{MouseButton::Left}, ButtonUp{MouseButton::Left},
-                                    ButtonDown{MouseButton::Middle}, ButtonUp{MouseButton::Middle}, WheelVertical{2},
-                                    WheelHorizontal{-1}, WheelHorizontal{3}},
-                         queue),
-            std::nullopt);
+  ASSERT_EQ(
+      outcome(play_actions(ActionList{MouseMove{500, 300}, ButtonDown{MouseButton::Left}, ButtonUp{MouseButton::Left},
+                                      ButtonDown{MouseButton::Middle}, ButtonUp{MouseButton::Middle}, WheelVertical{2},
+                                      WheelHorizontal{-1}, WheelHorizontal{3}},
+                           queue)),
+      "ok");
   ASSERT_TRUE(hooks.wait_for(0, 8));
   const std::vector<HookedMouse> mice = hooks.mice();
   const std::pair<WPARAM, DWORD> expected[] = {
@@ -106,7 +110,7 @@ TEST_F(SystemInputQueueTest, MouseEventsArriveAsBuilt) {
 TEST_F(SystemInputQueueTest, MovesThePointer) {
   // No mouse hook here: while one is installed the pointer is not really moved.
   for (const auto& [x, y] : {std::pair{640, 480}, std::pair{0, 0}, std::pair{1919, 1079}}) {
-    ASSERT_EQ(play_actions(ActionList{MouseMove{x, y}}, queue), std::nullopt);
+    ASSERT_EQ(outcome(play_actions(ActionList{MouseMove{x, y}}, queue)), "ok");
     POINT at{};
     ASSERT_TRUE(GetCursorPos(&at));
     EXPECT_EQ(at.x, x);
@@ -114,7 +118,7 @@ TEST_F(SystemInputQueueTest, MovesThePointer) {
   }
   // The platform maps absolute coordinates back by truncating, so some pixels come out one
   // short; that is what the arrival tolerance absorbs.
-  ASSERT_EQ(play_actions(ActionList{MouseMove{961, 3}}, queue), std::nullopt);
+  ASSERT_EQ(outcome(play_actions(ActionList{MouseMove{961, 3}}, queue)), "ok");
   POINT at{};
   ASSERT_TRUE(GetCursorPos(&at));
   EXPECT_LE(std::abs(at.x - 961), 1);
@@ -124,7 +128,7 @@ TEST_F(SystemInputQueueTest, MovesThePointer) {
 TEST_F(SystemInputQueueTest, TypesIntoAnEditControl) {
   EditWindow window;
   ASSERT_TRUE(window.valid());
-  ASSERT_EQ(play_actions(parse("Hello${KEY_ENTER}Grüße${KEY_LEFT}${KEY_BKSP}${KEY_END} 😀"), queue), std::nullopt);
+  ASSERT_EQ(outcome(play_actions(parse("Hello${KEY_ENTER}Grüße${KEY_LEFT}${KEY_BKSP}${KEY_END} 😀"), queue)), "ok");
   EXPECT_TRUE(window.wait_for_text(L"Hello\r\nGrüe 😀")) << from_wide(window.text());
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/error_text.h"
+#include "common/win32_handle.h"
 #include "ocr/image_file_win32.h"
 
 namespace quorvane::ocr {
@@ -29,7 +30,8 @@ TEST(ImageFile, ReadsWholeFilesOfAnySize) {
     for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
     write_file(path, content);
     std::vector<std::uint8_t> read = {1, 2, 3};
-    EXPECT_EQ(read_image_file(path, read), std::nullopt) << size;
+    const Result<void> r = read_image_file(path, read);
+    EXPECT_TRUE(r.ok()) << size << ": " << r.error();
     EXPECT_EQ(read, content) << size;
   }
   DeleteFileA(path.c_str());
@@ -39,10 +41,11 @@ TEST(ImageFile, FailuresUseTheSystemErrorText) {
   std::vector<std::uint8_t> bytes;
   std::string dir = temp_dir() + "quorvane_ocr_image_dir";
   CreateDirectoryA(dir.c_str(), nullptr);
-  EXPECT_EQ(read_image_file(dir, bytes), system_error_text(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(read_image_file(dir, bytes).error(), system_error_text(ERROR_ACCESS_DENIED));
   RemoveDirectoryA(dir.c_str());
-  EXPECT_EQ(read_image_file(temp_dir() + "quorvane_no_such_file.png", bytes), system_error_text(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(read_image_file(std::string("a\0b.png", 7), bytes), "strings passed to WinAPI cannot contain NULs");
+  EXPECT_EQ(read_image_file(temp_dir() + "quorvane_no_such_file.png", bytes).error(),
+            system_error_text(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(read_image_file(std::string("a\0b.png", 7), bytes).error(), "strings passed to WinAPI cannot contain NULs");
 }
 
 TEST(ImageFile, PathsBeyondTheClassicLimitAreRead) {
@@ -58,11 +61,12 @@ TEST(ImageFile, PathsBeyondTheClassicLimitAreRead) {
     CreateDirectoryW(deep.c_str(), nullptr);
   }
   std::wstring file = deep + L"image.bin";
-  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(h, "long", 4, &written, nullptr);
-  CloseHandle(h);
+  {
+    unique_handle h(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(h);
+    DWORD written = 0;
+    WriteFile(h.get(), "long", 4, &written, nullptr);
+  }
 
   char previous[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, previous);
@@ -70,7 +74,8 @@ TEST(ImageFile, PathsBeyondTheClassicLimitAreRead) {
   std::string path = relative + "image.bin";
   ASSERT_GT(path.size() + base.size(), 260u);
   std::vector<std::uint8_t> bytes;
-  EXPECT_EQ(read_image_file(path, bytes), std::nullopt);
+  const Result<void> r = read_image_file(path, bytes);
+  EXPECT_TRUE(r.ok()) << r.error();
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "long");
   SetCurrentDirectoryA(previous);
 

@@ -39,16 +39,16 @@ TEST(OcrImageRequest, ContentWinsAndWrongTypesCountAsAbsent) {
 
 TEST(OcrImageRequest, ContentDecodesWithTheBase64Rules) {
   std::vector<std::uint8_t> bytes;
-  EXPECT_FALSE(decode_ocr_content("QUJD", bytes));
+  EXPECT_TRUE(decode_ocr_content("QUJD", bytes).ok());
   EXPECT_EQ(bytes, (std::vector<std::uint8_t>{'A', 'B', 'C'}));
-  EXPECT_FALSE(decode_ocr_content("", bytes));
+  EXPECT_TRUE(decode_ocr_content("", bytes).ok());
   EXPECT_TRUE(bytes.empty());
 
   for (std::string_view bad : {"QU*D", "QUJ", "QUJ=", "QUJD=A=="}) {
     std::vector<std::uint8_t> scratch;
-    std::optional<std::string> reason = base64_decode(bad, scratch);
-    ASSERT_TRUE(reason) << bad;
-    EXPECT_EQ(decode_ocr_content(bad, bytes), "bad_params: base64 decode failed: " + *reason) << bad;
+    const Result<void> decoded = base64_decode(bad, scratch);
+    ASSERT_FALSE(decoded.ok()) << bad;
+    EXPECT_EQ(decode_ocr_content(bad, bytes).error(), "bad_params: base64 decode failed: " + decoded.error()) << bad;
   }
 }
 

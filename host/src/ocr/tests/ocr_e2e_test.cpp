@@ -7,7 +7,7 @@
 
 #include "common/base64.h"
 #include "common/error_text.h"
-#include "host_process.h"
+#include "host_process_testing.h"
 #include "standin_registration.h"
 
 namespace quorvane::ocr {
@@ -33,8 +33,7 @@ TEST(OcrE2E, WithoutRuntimeClasses) {
   EXPECT_EQ(host.call("ocr_image", json::array(), 4),
             error_reply("bad_params: pass image bytes as 'content' (base64) or a 'path'", 4));
   host.close_input();
-  EXPECT_EQ(host.wait_exit(20000), 0u);
-  EXPECT_EQ(host.error_output(), "");
+  standin::expect_quiet_exit(host);
 }
 
 TEST(OcrE2E, WithStandinClasses) {
@@ -56,8 +55,7 @@ TEST(OcrE2E, WithStandinClasses) {
       host.call("ocr_image", json{{"content", base64_encode("QVIMG 10001 1\n")}}, 3),
       error_reply("image_too_large: 10001x1 exceeds the OCR engine limit of 10000 px per side; tile the image", 3));
   host.close_input();
-  EXPECT_EQ(host.wait_exit(20000), 0u);
-  EXPECT_EQ(host.error_output(), "");
+  standin::expect_quiet_exit(host);
 }
 
 // A fresh process whose activations are always refused for want of an apartment: the

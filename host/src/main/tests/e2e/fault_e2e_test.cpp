@@ -1,7 +1,7 @@
 // The real executable when its peer misbehaves: a length it never pays for, input that
 // ends inside a frame, a reader that leaves in the middle of a reply, and messages that
 // quote bytes which are not text. In each case the host ends (or answers) in order.
-#include "host_process.h"
+#include "host_process_testing.h"
 
 #include "common/json.h"
 
@@ -15,19 +15,6 @@
 
 namespace quorvane::standin {
 namespace {
-
-std::string frame_header(std::uint32_t n) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-  return out;
-}
-
-void expect_quiet_exit(HostProcess& host) {
-  EXPECT_EQ(host.wait_exit(20000), 0u);
-  EXPECT_FALSE(host.read_frame(100));
-  EXPECT_EQ(host.pending_output_bytes(), 0u);
-  EXPECT_EQ(host.error_output(), "");
-}
 
 PROCESS_MEMORY_COUNTERS memory_of(HostProcess& host) {
   PROCESS_MEMORY_COUNTERS counters{};

@@ -1,6 +1,6 @@
 // The real executable under the browser stand-in: framing, stop conditions and exact
 // reply bytes as a browser sees them.
-#include "host_process.h"
+#include "host_process_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +10,7 @@ namespace quorvane::standin {
 namespace {
 
 std::string frame(std::string_view payload) {
-  std::string out(4, '\0');
-  auto n = static_cast<std::uint32_t>(payload.size());
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-  out.append(payload);
-  return out;
-}
-
-void expect_quiet_exit(HostProcess& host) {
-  EXPECT_EQ(host.wait_exit(20000), 0u);
-  EXPECT_FALSE(host.read_frame(100));
-  EXPECT_EQ(host.pending_output_bytes(), 0u);
-  EXPECT_EQ(host.error_output(), "");
+  return frame_header(static_cast<std::uint32_t>(payload.size())) + std::string(payload);
 }
 
 TEST(ProtocolE2E, ExactReplyBytesAndOrderlyEnd) {
