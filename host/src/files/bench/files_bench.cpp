@@ -8,6 +8,7 @@
 #include "host_process.h"
 
 #include "common/json.h"
+#include "common/win32_handle.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -21,6 +22,7 @@ namespace {
 
 using quorvane::standin::HostProcess;
 using quorvane::standin::json;
+using quorvane::unique_handle;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -38,19 +40,17 @@ bool ensure_file(const std::wstring& path, std::uint64_t size) {
       ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == size) {
     return true;
   }
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  unique_handle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!h) return false;
   std::string chunk(4 * kMiB, '\0');
   for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>((i * 2654435761u) >> 13);
   for (std::uint64_t done = 0; done < size; done += chunk.size()) {
     DWORD n = 0;
-    if (!WriteFile(h, chunk.data(), static_cast<DWORD>(std::min<std::uint64_t>(chunk.size(), size - done)), &n,
+    if (!WriteFile(h.get(), chunk.data(), static_cast<DWORD>(std::min<std::uint64_t>(chunk.size(), size - done)), &n,
                    nullptr)) {
-      CloseHandle(h);
       return false;
     }
   }
-  CloseHandle(h);
   return true;
 }
 

@@ -103,13 +103,13 @@ TEST(Writing, Refusals) {
   EXPECT_FALSE(exists(dir / "a"));
   // A file another process holds without sharing it.
   put_file(dir / "held.txt", "held");
-  HANDLE h = CreateFileW(to_wide(dir / "held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  unique_handle h(CreateFileW(to_wide(dir / "held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(h);
   for (const char* method : {"write_all_text", "append_all_text", "write_all_bytes", "append_all_bytes"}) {
     EXPECT_EQ(ok(method, write_params(dir / "held.txt", "QUJD")), false) << method;
   }
   EXPECT_EQ(ok("read_all_text", path_params(dir / "held.txt")).dump(), R"({"content":"","errorCode":1})");
-  CloseHandle(h);
+  h.reset();
   EXPECT_EQ(file_bytes(dir / "held.txt"), "held");
 }
 
@@ -146,17 +146,17 @@ TEST(Writing, ReplacingKeepsWhatTheUserSees) {
   // Another program that shares writing (but not deletion) does not stop a rewrite,
   // and sees the new content at once through its open handle.
   put_file(dir / "shared.txt", "old content, longer");
-  HANDLE reader = CreateFileW(to_wide(dir / "shared.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  unique_handle reader(CreateFileW(to_wide(dir / "shared.txt").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(reader);
   EXPECT_EQ(ok("write_all_text", write_params(dir / "shared.txt", "new")), true);
   EXPECT_EQ(ok("write_all_bytes", write_params(dir / "shared.txt", base64_encode("newer content, longer still"))),
             true);
   char seen[64] = {};
   DWORD n = 0;
-  EXPECT_TRUE(ReadFile(reader, seen, sizeof seen, &n, nullptr));
+  EXPECT_TRUE(ReadFile(reader.get(), seen, sizeof seen, &n, nullptr));
   EXPECT_EQ(std::string(seen, n), "newer content, longer still");
-  CloseHandle(reader);
+  reader.reset();
   EXPECT_EQ(file_bytes(dir / "shared.txt"), "newer content, longer still");
   // Copies refuse hidden and read-only targets, as the system's copy does.
   put_file(dir / "hidden.txt", "hidden");
@@ -217,11 +217,11 @@ TEST(Handles, NoMethodLeavesAFileOpen) {
   }
   EXPECT_TRUE(nobody_holds(dir / "copy"));
   // A refused open leaves nothing behind either.
-  HANDLE h = CreateFileW(to_wide(f).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  unique_handle h(CreateFileW(to_wide(f).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(h);
   EXPECT_EQ(ok("write_all_text", write_params(f, "x")), false);
   EXPECT_EQ(ok("append_all_text", write_params(f, "x")), false);
-  CloseHandle(h);
+  h.reset();
   EXPECT_TRUE(nobody_holds(f));
 }
 
@@ -229,12 +229,11 @@ TEST(Handles, NoMethodLeavesAFileOpen) {
 // handle, so a leaked handle shows up here.
 std::optional<int> unix_descriptor_count() {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(L"Z:\\proc\\self\\fd\\*", &data);
-  if (find == INVALID_HANDLE_VALUE) return std::nullopt;
+  unique_find find(FindFirstFileW(L"Z:\\proc\\self\\fd\\*", &data));
+  if (!find) return std::nullopt;
   int n = 0;
   do ++n;
-  while (FindNextFileW(find, &data));
-  FindClose(find);
+  while (FindNextFileW(find.get(), &data));
   return n;
 }
 
@@ -377,20 +376,19 @@ TEST(Ranges, SparseFileBeyondTwoGigabytes) {
   std::string path = dir / "sparse.bin";
   const std::uint64_t size = (1ULL << 31) + 3000000;  // past every 32-bit signed offset
   {
-    HANDLE h = CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    unique_handle h(CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(h);
     DWORD ignored = 0;
-    DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    DeviceIoControl(h.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
     auto write_at = [&](std::uint64_t offset, std::string_view bytes) {
       LARGE_INTEGER at;
       at.QuadPart = static_cast<LONGLONG>(offset);
-      ASSERT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
+      ASSERT_TRUE(SetFilePointerEx(h.get(), at, nullptr, FILE_BEGIN));
       DWORD n = 0;
-      ASSERT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr));
+      ASSERT_TRUE(WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr));
     };
     write_at((1ULL << 31) - 3, "MARK");
     write_at(size - 3, "END");
-    CloseHandle(h);
   }
   EXPECT_EQ(ok("get_file_size", path_params(path)), size);
   json around = ok("read_file_range", json{{"path", path}, {"rangeStart", (1ULL << 31) - 5}});

@@ -196,12 +196,10 @@ TEST(EntryInfo, SizeKindAndTime) {
   EXPECT_EQ(ok("get_file_system_entry_info", path_params(dir / "sub"))["isDirectory"], true);
 
   auto set_write_time = [&](std::uint64_t filetime) {
-    HANDLE h =
-        CreateFileW(to_wide(dir / "f.bin").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    unique_handle h(CreateFileW(to_wide(dir / "f.bin").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(h);
     FILETIME ft{static_cast<DWORD>(filetime), static_cast<DWORD>(filetime >> 32)};
-    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
-    CloseHandle(h);
+    EXPECT_TRUE(SetFileTime(h.get(), nullptr, nullptr, &ft));
   };
   set_write_time(116444736000000000ULL + 15000000);  // 1970-01-01 00:00:01.5 UTC
   EXPECT_EQ(ok("get_file_system_entry_info", path_params(dir / "f.bin"))["lastWriteTime"], 1500);
@@ -325,11 +323,10 @@ TEST(DeleteFileMethod, AFileInUseStays) {
   TempDir dir;
   put_file(dir / "busy", "x");
   set_readonly(dir / "busy", true);
-  HANDLE h =
-      CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  unique_handle h(CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(h);
   EXPECT_EQ(ok("delete_file", path_params(dir / "busy")), false);
-  CloseHandle(h);
+  h.reset();
   EXPECT_TRUE(exists(dir / "busy"));
   // The failed attempt put the read-only attribute back.
   EXPECT_TRUE(attributes_of(dir / "busy") & FILE_ATTRIBUTE_READONLY);
@@ -408,11 +405,10 @@ TEST(MoveFileMethod, AcrossVolumesByCopyAndDelete) {
 TEST(MoveFileMethod, ASourceInUseIsCopiedButReportedFalse) {
   TempDir dir;
   put_file(dir / "busy", "B");
-  HANDLE h =
-      CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  unique_handle h(CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(h);
   bool moved = ok("move_file", json{{"sourcePath", dir / "busy"}, {"targetPath", dir / "target"}}).get<bool>();
-  CloseHandle(h);
+  h.reset();
   // Either the system let the rename through, or the source is still in place.
   EXPECT_EQ(moved, !exists(dir / "busy"));
   EXPECT_EQ(file_bytes(dir / "target"), "B");

@@ -37,28 +37,28 @@ std::string error_of(HostProcess& host, std::string_view method, const json& par
 std::vector<std::string> names_in(const std::string& folder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(to_wide(folder + "\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  unique_find find(FindFirstFileW(to_wide(folder + "\\*").c_str(), &data));
+  if (!find) return names;
   do {
     std::string name = from_wide(data.cFileName);
     if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  } while (FindNextFileW(find.get(), &data));
+  find.reset();
   std::sort(names.begin(), names.end());
   return names;
 }
 
 // Writes until the disk takes no more; what stays free afterwards is less than a block.
 void fill_disk(const std::string& filler) {
-  HANDLE h = CreateFileW(to_wide(filler).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  unique_handle h(CreateFileW(to_wide(filler).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(h);
   std::string chunk(4096, 'z');
   DWORD written = 0;
   int rounds = 0;
-  while (WriteFile(h, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) && written > 0) ++rounds;
+  while (WriteFile(h.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) && written > 0) ++rounds;
   for (std::size_t size = chunk.size() / 2; size > 0; size /= 2)
-    while (WriteFile(h, chunk.data(), static_cast<DWORD>(size), &written, nullptr) && written > 0) {}
-  CloseHandle(h);
+    while (WriteFile(h.get(), chunk.data(), static_cast<DWORD>(size), &written, nullptr) && written > 0) {}
+  h.reset();
   ASSERT_LT(rounds, 100000) << "the folder is not on a small disk";
 }
 

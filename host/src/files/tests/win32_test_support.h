@@ -5,6 +5,7 @@
 
 #include "common/handler.h"
 #include "common/utf.h"
+#include "common/win32_handle.h"
 #include "main/dispatch.h"
 
 #include <windows.h>
@@ -56,23 +57,22 @@ inline std::wstring long_form(const std::string& path) {
 }
 
 inline void put_file(const std::string& path, std::string_view bytes) {
-  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot create " << path << " (" << GetLastError() << ")";
+  unique_handle h(CreateFileW(long_form(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(h) << "cannot create " << path << " (" << GetLastError() << ")";
   DWORD written = 0;
-  BOOL ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(h);
+  BOOL ok = bytes.empty() || WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  h.reset();
   ASSERT_TRUE(ok && written == bytes.size());
 }
 
 inline std::optional<std::string> file_bytes(const std::string& path) {
-  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  unique_handle h(CreateFileW(long_form(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!h) return std::nullopt;
   std::string out;
   char buffer[65536];
   DWORD n = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) out.append(buffer, n);
-  CloseHandle(h);
+  while (ReadFile(h.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) out.append(buffer, n);
   return out;
 }
 
@@ -88,11 +88,8 @@ inline void set_readonly(const std::string& path, bool on) {
 // True when nobody else holds the file open: an open that shares nothing succeeds only
 // then. Used to prove that a method closed its handle.
 inline bool nobody_holds(const std::string& path) {
-  HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
+  return static_cast<bool>(unique_handle(CreateFileW(long_form(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
 }
 
 // Removes a tree with plain calls, read-only entries included, without following links.
@@ -101,14 +98,16 @@ inline void wipe(const std::wstring& path) {
   if (a == INVALID_FILE_ATTRIBUTES) return;
   SetFileAttributesW(path.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
   if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") wipe(path + L"\\" + name);
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
+    {
+      // Closed before the directory goes: an open search keeps it from being removed.
+      WIN32_FIND_DATAW data;
+      unique_find find(FindFirstFileW((path + L"\\*").c_str(), &data));
+      if (find) {
+        do {
+          std::wstring name = data.cFileName;
+          if (name != L"." && name != L"..") wipe(path + L"\\" + name);
+        } while (FindNextFileW(find.get(), &data));
+      }
     }
     RemoveDirectoryW(path.c_str());
   } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
@@ -181,8 +180,8 @@ inline bool run_host_program(const std::wstring& program, const std::wstring& co
   if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
     return false;
   }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  // Only given back: the program runs on its own.
+  unique_handle thread(pi.hThread), process(pi.hProcess);
   return true;
 }
 
