@@ -56,23 +56,21 @@ struct Find {
   static bool live(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
   static void close(HANDLE h) { FindClose(h); }
 };
+// Handles for which only null means "none".
+template <typename H>
+struct NullMeansNone {
+  using handle_type = H;
+  static H none() { return nullptr; }
+  static bool live(H h) { return h != nullptr; }
+};
 // Memory device contexts (CreateDC, CreateCompatibleDC).
-struct Dc {
-  using handle_type = HDC;
-  static HDC none() { return nullptr; }
-  static bool live(HDC h) { return h != nullptr; }
+struct Dc : NullMeansNone<HDC> {
   static void close(HDC h) { DeleteDC(h); }
 };
-struct Bitmap {
-  using handle_type = HBITMAP;
-  static HBITMAP none() { return nullptr; }
-  static bool live(HBITMAP h) { return h != nullptr; }
+struct Bitmap : NullMeansNone<HBITMAP> {
   static void close(HBITMAP h) { DeleteObject(h); }
 };
-struct Module {
-  using handle_type = HMODULE;
-  static HMODULE none() { return nullptr; }
-  static bool live(HMODULE h) { return h != nullptr; }
+struct Module : NullMeansNone<HMODULE> {
   static void close(HMODULE h) { FreeLibrary(h); }
 };
 }  // namespace handle_kinds

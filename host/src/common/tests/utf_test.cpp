@@ -41,4 +41,41 @@ TEST(Utf, Validation) {
 }
 
 }  // namespace
+TEST(Utf, OneSequenceAtATime) {
+  struct Case {
+    std::string text;
+    char32_t code_point;
+    std::size_t length;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"A", U'A', 1, true},
+      {"\xC3\xA9x", 0xE9, 2, true},
+      {"\xEF\xBF\xBD", 0xFFFD, 3, true},  // an encoded U+FFFD is a character like any other
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4, true},
+      {"\xE2\x82", 0xFFFD, 2, false},          // truncated: the whole valid prefix is one unit
+      {"\xE0\x80\x80", 0xFFFD, 1, false},      // overlong: the lead byte alone
+      {"\xED\xA0\x80", 0xFFFD, 1, false},      // a surrogate
+      {"\xF4\x90\x80\x80", 0xFFFD, 1, false},  // above U+10FFFF
+      {"\x80", 0xFFFD, 1, false},
+  };
+  for (const Case& c : cases) {
+    const Utf8Sequence got = utf8_sequence_at(c.text, 0);
+    EXPECT_EQ(got.code_point, c.code_point) << c.text;
+    EXPECT_EQ(got.length, c.length) << c.text;
+    EXPECT_EQ(got.valid, c.valid) << c.text;
+  }
+}
+
+TEST(Utf, EncodesAtEveryLengthBoundary) {
+  for (char32_t cp : {0x0u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
+    std::string out = "x";
+    append_utf8(cp, out);
+    ASSERT_TRUE(is_valid_utf8(out)) << std::hex << cp;
+    const Utf8Sequence back = utf8_sequence_at(out, 1);
+    EXPECT_EQ(back.code_point, cp);
+    EXPECT_EQ(back.length, out.size() - 1) << std::hex << cp;
+  }
+}
+
 }  // namespace quorvane
