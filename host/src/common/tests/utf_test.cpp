@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace quorvane {
 namespace {
 
@@ -71,10 +73,10 @@ TEST(Utf, EncodesAtEveryLengthBoundary) {
   for (char32_t cp : {0x0u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
     std::string out = "x";
     append_utf8(cp, out);
-    ASSERT_TRUE(is_valid_utf8(out)) << std::hex << cp;
+    ASSERT_TRUE(is_valid_utf8(out)) << std::hex << static_cast<std::uint32_t>(cp);
     const Utf8Sequence back = utf8_sequence_at(out, 1);
     EXPECT_EQ(back.code_point, cp);
-    EXPECT_EQ(back.length, out.size() - 1) << std::hex << cp;
+    EXPECT_EQ(back.length, out.size() - 1) << std::hex << static_cast<std::uint32_t>(cp);
   }
 }
 
