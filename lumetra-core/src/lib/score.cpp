@@ -1,5 +1,6 @@
 #include "score.h"
 
+#include "block_bound.h"
 #include "simd.h"
 
 #include <algorithm>
@@ -267,8 +268,13 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
 
   // Pruning (see Split): rows [a0, a1) first for every cell, the other rows only for
   // blocks of cells that may still reach the threshold.
+  // A bound from the template's block means gives up most cells before any of their
+  // cross sums; blocks of cells with a survivor are then summed in full.
+  BlockBound blocks(image, t, threshold);
+  std::vector<std::uint8_t> alive_blocks(blocks.usable() ? P : 0);
+  std::vector<const std::uint32_t*> shifted(blocks.usable() ? h : 0);
   const PreparedTemplate::Split& split = t.split;
-  const bool prune = split.usable && !chunked && threshold > -1.0f;
+  const bool prune = split.usable && !chunked && threshold > -1.0f && !blocks.usable();
   ColumnSums cols_a(W);
   std::vector<double> wsa[3], wqa[3];
   std::vector<std::uint8_t> alive;
@@ -291,6 +297,29 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
     float* dst = map.scores.data() + static_cast<std::size_t>(y) * P;
     for (int c = 0; c < 3; ++c)
       for (std::uint32_t dy = 0; dy < h; ++dy) ptrs[c][dy] = slot(c, y + dy);
+
+    if (blocks.usable()) {
+      blocks.row(y, ws, wq, alive_blocks.data());
+      for (std::uint32_t x0 = 0; x0 < P; x0 += 64) {
+        const std::uint32_t n = std::min<std::uint32_t>(64, P - x0);
+        if (std::find(alive_blocks.begin() + x0, alive_blocks.begin() + x0 + n, 1) == alive_blocks.begin() + x0 + n) {
+          std::fill(dst + x0, dst + x0 + n, kBelowThreshold);
+          continue;
+        }
+        for (int c = 0; c < 3; ++c) {
+          for (std::uint32_t r = 0; r < h; ++r) shifted[r] = ptrs[c][r] + x0;
+          for (std::uint32_t i = 0; i < n; ++i) wp[c][x0 + i] = 0.0;
+          for (std::uint32_t d0 = 0; d0 < h; d0 += static_cast<std::uint32_t>(t.rows_per_chunk)) {
+            const std::uint32_t m = std::min<std::uint32_t>(static_cast<std::uint32_t>(t.rows_per_chunk), h - d0);
+            k.row(shifted.data() + d0, t.taps[c].data() + static_cast<std::size_t>(d0) * t.npairs, m, t.npairs,
+                  rest32.data(), n);
+            for (std::uint32_t i = 0; i < n; ++i) wp[c][x0 + i] += rest32[i];
+          }
+        }
+        k.finalize(row_of(x0), t.consts, dst + x0, n);
+      }
+      continue;
+    }
 
     if (!prune) {
       for (int c = 0; c < 3; ++c) {
