@@ -59,7 +59,11 @@ private:
   double threshold_ = 0;                // threshold less kScoreAllowance
   std::vector<BoxRow> ring_;
   std::vector<double> acc_;             // running sums over block rows, per phase of y: 4 arrays of P
-  std::vector<std::uint32_t> colsum_, lraw_;
+  // Scratch, reused from row to row.
+  std::vector<std::uint8_t> bytes_;
+  std::vector<std::uint32_t> colsum_, lraw_, box_[3];
+  std::vector<double> gbox_, lsum_, qa0_, zeros_;
+  SplitConsts consts_;  // for the prune kernel: see row()
 };
 
 }  // namespace lumetra::detail

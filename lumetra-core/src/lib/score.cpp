@@ -300,8 +300,9 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
 
     if (blocks.usable()) {
       blocks.row(y, ws, wq, alive_blocks.data());
-      for (std::uint32_t x0 = 0; x0 < P; x0 += 64) {
-        const std::uint32_t n = std::min<std::uint32_t>(64, P - x0);
+      // Survivors are few and scattered: groups as narrow as the row kernel's step.
+      for (std::uint32_t x0 = 0; x0 < P; x0 += 32) {
+        const std::uint32_t n = std::min<std::uint32_t>(32, P - x0);
         if (std::find(alive_blocks.begin() + x0, alive_blocks.begin() + x0 + n, 1) == alive_blocks.begin() + x0 + n) {
           std::fill(dst + x0, dst + x0 + n, kBelowThreshold);
           continue;
