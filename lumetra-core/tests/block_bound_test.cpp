@@ -55,7 +55,7 @@ std::vector<Case> cases() {
 // the full map; returns how many cells the bound gave up.
 std::size_t check_pruned_map(const Case& c, const ScoreMap& full, float threshold, const std::string& what) {
   const detail::PreparedTemplate t = detail::prepare_template(c.templ);
-  EXPECT_TRUE(detail::BlockBound(c.image, t, threshold).usable()) << what << ": the bound would test nothing";
+  EXPECT_TRUE(detail::BlockBound(c.image, t, threshold, 2).usable()) << what << ": the bound would test nothing";
   ScoreMap map;
   map.width = full.width;
   map.height = full.height;
@@ -102,7 +102,7 @@ TEST(BlockBound, StandsAsideWhereItCannotPayOrCannotPrune) {
   const RgbImage image = noise_image(300, 200, 31);
   auto usable = [&](const RgbImage& templ, float threshold) {
     const detail::PreparedTemplate t = detail::prepare_template(templ);
-    return detail::BlockBound(image, t, threshold).usable();
+    return detail::BlockBound(image, t, threshold, 2).usable();
   };
   const testing::Screen screen = render_screen(400, 260, 21);
   const RgbImage panel = crop(screen.image, 60, 40, 48, 48);

@@ -6,10 +6,6 @@
 namespace lumetra::detail {
 namespace {
 
-constexpr std::uint32_t kBlock = 2;
-// Block sums reach 255 * k^2, so a block's product with its template sum is below
-// (255 * k^2)^2; this many of them still fit in one unsigned 32-bit sum.
-constexpr std::uint64_t kMaxBlocksPer32BitSum = 0xFFFFFFFFull / ((255ull * kBlock * kBlock) * (255ull * kBlock * kBlock));
 // A template whose energy around its block means is most of its energy leaves a bound near
 // 1 for every textured window: the bound would cost without pruning.
 constexpr double kMaxResidualShare = 0.8;
@@ -21,13 +17,19 @@ std::size_t round_up(std::size_t v, std::size_t m) { return (v + m - 1) / m * m;
 
 }  // namespace
 
-BlockBound::BlockBound(const RgbImage& image, const PreparedTemplate& t, float threshold)
-    : image_(&image), t_(&t) {
-  const std::uint32_t k = k_ = kBlock;
-  if (t.flat || !(threshold > -1.0f) || t.n < kMinPixels || image.width < t.w || image.height < t.h) return;
+BlockBound::BlockBound(const RgbImage& image, const PreparedTemplate& t, float threshold, std::uint32_t block)
+    : image_(&image), t_(&t), k_(block) {
+  const std::uint32_t k = block;
+  if (k < 2 || k > 8 || t.flat || !(threshold > -1.0f) || t.n < kMinPixels || image.width < t.w ||
+      image.height < t.h)
+    return;
   nbx_ = t.w / k;
   nby_ = t.h / k;
-  if (nbx_ < 2 || nby_ < 2 || static_cast<std::uint64_t>(nbx_) * nby_ > kMaxBlocksPer32BitSum) return;
+  // Block sums reach 255 * k^2, so a block's product with its template sum is below
+  // (255 * k^2)^2: sums over this many block rows still fit in 32 unsigned bits.
+  const std::uint64_t most = 255ull * k * k * 255ull * k * k;
+  rows_per_chunk_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(nby_, 0xFFFFFFFFull / most / std::max(nbx_, 1u)));
+  if (nbx_ < 2 || nby_ < 2 || rows_per_chunk_ == 0) return;
   P_ = image.width - t.w + 1;
   threshold_ = static_cast<double>(threshold) - kScoreAllowance;
 
@@ -68,7 +70,8 @@ BlockBound::BlockBound(const RgbImage& image, const PreparedTemplate& t, float t
   if (vt_ > kMaxResidualShare * t.norm * t.norm) return;
 
   usable_ = true;
-  phase_len_ = round_up((P_ + k - 1) / k, 64) + 2 * npairs_ + 2;
+  // Room for the row kernel to read a whole step past the last group of cells.
+  phase_len_ = round_up((P_ + k - 1) / k, 64) + 64 + 2 * npairs_ + 2;
   ring_.resize(static_cast<std::size_t>(k) * nby_ + k);
   for (BoxRow& b : ring_) {
     for (int c = 0; c < 3; ++c) {
@@ -90,6 +93,7 @@ BlockBound::BlockBound(const RgbImage& image, const PreparedTemplate& t, float t
   consts_.sum_slack = t.sum_slack;
   consts_.threshold = threshold_;
   lraw_.resize(round_up((P_ + k - 1) / k, 64));
+  rows_.resize(nby_);
 }
 
 void BlockBound::build_box_row(std::uint32_t r, BoxRow& out) {
@@ -136,9 +140,9 @@ void BlockBound::build_box_row(std::uint32_t r, BoxRow& out) {
   }
 }
 
-void BlockBound::row(std::uint32_t y, const std::vector<double> ws[3], const std::vector<double> wq[3],
-                     std::uint8_t* alive) {
+void BlockBound::advance(std::uint32_t y) {
   const std::uint32_t k = k_;
+  y_ = y;
   const std::uint32_t last = y + k * (nby_ - 1);
   // Box rows come in order; the ring keeps the k rows below y that the running sums drop.
   if (y == 0) {
@@ -164,18 +168,28 @@ void BlockBound::row(std::uint32_t y, const std::vector<double> ws[3], const std
     }
   }
 
-  // Exact sums of block sums times template block sums, phase by phase of x.
-  std::fill(lsum_.begin(), lsum_.end(), 0.0);
+}
+
+void BlockBound::test(const std::vector<double> ws[3], const std::vector<double> wq[3], std::uint32_t x0,
+                      std::uint32_t n, std::uint8_t* alive) {
+  const std::uint32_t k = k_, y = y_;
+  const double* acc = acc_.data() + static_cast<std::size_t>(y % k) * 4 * P_;
+  // Exact sums of block sums times template block sums, phase by phase of x (x0 is a
+  // multiple of k), in chunks of block rows whose sums fit in 32 bits.
+  std::fill(lsum_.begin() + x0, lsum_.begin() + x0 + n, 0.0);
   const Kernels& kern = active_kernels();
-  std::vector<const std::uint32_t*> rows(nby_);
-  const double inv_area = 1.0 / (k * k);  // a power of two: exact
+  const double inv_area = 1.0 / (k * k);
   for (int c = 0; c < 3; ++c) {
-    for (std::uint32_t phase = 0; phase < k && phase < P_; ++phase) {
-      const std::size_t count = (P_ - phase + k - 1) / k;
+    for (std::uint32_t phase = 0; phase < k && phase < n; ++phase) {
+      const std::size_t count = (n - phase + k - 1) / k;
       for (std::uint32_t by = 0; by < nby_; ++by)
-        rows[by] = slot(y + k * by).packed[c].data() + static_cast<std::size_t>(phase) * phase_len_;
-      kern.row(rows.data(), taps_[c].data(), nby_, npairs_, lraw_.data(), count);
-      for (std::size_t i = 0; i < count; ++i) lsum_[k * i + phase] += static_cast<double>(lraw_[i]) * inv_area;
+        rows_[by] = slot(y + k * by).packed[c].data() + static_cast<std::size_t>(phase) * phase_len_ + x0 / k;
+      for (std::uint32_t b0 = 0; b0 < nby_; b0 += rows_per_chunk_) {
+        const std::uint32_t m = std::min(rows_per_chunk_, nby_ - b0);
+        kern.row(rows_.data() + b0, taps_[c].data() + static_cast<std::size_t>(b0) * npairs_, m, npairs_,
+                 lraw_.data(), count);
+        for (std::size_t i = 0; i < count; ++i) lsum_[x0 + k * i + phase] += static_cast<double>(lraw_[i]);
+      }
     }
   }
 
@@ -184,35 +198,35 @@ void BlockBound::row(std::uint32_t y, const std::vector<double> ws[3], const std
   // part A is "no rows" (sa = s, na = 0, template sums 0), its exact part the linear
   // term, and q - qa the window's energy around its block means, already raised by the
   // allowance for its own rounding.
-  const double* core[3] = {acc, acc + P_, acc + 2 * static_cast<std::size_t>(P_)};
-  const double* gsum = acc + 3 * static_cast<std::size_t>(P_);
-  const double* s0 = ws[0].data();
-  const double* s1 = ws[1].data();
-  const double* s2 = ws[2].data();
-  const double* q0 = wq[0].data();
-  const double* q1 = wq[1].data();
-  const double* q2 = wq[2].data();
+  const double* core[3] = {acc + x0, acc + P_ + x0, acc + 2 * static_cast<std::size_t>(P_) + x0};
+  const double* gsum = acc + 3 * static_cast<std::size_t>(P_) + x0;
+  const double* s0 = ws[0].data() + x0;
+  const double* s1 = ws[1].data() + x0;
+  const double* s2 = ws[2].data() + x0;
+  const double* q0 = wq[0].data() + x0;
+  const double* q1 = wq[1].data() + x0;
+  const double* q2 = wq[2].data() + x0;
   const double inv_ne = ne_ > 0.0 ? 1.0 / ne_ : 0.0;
   const double t0 = te_[0], t1 = te_[1], t2 = te_[2];
-  double* lin = lsum_.data();
-  double* qa0 = qa0_.data();
-  const std::size_t cells = P_;
+  double* lin = lsum_.data() + x0;
+  double* qa0 = qa0_.data() + x0;
+  const std::size_t cells = n;
   for (std::size_t x = 0; x < cells; ++x) {
     const double e0 = s0[x] - core[0][x], e1 = s1[x] - core[1][x], e2 = s2[x] - core[2][x];
-    lin[x] += t0 * e0 + t1 * e1 + t2 * e2;
+    lin[x] = lin[x] * inv_area + (t0 * e0 + t1 * e1 + t2 * e2);
     const double qsum = q0[x] + q1[x] + q2[x];
     const double vw = qsum - gsum[x] * inv_area - (e0 * e0 + e1 * e1 + e2 * e2) * inv_ne;
     qa0[x] = q0[x] - ((vw > 0.0 ? vw : 0.0) + kEnergyAllowance * qsum);
   }
   SplitRow srow;
   for (int c = 0; c < 3; ++c) {
-    srow.s[c] = ws[c].data();
-    srow.q[c] = wq[c].data();
-    srow.sa[c] = ws[c].data();
-    srow.qa[c] = c == 0 ? qa0_.data() : wq[c].data();
-    srow.pa[c] = c == 0 ? lsum_.data() : zeros_.data();
+    srow.s[c] = ws[c].data() + x0;
+    srow.q[c] = wq[c].data() + x0;
+    srow.sa[c] = ws[c].data() + x0;
+    srow.qa[c] = c == 0 ? qa0_.data() + x0 : wq[c].data() + x0;
+    srow.pa[c] = c == 0 ? lsum_.data() + x0 : zeros_.data() + x0;
   }
-  kern.prune(srow, consts_, alive, P_);
+  kern.prune(srow, consts_, alive + x0, n);
 }
 
 }  // namespace lumetra::detail

@@ -25,17 +25,20 @@ namespace lumetra::detail {
 
 class BlockBound {
 public:
-  // Bounds for `t` over `image`, for cells at `threshold`. usable() is false when it would
-  // not pay (a template too small, too large for 32-bit block sums, or one whose energy
-  // lies mostly within its blocks) or cannot prune (a threshold of -1 or below).
-  BlockBound(const RgbImage& image, const PreparedTemplate& t, float threshold);
+  // Bounds for `t` over `image` with blocks of `block` x `block` pixels, for cells at
+  // `threshold`. usable() is false when it would not pay (a template too small, or one
+  // whose energy lies mostly within its blocks) or cannot prune (a threshold of -1 or
+  // below, or NaN).
+  BlockBound(const RgbImage& image, const PreparedTemplate& t, float threshold, std::uint32_t block);
   bool usable() const { return usable_; }
 
-  // Output row y (rows in increasing order, starting at 0): alive[x] = 0 where the cell
-  // provably scores below the threshold, 1 where it may reach it. `ws`/`wq` are the
-  // window sums and sums of squares of the row's cells, per channel.
-  void row(std::uint32_t y, const std::vector<double> ws[3], const std::vector<double> wq[3],
-           std::uint8_t* alive);
+  // Moves to output row y; rows come in increasing order, starting at 0, none skipped.
+  void advance(std::uint32_t y);
+  // For the cells [x0, x0 + n) of the current row (x0 a multiple of the block size):
+  // alive[x] = 0 where the cell provably scores below the threshold, 1 where it may reach
+  // it. `ws`/`wq` are the window sums and sums of squares of the row's cells, per channel.
+  void test(const std::vector<double> ws[3], const std::vector<double> wq[3], std::uint32_t x0, std::uint32_t n,
+            std::uint8_t* alive);
 
 private:
   // Box row r: the k x k box sums starting on image row r, in the forms the row needs.
@@ -50,7 +53,8 @@ private:
   const RgbImage* image_;
   const PreparedTemplate* t_;
   bool usable_ = false;
-  std::uint32_t k_ = 2, nbx_ = 0, nby_ = 0, P_ = 0;
+  std::uint32_t k_ = 2, nbx_ = 0, nby_ = 0, P_ = 0, y_ = 0;
+  std::uint32_t rows_per_chunk_ = 0;  // block rows per 32-bit sum
   std::size_t npairs_ = 0, phase_len_ = 0;
   std::vector<std::uint32_t> taps_[3];  // block sums TB, pair-packed per block row
   double te_[3] = {};                   // mean of the leftover block E per channel (0 without one)
@@ -62,6 +66,7 @@ private:
   // Scratch, reused from row to row.
   std::vector<std::uint8_t> bytes_;
   std::vector<std::uint32_t> colsum_, lraw_, box_[3];
+  std::vector<const std::uint32_t*> rows_;
   std::vector<double> gbox_, lsum_, qa0_, zeros_;
   SplitConsts consts_;  // for the prune kernel: see row()
 };

@@ -268,13 +268,18 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
 
   // Pruning (see Split): rows [a0, a1) first for every cell, the other rows only for
   // blocks of cells that may still reach the threshold.
-  // A bound from the template's block means gives up most cells before any of their
-  // cross sums; blocks of cells with a survivor are then summed in full.
-  BlockBound blocks(image, t, threshold);
-  std::vector<std::uint8_t> alive_blocks(blocks.usable() ? P : 0);
-  std::vector<const std::uint32_t*> shifted(blocks.usable() ? h : 0);
+  // Bounds from the template's block means give up most cells before any of their cross
+  // sums: 4x4 blocks over the whole row, then 2x2 blocks where a group of cells still has
+  // a survivor; groups that keep one are summed in full.
+  BlockBound bound4(image, t, threshold, 4), bound2(image, t, threshold, 2);
+  const bool bounded = bound4.usable() || bound2.usable();
+  std::vector<std::uint8_t> alive4(bound4.usable() ? P : 0), alive2(bound2.usable() ? P : 0);
+  std::vector<const std::uint32_t*> shifted(bounded ? h : 0);
+  auto none_alive = [](const std::vector<std::uint8_t>& alive, std::uint32_t x0, std::uint32_t n) {
+    return std::find(alive.begin() + x0, alive.begin() + x0 + n, 1) == alive.begin() + x0 + n;
+  };
   const PreparedTemplate::Split& split = t.split;
-  const bool prune = split.usable && !chunked && threshold > -1.0f && !blocks.usable();
+  const bool prune = split.usable && !chunked && threshold > -1.0f && !bounded;
   ColumnSums cols_a(W);
   std::vector<double> wsa[3], wqa[3];
   std::vector<std::uint8_t> alive;
@@ -298,12 +303,21 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
     for (int c = 0; c < 3; ++c)
       for (std::uint32_t dy = 0; dy < h; ++dy) ptrs[c][dy] = slot(c, y + dy);
 
-    if (blocks.usable()) {
-      blocks.row(y, ws, wq, alive_blocks.data());
+    if (bounded) {
+      if (bound4.usable()) {
+        bound4.advance(y);
+        bound4.test(ws, wq, 0, P, alive4.data());
+      }
+      if (bound2.usable()) bound2.advance(y);
       // Survivors are few and scattered: groups as narrow as the row kernel's step.
       for (std::uint32_t x0 = 0; x0 < P; x0 += 32) {
         const std::uint32_t n = std::min<std::uint32_t>(32, P - x0);
-        if (std::find(alive_blocks.begin() + x0, alive_blocks.begin() + x0 + n, 1) == alive_blocks.begin() + x0 + n) {
+        bool below = bound4.usable() && none_alive(alive4, x0, n);
+        if (!below && bound2.usable()) {
+          bound2.test(ws, wq, x0, n, alive2.data());
+          below = none_alive(alive2, x0, n);
+        }
+        if (below) {
           std::fill(dst + x0, dst + x0 + n, kBelowThreshold);
           continue;
         }
