@@ -2,7 +2,7 @@
 // accepted survives a write and a second parse unchanged, and nlohmann's own strict
 // parser agrees on acceptance and value wherever the two grammars coincide.
 #include "fuzz_support.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <optional>
 
