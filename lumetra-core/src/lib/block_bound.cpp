@@ -20,6 +20,7 @@ std::size_t round_up(std::size_t v, std::size_t m) { return (v + m - 1) / m * m;
 BlockBound::BlockBound(const RgbImage& image, const PreparedTemplate& t, float threshold, std::uint32_t block)
     : image_(&image), t_(&t), k_(block) {
   const std::uint32_t k = block;
+  // Up to 8 x 8, a box sum (at most 255 * 64) is a signed 16-bit sample for the row kernel.
   if (k < 2 || k > 8 || t.flat || !(threshold > -1.0f) || t.n < kMinPixels || image.width < t.w ||
       image.height < t.h)
     return;

@@ -68,7 +68,7 @@ private:
   std::vector<std::uint32_t> colsum_, lraw_, box_[3];
   std::vector<const std::uint32_t*> rows_;
   std::vector<double> gbox_, lsum_, qa0_, zeros_;
-  SplitConsts consts_;  // for the prune kernel: see row()
+  SplitConsts consts_;  // for the prune kernel: see test()
 };
 
 }  // namespace lumetra::detail
