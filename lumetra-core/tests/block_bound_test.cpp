@@ -96,27 +96,5 @@ TEST(BlockBound, GivesUpOnlyCellsBelowTheThresholdAtEverySimdLevel) {
   }
 }
 
-TEST(BlockBound, StandsAsideWhereItCannotPayOrCannotPrune) {
-  const RgbImage image = noise_image(300, 200, 31);
-  auto usable = [&](const RgbImage& templ, float threshold) {
-    const detail::PreparedTemplate t = detail::prepare_template(templ);
-    return detail::BlockBound(image, t, threshold, 2).usable();
-  };
-  const testing::Screen screen = render_screen(400, 260, 21);
-  const RgbImage panel = crop(screen.image, 60, 40, 48, 48);
-  EXPECT_TRUE(usable(panel, 0.8f));
-  EXPECT_FALSE(usable(panel, -1.0f));              // every cell reaches -1
-  EXPECT_FALSE(usable(panel, std::nanf("")));      // nothing to compare with
-  EXPECT_FALSE(usable(crop(panel, 0, 0, 20, 20), 0.8f));  // cheaper to score exactly
-  RgbImage flat(60, 60);
-  std::fill(flat.pixels.begin(), flat.pixels.end(), std::uint8_t{90});
-  EXPECT_FALSE(usable(flat, 0.8f));
-  // One-pixel stripes have all of their energy inside the 2x2 blocks: nothing to prune by.
-  RgbImage stripes(60, 60);
-  for (std::uint32_t y = 0; y < 60; ++y)
-    for (std::uint32_t x = 0; x < 60; x += 2) std::fill_n(stripes.pixels.data() + (y * 60 + x) * 3, 3, std::uint8_t{200});
-  EXPECT_FALSE(usable(stripes, 0.8f));
-}
-
 }  // namespace
 }  // namespace lumetra
