@@ -2,11 +2,6 @@
 // truly score below the threshold, and every other cell must hold its exact score, at
 // every SIMD level (its last step runs in the prune kernel).
 #include "block_bound.h"
-#include "lumetra/matching.h"
-#include "lumetra/resample.h"
-#include "score.h"
-#include "screens.h"
-#include "simd.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +10,12 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "lumetra/matching.h"
+#include "lumetra/resample.h"
+#include "score.h"
+#include "screens.h"
+#include "simd.h"
 
 namespace lumetra {
 namespace {
@@ -65,7 +66,8 @@ std::size_t check_pruned_map(const Case& c, const ScoreMap& full, float threshol
     const bool ok = got == detail::kBelowThreshold ? !(want >= threshold) : std::memcmp(&got, &want, sizeof got) == 0;
     given_up += got == detail::kBelowThreshold;
     if (!ok && ++bad <= 5)
-      ADD_FAILURE() << what << ": cell " << i % full.width << "," << i / full.width << " got " << got << " want " << want;
+      ADD_FAILURE() << what << ": cell " << i % full.width << "," << i / full.width << " got " << got << " want "
+                    << want;
   }
   EXPECT_EQ(bad, 0u) << what;
   EXPECT_EQ(find_peaks(map, c.templ.width, c.templ.height, threshold, 0, 0, 1.0f),
@@ -88,7 +90,8 @@ TEST(BlockBound, GivesUpOnlyCellsBelowTheThresholdAtEverySimdLevel) {
       detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
       // The narrower levels (slow, the scalar one above all) at the hardest threshold.
       for (const float th : l == best ? thresholds : std::vector<float>{sorted[1]}) {
-        given_up += check_pruned_map(c, full, th, c.name + " at " + std::to_string(th) + ", level " + std::to_string(l));
+        given_up +=
+            check_pruned_map(c, full, th, c.name + " at " + std::to_string(th) + ", level " + std::to_string(l));
       }
     }
     detail::set_simd_limit(detail::SimdLevel::Avx512);

@@ -21,15 +21,15 @@ BlockBound::BlockBound(const RgbImage& image, const PreparedTemplate& t, float t
     : image_(&image), t_(&t), k_(block) {
   const std::uint32_t k = block;
   // Up to 8 x 8, a box sum (at most 255 * 64) is a signed 16-bit sample for the row kernel.
-  if (k < 2 || k > 8 || t.flat || !(threshold > -1.0f) || t.n < kMinPixels || image.width < t.w ||
-      image.height < t.h)
+  if (k < 2 || k > 8 || t.flat || !(threshold > -1.0f) || t.n < kMinPixels || image.width < t.w || image.height < t.h)
     return;
   nbx_ = t.w / k;
   nby_ = t.h / k;
   // Block sums reach 255 * k^2, so a block's product with its template sum is below
   // (255 * k^2)^2: sums over this many block rows still fit in 32 unsigned bits.
   const std::uint64_t most = 255ull * k * k * 255ull * k * k;
-  rows_per_chunk_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(nby_, 0xFFFFFFFFull / most / std::max(nbx_, 1u)));
+  rows_per_chunk_ =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(nby_, 0xFFFFFFFFull / most / std::max(nbx_, 1u)));
   if (nbx_ < 2 || nby_ < 2 || rows_per_chunk_ == 0) return;
   P_ = image.width - t.w + 1;
   threshold_ = static_cast<double>(threshold) - kScoreAllowance;
@@ -168,7 +168,6 @@ void BlockBound::advance(std::uint32_t y) {
       for (std::uint32_t x = 0; x < P_; ++x) dst[x] += in[x] - out[x];
     }
   }
-
 }
 
 void BlockBound::test(const std::vector<double> ws[3], const std::vector<double> wq[3], std::uint32_t x0,
@@ -187,8 +186,8 @@ void BlockBound::test(const std::vector<double> ws[3], const std::vector<double>
         rows_[by] = slot(y + k * by).packed[c].data() + static_cast<std::size_t>(phase) * phase_len_ + x0 / k;
       for (std::uint32_t b0 = 0; b0 < nby_; b0 += rows_per_chunk_) {
         const std::uint32_t m = std::min(rows_per_chunk_, nby_ - b0);
-        kern.row(rows_.data() + b0, taps_[c].data() + static_cast<std::size_t>(b0) * npairs_, m, npairs_,
-                 lraw_.data(), count);
+        kern.row(rows_.data() + b0, taps_[c].data() + static_cast<std::size_t>(b0) * npairs_, m, npairs_, lraw_.data(),
+                 count);
         for (std::size_t i = 0; i < count; ++i) lsum_[x0 + k * i + phase] += static_cast<double>(lraw_[i]);
       }
     }

@@ -15,16 +15,16 @@
 // ones given up.
 #pragma once
 
-#include "score.h"
-#include "simd.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "score.h"
+#include "simd.h"
 
 namespace lumetra::detail {
 
 class BlockBound {
-public:
+ public:
   // Bounds for `t` over `image` with blocks of `block` x `block` pixels, for cells at
   // `threshold`. usable() is false when it would not pay (a template too small, or one
   // whose energy lies mostly within its blocks) or cannot prune (a threshold of -1 or
@@ -40,7 +40,7 @@ public:
   void test(const std::vector<double> ws[3], const std::vector<double> wq[3], std::uint32_t x0, std::uint32_t n,
             std::uint8_t* alive);
 
-private:
+ private:
   // Box row r: the k x k box sums starting on image row r, in the forms the row needs.
   struct BoxRow {
     std::vector<std::uint32_t> packed[3];  // per channel, phase after phase: stride-k samples pair-packed
@@ -62,7 +62,7 @@ private:
   double vt_ = 0;                       // VT with its rounding allowance
   double threshold_ = 0;                // threshold less kScoreAllowance
   std::vector<BoxRow> ring_;
-  std::vector<double> acc_;             // running sums over block rows, per phase of y: 4 arrays of P
+  std::vector<double> acc_;  // running sums over block rows, per phase of y: 4 arrays of P
   // Scratch, reused from row to row.
   std::vector<std::uint8_t> bytes_;
   std::vector<std::uint32_t> colsum_, lraw_, box_[3];
