@@ -150,21 +150,23 @@ TEST(MatchTemplate, ThresholdsExactlyAtAScoreKeepThatHit) {
   EXPECT_EQ(match_template(other.image, big, 1.0f, edge), coarse_to_fine_by_hand(other.image, big, edge));
 }
 
+// A template to look for in a haystack at a threshold.
+struct SearchCase {
+  const RgbImage* hay;
+  RgbImage t;
+  float threshold;
+};
+
 TEST(MatchTemplate, EverySimdLevelFindsTheSameHits) {
   const testing::Screen screen = render_screen(1920, 1080, 13);
   const RgbImage small = crop(screen.image, 250, 90, 400, 300);
   const RgbImage wide = crop(screen.image, 0, 30, 1000, 600);  // still coarse-to-fine
-  struct Case {
-    const RgbImage* hay;
-    RgbImage t;
-    float threshold;
-  };
   // Scalar kernels are slow: the direct path runs on the smaller haystack.
-  const Case cases[] = {{&small, crop(small, 80, 60, 15, 15), 0.7f},
+  const SearchCase cases[] = {{&small, crop(small, 80, 60, 15, 15), 0.7f},
                         {&wide, crop(wide, 60, 10, 48, 40), 0.6f},
                         {&wide, crop(wide, 320, 110, 72, 56), 0.8f},
                         {&small, crop(small, 100, 60, 40, 24), 0.5f}};
-  for (const Case& c : cases) {
+  for (const SearchCase& c : cases) {
     detail::set_simd_limit(detail::SimdLevel::Scalar);
     const auto want = match_template(*c.hay, c.t, 1.0f, c.threshold);
     EXPECT_FALSE(want.empty());
@@ -237,15 +239,10 @@ TEST(MatchTemplate, LargePatternsAtEverySizeVariationScaleGiveTheExhaustiveHits)
   const testing::Screen screen = render_screen(1920, 1080, 14);
   const RgbImage small = crop(screen.image, 300, 100, 230, 150);
   const RgbImage wide = crop(screen.image, 200, 60, 820, 280);  // the longer side decides the path
-  struct Case {
-    const RgbImage* hay;
-    RgbImage t;
-    float threshold;
-  };
-  const Case cases[] = {{&small, crop(small, 150, 80, 52, 50), 0.8f},
+  const SearchCase cases[] = {{&small, crop(small, 150, 80, 52, 50), 0.8f},
                         {&small, crop(small, 160, 90, 61, 47), 0.5f},
                         {&wide, crop(wide, 100, 40, 232, 226), 0.9f}};
-  for (const Case& c : cases) {
+  for (const SearchCase& c : cases) {
     for (const float k : {1.0f, 0.9f, 0.95f, 1.05f, 1.1f}) {
       const RgbImage t = resized_for(c.t, k);
       if (c.hay != &small) {
