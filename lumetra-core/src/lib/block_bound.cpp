@@ -1,7 +1,6 @@
 #include "block_bound.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace lumetra::detail {
 namespace {
