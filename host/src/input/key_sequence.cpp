@@ -214,8 +214,7 @@ KeySequence parse_key_sequence(std::string_view text) {
       const std::size_t close = text.find('}', pos + 2);
       if (close == std::string_view::npos) return fail(errors::kUnterminatedToken);
       flush_pending(pos);
-      if (Result<void> compiled = compile_token(text.substr(pos + 2, close - pos - 2), actions);
-          !compiled.ok()) {
+      if (Result<void> compiled = compile_token(text.substr(pos + 2, close - pos - 2), actions); !compiled.ok()) {
         return std::move(compiled).failure();
       }
       pos = close + 1;

@@ -38,7 +38,6 @@ constexpr std::uint16_t VK_DELETE = 0x2E;
 constexpr std::uint16_t VK_LWIN = 0x5B;
 constexpr std::uint16_t VK_F1 = 0x70;
 
-
 bool is_extended(std::uint32_t vk) {
   switch (vk) {
     case VK_UP: case VK_RIGHT: case VK_DOWN: case VK_LEFT: case VK_PRIOR:

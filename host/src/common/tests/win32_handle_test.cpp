@@ -44,8 +44,8 @@ TEST(Win32Handle, EachKernelHandleIsClosedOnceByItsLastOwner) {
 
 TEST(Win32Handle, FailedOpensOwnNothing) {
   // CreateFileW fails with INVALID_HANDLE_VALUE, other calls with null; neither is live.
-  unique_handle missing(CreateFileW(L"Z:\\quorvane\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
+  unique_handle missing(
+      CreateFileW(L"Z:\\quorvane\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(missing);
   EXPECT_FALSE(unique_handle(nullptr));
   EXPECT_FALSE(unique_find());

@@ -196,7 +196,8 @@ TEST(EntryInfo, SizeKindAndTime) {
   EXPECT_EQ(ok("get_file_system_entry_info", path_params(dir / "sub"))["isDirectory"], true);
 
   auto set_write_time = [&](std::uint64_t filetime) {
-    unique_handle h(CreateFileW(to_wide(dir / "f.bin").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    unique_handle h(
+        CreateFileW(to_wide(dir / "f.bin").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(h);
     FILETIME ft{static_cast<DWORD>(filetime), static_cast<DWORD>(filetime >> 32)};
     EXPECT_TRUE(SetFileTime(h.get(), nullptr, nullptr, &ft));
@@ -323,7 +324,8 @@ TEST(DeleteFileMethod, AFileInUseStays) {
   TempDir dir;
   put_file(dir / "busy", "x");
   set_readonly(dir / "busy", true);
-  unique_handle h(CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  unique_handle h(
+      CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(h);
   EXPECT_EQ(ok("delete_file", path_params(dir / "busy")), false);
   h.reset();
@@ -405,7 +407,8 @@ TEST(MoveFileMethod, AcrossVolumesByCopyAndDelete) {
 TEST(MoveFileMethod, ASourceInUseIsCopiedButReportedFalse) {
   TempDir dir;
   put_file(dir / "busy", "B");
-  unique_handle h(CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  unique_handle h(
+      CreateFileW(to_wide(dir / "busy").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(h);
   bool moved = ok("move_file", json{{"sourcePath", dir / "busy"}, {"targetPath", dir / "target"}}).get<bool>();
   h.reset();

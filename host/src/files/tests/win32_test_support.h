@@ -67,7 +67,8 @@ inline void put_file(const std::string& path, std::string_view bytes) {
 
 inline std::optional<std::string> file_bytes(const std::string& path) {
   unique_handle h(CreateFileW(long_form(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
   if (!h) return std::nullopt;
   std::string out;
   char buffer[65536];
