@@ -7,10 +7,6 @@
 
 namespace quorvane::files {
 
-inline std::string missing_string_param(std::string_view name) {
-  return "Missing string param '" + std::string(name) + "'";
-}
-
 inline constexpr std::string_view kMissingFolderParam = "Missing numeric param 'folder'";
 
 inline std::string unknown_special_folder(std::uint64_t folder) {

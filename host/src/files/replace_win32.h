@@ -34,13 +34,13 @@ struct WriteTarget {
   bool device = false;
   FILE_BASIC_INFO basic{};  // of an existing target
 };
-Outcome<WriteTarget> resolve_write_target(const std::wstring& system, ReplaceStyle style);
+Result<WriteTarget, Failure> resolve_write_target(const std::wstring& system, ReplaceStyle style);
 
 // A new, empty file beside a target. Unless it was committed, it is removed when the
 // owner goes, so no failure leaves it behind.
 class SiblingFile {
  public:
-  static Outcome<SiblingFile> create(const std::wstring& target);
+  static Result<SiblingFile, Failure> create(const std::wstring& target);
 
   SiblingFile(SiblingFile&& other) noexcept;
   SiblingFile& operator=(SiblingFile&&) = delete;
