@@ -1,4 +1,6 @@
-// Every text the file-access methods answer with, in one place.
+// Every text the file-access methods answer with, in one place; besides these, only the
+// system's own error texts (common/error_text.h) and the missing-parameter text of
+// common/params.h's required_string.
 #pragma once
 
 #include <cstdint>

@@ -146,7 +146,8 @@ class SystemFileSystem final : public FileSystem {
     if (!found) return std::nullopt;
     std::vector<FolderEntry> out;
     out.reserve(found->size());
-    for (const WideEntry& entry : *found) out.push_back({std::u16string(as_u16(entry.name)), entry.attributes, entry.reparse_tag});
+    for (const WideEntry& entry : *found)
+      out.push_back({std::u16string(as_u16(entry.name)), entry.attributes, entry.reparse_tag});
     return out;
   }
 

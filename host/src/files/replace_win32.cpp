@@ -8,9 +8,6 @@ namespace quorvane::files {
 
 namespace {
 
-// Reads and writes are split so that no single call asks for more than a DWORD holds.
-constexpr DWORD kIoChunk = 16u << 20;
-
 // How long a rename over a target that is in use is retried before the write falls
 // back to rewriting the file in place.
 constexpr ULONGLONG kInUseRetryMs = 100;
@@ -40,20 +37,6 @@ Result<std::wstring, Failure> final_path(const std::wstring& system) {
 }
 
 }  // namespace
-
-bool write_all(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kIoChunk));
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), want, &written, nullptr)) return false;
-    if (written == 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
 
 Result<WriteTarget, Failure> resolve_write_target(const std::wstring& system, ReplaceStyle style) {
   WriteTarget target{system};

@@ -4,6 +4,7 @@
 // point (a full disk above all) leaves the old file as it was and removes the new one.
 #pragma once
 
+#include "common/write_all_win32.h"
 #include "files/win32_support.h"
 
 #include <string>
@@ -68,8 +69,5 @@ bool replace_file_content(const std::wstring& system, std::string_view bytes);
 
 // Copies `source` to `target` (system paths) through a sibling file.
 bool replace_by_copy(const std::wstring& source, const std::wstring& target);
-
-// Writes every byte, in pieces a DWORD can count; a write that accepts nothing fails.
-bool write_all(HANDLE file, std::string_view bytes);
 
 }  // namespace quorvane::files

@@ -1,11 +1,11 @@
 #include "files/file_system.h"
 
-#include "files/listing.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
+
+#include "files/listing.h"
 
 namespace quorvane::files {
 namespace {
@@ -32,9 +32,9 @@ class FakeFileSystem final : public FileSystem {
   std::map<std::u16string, std::uint32_t> entry_attributes;
   std::map<std::u16string, std::u16string> full_paths;
   std::map<std::u16string, std::uint32_t> reparse_tags;
-  std::map<std::u16string, int> busy;       // answers "not empty" this many more times
-  std::set<std::u16string> refused;         // every removal or deletion is refused
-  std::set<std::u16string> reappearing;     // stays listed in its parent after removal
+  std::map<std::u16string, int> busy;    // answers "not empty" this many more times
+  std::set<std::u16string> refused;      // every removal or deletion is refused
+  std::set<std::u16string> reappearing;  // stays listed in its parent after removal
   Rename rename_answer = Rename::Done;
   bool handle_rename_answer = true;
   bool copy_answer = true;
@@ -73,7 +73,9 @@ class FakeFileSystem final : public FileSystem {
     }
     return Removal::Removed;
   }
-  void pause(int milliseconds) override { log.push_back(u"pause " + std::u16string(1, char16_t(u'0' + milliseconds / 10))); }
+  void pause(int milliseconds) override {
+    log.push_back(u"pause " + std::u16string(1, char16_t(u'0' + milliseconds / 10)));
+  }
   std::optional<std::uint32_t> attributes(std::u16string_view path) override {
     auto it = entry_attributes.find(std::u16string(path));
     if (it == entry_attributes.end()) return std::nullopt;
@@ -184,8 +186,11 @@ TEST(RemoveTree, ASubfolderThatKeepsComingBackEndsTheWalk) {
 TEST(RemoveFolder, VolumeRootsAndNonFoldersAreRefusedBeforeAnythingIsTouched) {
   FakeFileSystem fs;
   fs.folders[u"C:\\"] = {{u"x", kFile, 0}};
-  fs.entry_attributes = {{u"C:\\", kFolder}, {u"..\\..", kFolder}, {u"\\\\srv\\share", kFolder},
-                         {u"\\\\?\\D:\\", kFolder}, {u"f.txt", kFile}};
+  fs.entry_attributes = {{u"C:\\", kFolder},
+                         {u"..\\..", kFolder},
+                         {u"\\\\srv\\share", kFolder},
+                         {u"\\\\?\\D:\\", kFolder},
+                         {u"f.txt", kFile}};
   fs.full_paths = {{u"..\\..", u"C:\\"}};
   for (std::u16string_view path : {u"C:\\", u"..\\..", u"\\\\srv\\share", u"\\\\?\\D:\\", u"f.txt", u"missing", u""}) {
     EXPECT_FALSE(remove_folder(fs, path));
