@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
+#include <string>
 
 #include "files/listing.h"
 
@@ -74,7 +76,8 @@ class FakeFileSystem final : public FileSystem {
     return Removal::Removed;
   }
   void pause(int milliseconds) override {
-    log.push_back(u"pause " + std::u16string(1, char16_t(u'0' + milliseconds / 10)));
+    std::string ms = std::to_string(milliseconds);
+    log.push_back(u"pause " + std::u16string(ms.begin(), ms.end()));
   }
   std::optional<std::uint32_t> attributes(std::u16string_view path) override {
     auto it = entry_attributes.find(std::u16string(path));
@@ -155,7 +158,7 @@ TEST(RemoveTree, ABusyFolderIsRetriedWithGrowingPausesThenGivenUp) {
   fs.folders[u"C:\\r"];
   fs.busy[u"C:\\r"] = 2;
   EXPECT_TRUE(remove_tree(fs, u"C:\\r"));
-  EXPECT_EQ(fs.log, (Log{u"list C:\\r", u"rmdir C:\\r", u"pause 1", u"list C:\\r", u"rmdir C:\\r", u"pause 2",
+  EXPECT_EQ(fs.log, (Log{u"list C:\\r", u"rmdir C:\\r", u"pause 10", u"list C:\\r", u"rmdir C:\\r", u"pause 20",
                          u"list C:\\r", u"rmdir C:\\r"}));
 
   FakeFileSystem stuck;
@@ -163,7 +166,7 @@ TEST(RemoveTree, ABusyFolderIsRetriedWithGrowingPausesThenGivenUp) {
   stuck.busy[u"C:\\r"] = 1000;
   EXPECT_FALSE(remove_tree(stuck, u"C:\\r"));
   EXPECT_EQ(std::count(stuck.log.begin(), stuck.log.end(), u"rmdir C:\\r"), kRemoveAttempts);
-  EXPECT_EQ(std::count(stuck.log.begin(), stuck.log.end(), u"pause 4"), 1);
+  EXPECT_EQ(std::count(stuck.log.begin(), stuck.log.end(), u"pause 40"), 1);
   EXPECT_EQ(stuck.log.back(), u"rmdir C:\\r");
 
   // A refusal for another reason is final.
