@@ -1,6 +1,7 @@
 #include "host_process.h"
 
 #include "common/json.h"
+#include "common/write_all_win32.h"
 
 #include <chrono>
 #include <stdexcept>
@@ -103,15 +104,7 @@ void HostProcess::pump(HANDLE pipe, std::string& sink) {
   changed_.notify_all();
 }
 
-bool HostProcess::send_raw(std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-    DWORD written = 0;
-    if (!stdin_write_ || !WriteFile(stdin_write_.get(), bytes.data(), chunk, &written, nullptr)) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
+bool HostProcess::send_raw(std::string_view bytes) { return stdin_write_ && write_all(stdin_write_.get(), bytes); }
 
 std::string frame_header(std::uint32_t payload_size) {
   std::string out(4, '\0');
