@@ -9,7 +9,7 @@
 // without allowSizeVariation.
 #include "common/base64.h"
 #include "cv/find_image.h"
-#include "cv/image_input.h"
+#include "cv/requests.h"
 #include "cv/png.h"
 
 #include "../tests/synthetic_screen.h"

@@ -275,11 +275,11 @@ TEST(PngEncode, RefusesWhatItCannotWriteAndPassesSinkErrorsOn) {
   const Bytes big = picture(300, 300, 4, 2, 5);
   for (int fail_at : {1, 3, 7, 12}) {
     int calls = 0;
-    auto failing = [&](std::span<const std::uint8_t>) -> std::optional<std::string> {
-      if (++calls == fail_at) return std::string("disk full");
-      return std::nullopt;
+    auto failing = [&](std::span<const std::uint8_t>) -> Result<void> {
+      if (++calls == fail_at) return fail("disk full");
+      return {};
     };
-    EXPECT_EQ(write_png(big.data(), 300, 300, 4, 96.0, failing), "disk full");
+    EXPECT_EQ(write_png(big.data(), 300, 300, 4, 96.0, failing).error(), "disk full");
     EXPECT_EQ(calls, fail_at);
   }
 }

@@ -111,12 +111,17 @@ TEST(SearchDesktop, SearchAreaIsGivenInDesktopCoordinates) {
 }
 
 TEST(SearchDesktop, MovesOnlyNumericSearchAreaMembers) {
-  json options = {{"searchArea", {{"x", 2000}, {"y", "top"}, {"width", 10}}}};
-  move_search_area(options, 1920.0, -5.0);
-  EXPECT_EQ(options["searchArea"].dump(), "{\"width\":10,\"x\":80.0,\"y\":\"top\"}");
-  json not_object = {{"searchArea", 5}};
-  move_search_area(not_object, 1.0, 1.0);
-  EXPECT_EQ(not_object["searchArea"], 5);
+  auto area_of = [](const json& area) { return read_search_options({{"options", {{"searchArea", area}}}})->area; };
+  const SearchAreaRequest moved = move_search_area(area_of({{"x", 2000}, {"y", "top"}, {"width", 10}}), 1920.0, -5.0);
+  EXPECT_EQ(std::get<double>(moved.x), 80.0);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(moved.y));
+  EXPECT_EQ(std::get<std::int64_t>(moved.width), 10);
+  // Beyond 64 bits an unsigned x moves from its own value, not from the saturated one.
+  const SearchAreaRequest far = move_search_area(area_of({{"x", 18446744073709551615ull}}), 1e19, 0.0);
+  EXPECT_EQ(std::get<double>(far.x), 18446744073709551615.0 - 1e19);
+  const SearchAreaRequest not_object = move_search_area(area_of(5), 1.0, 1.0);
+  EXPECT_TRUE(not_object.given);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(not_object.x));
 }
 
 TEST(SearchDesktop, SavesTheCaptureWhenAsked) {

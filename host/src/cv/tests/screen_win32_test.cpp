@@ -86,7 +86,7 @@ TEST(Win32Screen, CapturesLeaveNoHandleOrGdiObjectBehind) {
     Result<MonitorCapture> capture = capture_target_monitor(screen);
     ASSERT_TRUE(capture.ok()) << capture.error();
     // A zero-sized area fails at GetDIBits, after every object was made: the error path.
-    EXPECT_EQ(screen.copy_screen_pixels(DisplayMode{0, 0, 0, 0}, none), "Get RGBA data failed");
+    EXPECT_EQ(screen.copy_screen_pixels(DisplayMode{0, 0, 0, 0}, none).error(), "Get RGBA data failed");
   }
   const testing::ProcessCounters after = testing::read_counters(GetCurrentProcess());
   EXPECT_EQ(after.gdi, before.gdi);
