@@ -160,7 +160,8 @@ Result<ColorRegionsRequest> read_find_color_regions(const json& params) {
   if (!color) return color.failure();
   ColorRegionsRequest out;
   out.color = *color;
-  out.tolerance = static_cast<std::uint32_t>(std::min<std::uint64_t>(count_param(params, "tolerance").value_or(0), 255));
+  out.tolerance =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(count_param(params, "tolerance").value_or(0), 255));
   // Higher bits are dropped, not saturated; 0 then means 1 in the library.
   out.min_width = static_cast<std::uint32_t>(count_param(params, "minWidth").value_or(3));
   out.min_height = static_cast<std::uint32_t>(count_param(params, "minHeight").value_or(3));

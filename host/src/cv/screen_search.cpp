@@ -41,7 +41,8 @@ void to_desktop(std::vector<lumetra::Match>& matches, const ScreenImage& screen)
 Result<std::vector<lumetra::Match>> search_capture(const ScreenImage& screen, const DecodedImage& pattern,
                                                    SearchOptions options) {
   options.area = move_search_area(options.area, screen.origin_x, screen.origin_y);
-  Result<std::vector<lumetra::Match>> matches = find_image(screen.image, screen.dpi, pattern.image, pattern.dpi, options);
+  Result<std::vector<lumetra::Match>> matches =
+      find_image(screen.image, screen.dpi, pattern.image, pattern.dpi, options);
   if (matches) to_desktop(*matches, screen);
   return matches;
 }

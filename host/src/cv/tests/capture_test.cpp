@@ -293,8 +293,9 @@ TEST_F(CaptureFiles, PathsWithANulAreRefusedNotCut) {
   const std::string text = path_text(folder / "shot") + std::string(1, '\0') + ".png";
   const std::string expected = "save_failed: strings passed to WinAPI cannot contain NULs (" + text + ")";
   EXPECT_EQ(capture_desktop(screen, json{{"path", text}}).error(), expected);
-  EXPECT_EQ(save_capture_png(path_from_text(text), std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0).error(),
-            expected);
+  EXPECT_EQ(
+      save_capture_png(path_from_text(text), std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0).error(),
+      expected);
   // Nothing was written under the name before the NUL.
   EXPECT_TRUE(names_in(folder).empty());
 }

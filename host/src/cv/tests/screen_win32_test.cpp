@@ -13,17 +13,7 @@
 namespace quorvane::cv {
 namespace {
 
-std::vector<HMONITOR> user32_monitors() {
-  std::vector<HMONITOR> monitors;
-  EnumDisplayMonitors(
-      nullptr, nullptr,
-      [](HMONITOR m, HDC, LPRECT, LPARAM out) {
-        reinterpret_cast<std::vector<HMONITOR>*>(out)->push_back(m);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&monitors));
-  return monitors;
-}
+using quorvane::testing::user32_monitors;
 
 TEST(Win32Screen, MonitorQueriesAgreeWithUser32) {
   ScreenPlatform& screen = system_screen_platform();
