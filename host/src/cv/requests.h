@@ -1,5 +1,13 @@
-// The requests of cv's methods, each read once, at the edge, into a typed record; the
-// methods themselves take only these records. Every reader checks its members in the
+// cv/: what the host sees on the screen. Displays (display.h), the capture of the browser's
+// monitor and capture files (capture.h, with our own PNG encoder and deflate), image inputs
+// (image_input.h, PNG through stb), the image search (find_image.h) and its methods
+// (search_image.h, screen_search.h), and the colour methods (color_methods.h). Every reply
+// text is in errors.h. It may use common/, window/ (which browser window is in front),
+// lumetra-core (matching, resizing, colour regions), zlib and stb_image; Win32 only in
+// *_win32 files.
+//
+// This header: the requests of cv's methods, each read once, at the edge, into a typed
+// record; the methods themselves take only these records. Every reader checks its members in the
 // order the replies promise, so when several are wrong the same error wins as always:
 // options before images, an image fully decoded before the next one is looked at.
 #pragma once
