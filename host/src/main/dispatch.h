@@ -1,5 +1,9 @@
-// The request envelope and the method table: routes a parsed request to its handler and
-// wraps the outcome.
+// host/src/main: the program itself. main_win32.cpp starts the host; transport frames
+// requests and replies on standard input and output; dispatch holds the one method table
+// and wraps each handler's outcome in a reply. It may use every subsystem folder (cv,
+// window, input, ocr, files) and common/; nothing else uses main/.
+//
+// This header: the request envelope and the method table.
 #pragma once
 
 #include "common/handler.h"
