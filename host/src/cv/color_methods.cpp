@@ -21,7 +21,7 @@ struct CaptureArea {
 
 // The desktop area converted to capture pixels and clamped to the capture; the whole
 // capture when there is none.
-CaptureArea capture_area(const std::optional<DesktopArea>& area, const ScreenImage& screen) {
+CaptureArea capture_area(const std::optional<RequestRect>& area, const ScreenImage& screen) {
   const std::uint32_t w = screen.image.width, h = screen.image.height;
   if (!area) return CaptureArea{0, 0, w, h};
   auto clamp_to = [](double value, std::uint32_t limit) {

@@ -1,10 +1,10 @@
 #include "cv/requests.h"
 
+#include <algorithm>
+
 #include "common/params.h"
 #include "cv/capture.h"
 #include "cv/errors.h"
-
-#include <algorithm>
 
 namespace quorvane::cv {
 
@@ -168,7 +168,7 @@ Result<ColorRegionsRequest> read_find_color_regions(const json& params) {
   if (const json* area = object_param(params, "searchArea")) {
     const std::optional<double> x = number_param(*area, "x"), y = number_param(*area, "y");
     const std::optional<double> width = number_param(*area, "width"), height = number_param(*area, "height");
-    if (x && y && width && height) out.area = DesktopArea{*x, *y, *width, *height};
+    if (x && y && width && height) out.area = RequestRect{*x, *y, *width, *height};
   }
   return out;
 }

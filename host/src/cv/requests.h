@@ -12,12 +12,6 @@
 // options before images, an image fully decoded before the next one is looked at.
 #pragma once
 
-#include "common/handler.h"
-#include "common/result.h"
-#include "cv/capture.h"
-#include "cv/find_image.h"
-#include "cv/image_input.h"
-
 #include <lumetra/color.h>
 
 #include <cstdint>
@@ -25,6 +19,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/handler.h"
+#include "common/result.h"
+#include "cv/capture.h"
+#include "cv/find_image.h"
+#include "cv/image_input.h"
 
 namespace quorvane::cv {
 
@@ -66,8 +66,8 @@ struct WaitRequest {
 };
 Result<WaitRequest> read_wait_for_image(const json& params);
 
-// The target of search_relative, relative to the anchor at scale 1.
-struct RelativeBox {
+// A rectangle as a request gives it, in floating-point pixels.
+struct RequestRect {
   double x = 0.0;
   double y = 0.0;
   double width = 0.0;
@@ -75,7 +75,7 @@ struct RelativeBox {
 };
 
 struct RelativeSearchRequest {
-  RelativeBox offset;
+  RequestRect offset;  // the target relative to the anchor at scale 1
   SearchOptions options;
   DecodedImage pattern;
   std::optional<DecodedImage> image;  // the screen is captured when there is none
@@ -85,21 +85,13 @@ Result<RelativeSearchRequest> read_search_relative(const json& params);
 // `color` as "rrggbb", optionally after one "#".
 Result<lumetra::Rgb8> read_color(const json& params);
 
-// An area in desktop pixels.
-struct DesktopArea {
-  double x = 0.0;
-  double y = 0.0;
-  double width = 0.0;
-  double height = 0.0;
-};
-
 struct ColorRegionsRequest {
   lumetra::Rgb8 color;
   std::uint32_t tolerance = 0;
   std::uint32_t min_width = 3;
   std::uint32_t min_height = 3;
   // Nothing when `searchArea` is missing or any of its members is not a number.
-  std::optional<DesktopArea> area;
+  std::optional<RequestRect> area;  // in desktop pixels
 };
 Result<ColorRegionsRequest> read_find_color_regions(const json& params);
 

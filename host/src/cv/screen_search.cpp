@@ -140,7 +140,7 @@ Result<json> search_relative(const RelativeSearchRequest& request, ScreenPlatfor
   if (!matches) return std::move(matches).failure();
   offset_matches(*matches, origin_x, origin_y);
 
-  const RelativeBox& box = request.offset;
+  const RequestRect& box = request.offset;
   const std::vector<std::uint32_t> order = reading_order(*matches);
   json regions = json::array();
   for (std::size_t i = 0; i < matches->size(); ++i) {
