@@ -8,6 +8,12 @@
 
 namespace quorvane {
 
+// The reply to Base64 that does not decode, with the decoder's reason; shared by every
+// method that takes Base64 data (images, OCR).
+inline std::string base64_decode_failed(std::string_view reason) {
+  return "bad_params: base64 decode failed: " + std::string(reason);
+}
+
 // Removes trailing tab, line feed, vertical tab, form feed, carriage return and blank.
 std::string_view trim_trailing_space(std::string_view text);
 
@@ -16,11 +22,6 @@ std::uint32_t hresult_from_win32_code(std::uint32_t code);
 
 // "<message> (0x80070005)", or "0x80070005" alone when there is no message.
 std::string format_platform_error(std::optional<std::string_view> message, std::uint32_t hresult);
-
-// The answer to a Base64 parameter that does not decode, `reason` the decoder's message.
-inline std::string base64_decode_failed(std::string_view reason) {
-  return "bad_params: base64 decode failed: " + std::string(reason);
-}
 
 // "{message} (os error {code})"
 std::string format_system_error(std::string_view message, std::uint32_t code);
