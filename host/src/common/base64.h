@@ -42,5 +42,4 @@ void base64_encode_append(const void* data, std::size_t size, std::string& out);
 // On failure `out` is left empty. Empty input decodes to nothing.
 std::optional<std::string> base64_decode(std::string_view text, std::vector<std::uint8_t>& out);
 
-
 }  // namespace quorvane

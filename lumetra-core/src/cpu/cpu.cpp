@@ -11,8 +11,8 @@ Level probe() {
   if (!__builtin_cpu_supports("sse2")) return Level::Scalar;
   if (!__builtin_cpu_supports("ssse3")) return Level::Sse2;
   if (!__builtin_cpu_supports("avx2")) return Level::Ssse3;
-  if (!(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni"))) {
+  if (!(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512vnni"))) {
     return Level::Avx2;
   }
   return Level::Avx512;

@@ -38,26 +38,26 @@ struct Avx2 {
 
 }  // namespace
 
-void row_avx2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
-              std::uint32_t* out, std::size_t count) {
+LUMETRA_TARGET void row_avx2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
+                             std::size_t npairs, std::uint32_t* out, std::size_t count) {
   row_kernel<Avx2>(rows, taps, nrows, npairs, out, count);
 }
 
-void dot_avx2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
-              std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
+LUMETRA_TARGET void dot_avx2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
+                             std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
   dot_kernel<Avx2>(img, img_stride, tpl, tpl_stride, nrows, nblocks, out);
 }
 
-void vresize_avx2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
-                  std::size_t n) {
+LUMETRA_TARGET void vresize_avx2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
+                                 std::size_t n) {
   vresize_kernel<Avx2, vresize_sse2>(rows, weights, ntaps, out, n);
 }
 
 // Two pixels per vector, one in each half, whenever neighbours have as many taps (all but
 // the edges); each half repeats the single-pixel sequence exactly.
-LUMETRA_TARGET void hresize_avx2(const float* mid, const std::uint32_t* first,
-                                                  const std::uint32_t* count, const std::size_t* offset,
-                                                  const float* weights, std::uint32_t width, std::uint8_t* out) {
+LUMETRA_TARGET void hresize_avx2(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
+                                 const std::size_t* offset, const float* weights, std::uint32_t width,
+                                 std::uint8_t* out) {
   std::uint32_t x = 0;
   while (x < width) {
     if (x + 1 < width && count[x] == count[x + 1]) {
@@ -82,8 +82,7 @@ LUMETRA_TARGET void hresize_avx2(const float* mid, const std::uint32_t* first,
 
 // score_from_sums four cells at a time. Division and square root are correctly rounded in
 // every width, and each lane performs the scalar sequence of operations, so the bits agree.
-LUMETRA_TARGET void finalize_avx2(const CellRow& row, const ScoreConsts& k, float* out,
-                                                   std::size_t n) {
+LUMETRA_TARGET void finalize_avx2(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n) {
   const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), minus_one = _mm256_set1_pd(-1.0);
   const __m256d nn = _mm256_set1_pd(k.n), norm = _mm256_set1_pd(k.norm), tiny = _mm256_set1_pd(1e-12);
   const __m256d mean[3] = {_mm256_set1_pd(k.mean[0]), _mm256_set1_pd(k.mean[1]), _mm256_set1_pd(k.mean[2])};
@@ -109,8 +108,7 @@ LUMETRA_TARGET void finalize_avx2(const CellRow& row, const ScoreConsts& k, floa
   }
 }
 
-LUMETRA_TARGET void prune_avx2(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive,
-                                                std::size_t n) {
+LUMETRA_TARGET void prune_avx2(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n) {
   const ScoreConsts& sc = k.score;
   const __m256d zero = _mm256_setzero_pd(), two = _mm256_set1_pd(2.0), nn = _mm256_set1_pd(sc.n);
   const __m256d na = _mm256_set1_pd(k.na), nb = _mm256_set1_pd(k.nb), ebt = _mm256_set1_pd(k.energy_b);
@@ -132,12 +130,14 @@ LUMETRA_TARGET void prune_avx2(const SplitRow& row, const SplitConsts& k, std::u
                                              _mm256_mul_pd(a, _mm256_set1_pd(k.sa[c]))),
                                _mm256_mul_pd(_mm256_mul_pd(na, a), mean)));
       const __m256d dq = _mm256_sub_pd(q, qa);
-      eb = _mm256_add_pd(eb, _mm256_add_pd(_mm256_sub_pd(dq, _mm256_mul_pd(_mm256_mul_pd(two, a), _mm256_sub_pd(s, sa))),
-                                           _mm256_mul_pd(_mm256_mul_pd(nb, a), a)));
+      eb =
+          _mm256_add_pd(eb, _mm256_add_pd(_mm256_sub_pd(dq, _mm256_mul_pd(_mm256_mul_pd(two, a), _mm256_sub_pd(s, sa))),
+                                          _mm256_mul_pd(_mm256_mul_pd(nb, a), a)));
       qb = _mm256_add_pd(qb, dq);
       scale = _mm256_add_pd(scale, q);
     }
-    const __m256d bound = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_max_pd(eb, zero), _mm256_mul_pd(allow, qb)), ebt));
+    const __m256d bound =
+        _mm256_sqrt_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_max_pd(eb, zero), _mm256_mul_pd(allow, qb)), ebt));
     const __m256d limit = _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(th, _mm256_sqrt_pd(e)), norm),
                                         _mm256_mul_pd(eps, _mm256_add_pd(scale, slack0)));
     const int reach = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(exact, bound), limit, _CMP_GE_OQ));

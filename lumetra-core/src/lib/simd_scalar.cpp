@@ -4,8 +4,8 @@
 
 namespace lumetra::detail {
 
-void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
-                std::size_t npairs, std::uint32_t* out, std::size_t count) {
+void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
+                std::uint32_t* out, std::size_t count) {
   for (std::size_t x = 0; x < count; ++x) {
     std::uint32_t sum = 0;
     for (std::size_t r = 0; r < nrows; ++r) {
@@ -34,8 +34,8 @@ void dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int1
   }
 }
 
-void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
-                 std::uint8_t tol, std::uint8_t* out) {
+void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3], std::uint8_t tol,
+                 std::uint8_t* out) {
   for (std::size_t i = 0; i < pixels; ++i) {
     const std::uint8_t* p = rgb + 3 * i;
     const int dr = p[0] > color[0] ? p[0] - color[0] : color[0] - p[0];
@@ -65,8 +65,8 @@ std::uint8_t round_to_u8(float v) {
 
 }  // namespace
 
-void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
-                    const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out) {
+void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count, const std::size_t* offset,
+                    const float* weights, std::uint32_t width, std::uint8_t* out) {
   for (std::uint32_t x = 0; x < width; ++x) {
     const float* w = weights + offset[x];
     const float* m = mid + 3 * static_cast<std::size_t>(first[x]);

@@ -62,29 +62,30 @@ struct Deinterleave {
 
 }  // namespace
 
-void row_sse2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
-              std::uint32_t* out, std::size_t count) {
+LUMETRA_TARGET void row_sse2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
+                             std::size_t npairs, std::uint32_t* out, std::size_t count) {
   row_kernel<Sse2>(rows, taps, nrows, npairs, out, count);
 }
 
-void dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
-              std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
+LUMETRA_TARGET void dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
+                             std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
   dot_kernel<Sse2>(img, img_stride, tpl, tpl_stride, nrows, nblocks, out);
 }
 
-void vresize_sse2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
-                  std::size_t n) {
+LUMETRA_TARGET void vresize_sse2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
+                                 std::size_t n) {
   vresize_kernel<Sse2, vresize_scalar>(rows, weights, ntaps, out, n);
 }
 
 // All three channels of a pixel in one vector, so every tap is one multiply and one add.
-void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
-                  const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out) {
+void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint32_t* count, const std::size_t* offset,
+                  const float* weights, std::uint32_t width, std::uint8_t* out) {
   for (std::uint32_t x = 0; x < width; ++x) {
     const float* w = weights + offset[x];
     const float* m = mid + 3 * static_cast<std::size_t>(first[x]);
     __m128 acc = _mm_setzero_ps();
-    for (std::uint32_t k = 0; k < count[x]; ++k) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(w[k]), _mm_loadu_ps(m + 3 * k)));
+    for (std::uint32_t k = 0; k < count[x]; ++k)
+      acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(w[k]), _mm_loadu_ps(m + 3 * k)));
     store_rgb(acc, out + 3 * x);
   }
 }
@@ -107,8 +108,7 @@ __attribute__((target("ssse3"))) void split_ssse3(const std::uint8_t* rgb, std::
 // Byte-wise |x - c| <= tol for 48 interleaved bytes, then the three channel flags of each
 // pixel gathered and combined. Sixteen pixels per step.
 __attribute__((target("ssse3"))) void mask_ssse3(const std::uint8_t* rgb, std::size_t pixels,
-                                                  const std::uint8_t color[3], std::uint8_t tol,
-                                                  std::uint8_t* out) {
+                                                 const std::uint8_t color[3], std::uint8_t tol, std::uint8_t* out) {
   alignas(16) std::uint8_t pat[48];
   for (int i = 0; i < 48; ++i) pat[i] = color[i % 3];
   const __m128i c0 = _mm_load_si128(reinterpret_cast<const __m128i*>(pat));

@@ -229,8 +229,9 @@ int main(int argc, char** argv) {
   const char* clock_name = "wall time";
 #endif
   std::printf("kernels %s; chain %u nice %u lazy %u insert %u block %u; %d runs, median (min) ms of %s\n",
-              lumetra::cpu::level_name(lumetra::cpu::level()), options.deflate.max_chain, options.deflate.nice_length, options.deflate.lazy_length,
-              options.deflate.insert_limit, options.deflate.block_symbols, runs, clock_name);
+              lumetra::cpu::level_name(lumetra::cpu::level()), options.deflate.max_chain, options.deflate.nice_length,
+              options.deflate.lazy_length, options.deflate.insert_limit, options.deflate.block_symbols, runs,
+              clock_name);
   std::printf("%-22s %17s %9s | %17s %9s | %6s %6s", "picture", "ours ms", "bytes", "zlib-6 ms", "bytes", "time",
               "size");
 #ifdef QUORVANE_BENCH_OPENCV
