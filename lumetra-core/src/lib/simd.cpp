@@ -11,28 +11,10 @@ Kernels kernels_for(cpu::Level level) {
 #if defined(__x86_64__) || defined(__i386__)
   using cpu::Level;
   if (level > cpu::detected_level()) level = cpu::detected_level();
-  if (level >= Level::Sse2) {
-    k.row = row_sse2;
-    k.dot = dot_sse2;
-    k.vresize = vresize_sse2;
-    k.hresize = hresize_sse2;
-  }
-  if (level >= Level::Ssse3) {
-    k.mask = mask_ssse3;
-    k.split = split_ssse3;
-  }
-  if (level >= Level::Avx2) {
-    k.row = row_avx2;
-    k.dot = dot_avx2;
-    k.vresize = vresize_avx2;
-    k.hresize = hresize_avx2;
-    k.finalize = finalize_avx2;
-    k.prune = prune_avx2;
-  }
-  if (level >= Level::Avx512) {
-    k.row = row_avx512;
-    k.dot = dot_avx512;
-  }
+  if (level >= Level::Sse2) use_sse2_kernels(k);
+  if (level >= Level::Ssse3) use_ssse3_kernels(k);
+  if (level >= Level::Avx2) use_avx2_kernels(k);
+  if (level >= Level::Avx512) use_avx512_kernels(k);
 #else
   (void)level;
 #endif

@@ -161,31 +161,17 @@ void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uin
 void vresize_from(std::size_t i, VResizeKernel narrower, const std::uint8_t* const* rows, const float* weights,
                   std::size_t ntaps, float* out, std::size_t n);
 
-// The vector kernels, by level; only kernels_for may hand them out, after asking the CPU.
+// What each x86 level brings, over the kernels of the levels below it; only kernels_for
+// may ask for them, after asking the CPU.
 #if defined(__x86_64__) || defined(__i386__)
-void row_sse2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
-              std::uint32_t* out, std::size_t count);
-void dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
-              std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]);
+void use_sse2_kernels(Kernels& k);
+void use_ssse3_kernels(Kernels& k);
+void use_avx2_kernels(Kernels& k);
+void use_avx512_kernels(Kernels& k);
+// The SSE2 resampling kernels, for the rest of a row the AVX2 ones leave.
 void vresize_sse2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out, std::size_t n);
 void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint32_t* count, const std::size_t* offset,
                   const float* weights, std::uint32_t width, std::uint8_t* out);
-void split_ssse3(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b);
-void mask_ssse3(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3], std::uint8_t tol,
-                std::uint8_t* out);
-void row_avx2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
-              std::uint32_t* out, std::size_t count);
-void dot_avx2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
-              std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]);
-void vresize_avx2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out, std::size_t n);
-void hresize_avx2(const float* mid, const std::uint32_t* first, const std::uint32_t* count, const std::size_t* offset,
-                  const float* weights, std::uint32_t width, std::uint8_t* out);
-void finalize_avx2(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n);
-void prune_avx2(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n);
-void row_avx512(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
-                std::uint32_t* out, std::size_t count);
-void dot_avx512(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
-                std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]);
 #endif
 
 }  // namespace lumetra::detail

@@ -36,23 +36,6 @@ struct Avx2 {
   }
 };
 
-}  // namespace
-
-LUMETRA_TARGET void row_avx2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
-                             std::size_t npairs, std::uint32_t* out, std::size_t count) {
-  row_kernel<Avx2>(rows, taps, nrows, npairs, out, count);
-}
-
-LUMETRA_TARGET void dot_avx2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
-                             std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
-  dot_kernel<Avx2>(img, img_stride, tpl, tpl_stride, nrows, nblocks, out);
-}
-
-LUMETRA_TARGET void vresize_avx2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
-                                 std::size_t n) {
-  vresize_kernel<Avx2, vresize_sse2>(rows, weights, ntaps, out, n);
-}
-
 // Two pixels per vector, one in each half, whenever neighbours have as many taps (all but
 // the edges); each half repeats the single-pixel sequence exactly.
 LUMETRA_TARGET void hresize_avx2(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
@@ -155,6 +138,17 @@ LUMETRA_TARGET void prune_avx2(const SplitRow& row, const SplitConsts& k, std::u
     }
     prune_scalar(rest, k, alive + i, n - i);
   }
+}
+
+}  // namespace
+
+void use_avx2_kernels(Kernels& k) {
+  k.row = row_kernel<Avx2>;
+  k.dot = dot_kernel<Avx2>;
+  k.vresize = vresize_kernel<Avx2, vresize_sse2>;
+  k.hresize = hresize_avx2;
+  k.finalize = finalize_avx2;
+  k.prune = prune_avx2;
 }
 
 }  // namespace lumetra::detail

@@ -43,14 +43,9 @@ struct Avx512Half {
 
 }  // namespace
 
-LUMETRA_TARGET void row_avx512(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
-                               std::size_t npairs, std::uint32_t* out, std::size_t count) {
-  row_kernel<Avx512>(rows, taps, nrows, npairs, out, count);
-}
-
-LUMETRA_TARGET void dot_avx512(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
-                               std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
-  dot_kernel<Avx512, Avx512Half>(img, img_stride, tpl, tpl_stride, nrows, nblocks, out);
+void use_avx512_kernels(Kernels& k) {
+  k.row = row_kernel<Avx512>;
+  k.dot = dot_kernel<Avx512, Avx512Half>;
 }
 
 }  // namespace lumetra::detail

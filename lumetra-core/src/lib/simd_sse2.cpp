@@ -62,16 +62,6 @@ struct Deinterleave {
 
 }  // namespace
 
-LUMETRA_TARGET void row_sse2(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
-                             std::size_t npairs, std::uint32_t* out, std::size_t count) {
-  row_kernel<Sse2>(rows, taps, nrows, npairs, out, count);
-}
-
-LUMETRA_TARGET void dot_sse2(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
-                             std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
-  dot_kernel<Sse2>(img, img_stride, tpl, tpl_stride, nrows, nblocks, out);
-}
-
 LUMETRA_TARGET void vresize_sse2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
                                  std::size_t n) {
   vresize_kernel<Sse2, vresize_scalar>(rows, weights, ntaps, out, n);
@@ -89,6 +79,8 @@ void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint3
     store_rgb(acc, out + 3 * x);
   }
 }
+
+namespace {
 
 __attribute__((target("ssse3"))) void split_ssse3(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r,
                                                   std::uint8_t* g, std::uint8_t* b) {
@@ -134,6 +126,20 @@ __attribute__((target("ssse3"))) void mask_ssse3(const std::uint8_t* rgb, std::s
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(all, one));
   }
   mask_scalar(rgb + 3 * i, pixels - i, color, tol, out + i);
+}
+
+}  // namespace
+
+void use_sse2_kernels(Kernels& k) {
+  k.row = row_kernel<Sse2>;
+  k.dot = dot_kernel<Sse2>;
+  k.vresize = vresize_sse2;
+  k.hresize = hresize_sse2;
+}
+
+void use_ssse3_kernels(Kernels& k) {
+  k.mask = mask_ssse3;
+  k.split = split_ssse3;
 }
 
 }  // namespace lumetra::detail
