@@ -86,25 +86,41 @@ LUMETRA_TARGET void dot_kernel(const std::int16_t* img, std::size_t img_stride, 
                                std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
   constexpr std::size_t kStep = 2 * V::kLanes, kTailStep = 2 * H::kLanes;
   const std::size_t n = 16 * nblocks, whole = n / kStep * kStep;
-  typename V::I acc[4] = {V::zero(), V::zero(), V::zero(), V::zero()};
-  [[maybe_unused]] typename H::I tail[4] = {H::zero(), H::zero(), H::zero(), H::zero()};
+  // Named accumulators, not an array: GCC spilled an array of them to the stack on every
+  // call, and a band of a few rows makes calls short and many.
+  typename V::I a0 = V::zero(), a1 = a0, a2 = a0, a3 = a0;
+  [[maybe_unused]] typename H::I b0 = H::zero(), b1 = b0, b2 = b0, b3 = b0;
   for (std::size_t r = 0; r < nrows; ++r) {
     const std::int16_t* a = img + r * img_stride;
     const std::int16_t* b = tpl + r * tpl_stride;
     for (std::size_t i = 0; i < whole; i += kStep) {
       const typename V::I t = V::load(b + i);
-      for (int j = 0; j < 4; ++j) acc[j] = V::madd(acc[j], V::load(a + i + j), t);
+      const std::int16_t* p = a + i;
+      a0 = V::madd(a0, V::load(p), t);
+      a1 = V::madd(a1, V::load(p + 1), t);
+      a2 = V::madd(a2, V::load(p + 2), t);
+      a3 = V::madd(a3, V::load(p + 3), t);
     }
     if constexpr (kTailStep < kStep) {
       for (std::size_t i = whole; i < n; i += kTailStep) {
         const typename H::I t = H::load(b + i);
-        for (int j = 0; j < 4; ++j) tail[j] = H::madd(tail[j], H::load(a + i + j), t);
+        const std::int16_t* p = a + i;
+        b0 = H::madd(b0, H::load(p), t);
+        b1 = H::madd(b1, H::load(p + 1), t);
+        b2 = H::madd(b2, H::load(p + 2), t);
+        b3 = H::madd(b3, H::load(p + 3), t);
       }
     }
   }
-  for (int j = 0; j < 4; ++j) {
-    out[j] = V::hsum(acc[j]);
-    if constexpr (kTailStep < kStep) out[j] += H::hsum(tail[j]);
+  out[0] = V::hsum(a0);
+  out[1] = V::hsum(a1);
+  out[2] = V::hsum(a2);
+  out[3] = V::hsum(a3);
+  if constexpr (kTailStep < kStep) {
+    out[0] += H::hsum(b0);
+    out[1] += H::hsum(b1);
+    out[2] += H::hsum(b2);
+    out[3] += H::hsum(b3);
   }
 }
 
