@@ -33,9 +33,9 @@ inline std::string to_json_text(const json& value) {
   return out;
 }
 
-namespace json_detail {
 // String scanning uses AVX2, SSE2 or plain loops, the widest lumetra::cpu::level()
 // allows; tests cap that level to cover every path on any machine.
+namespace json_detail {
 // The writer's check for well-formed UTF-8 (vector blocks with AVX2, else byte by byte).
 bool well_formed_utf8(std::string_view text);
 }  // namespace json_detail
