@@ -5,7 +5,7 @@
 //   node docs/check_method_reference.mjs --host quorvane-host.exe   ...and every example against the host
 //
 // Without --host: the documented methods must be exactly the names in the host's method
-// tables (host/src/*/methods.cpp, host/src/main/dispatch.cpp), each once, and each section
+// table (host/src/main/dispatch.cpp), each once, and each section
 // must describe parameters, result and errors and give one example request and reply that
 // belong together. With --host the examples are sent, in order, to the real host under
 // Wine in one session, with C:\Users\ana mapped to a folder of test files; each reply is

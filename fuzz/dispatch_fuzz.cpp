@@ -8,7 +8,7 @@
 // rest the whole request text, so requests of every shape are reached too.
 #include "fuzz_support.h"
 #include "main/dispatch.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <array>
 

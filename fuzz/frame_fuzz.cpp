@@ -3,7 +3,7 @@
 // order, and each reply is a valid envelope carrying the request's id; the loop stops at
 // the first frame that is not JSON or cannot be read whole.
 #include "fuzz_support.h"
-#include "main/json.h"
+#include "common/json.h"
 #include "main/transport.h"
 
 #include <algorithm>

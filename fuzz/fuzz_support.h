@@ -19,13 +19,13 @@
 
 namespace quorvane::fuzz {
 
-[[noreturn]] inline void fail(const char* what, const char* file, int line) {
+[[noreturn]] inline void property_failed(const char* what, const char* file, int line) {
   std::fprintf(stderr, "property failed: %s (%s:%d)\n", what, file, line);
   std::abort();
 }
 
 #define FUZZ_CHECK(condition) \
-  ((condition) ? static_cast<void>(0) : ::quorvane::fuzz::fail(#condition, __FILE__, __LINE__))
+  ((condition) ? static_cast<void>(0) : ::quorvane::fuzz::property_failed(#condition, __FILE__, __LINE__))
 
 inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};

@@ -7,7 +7,7 @@
 // even, the rest is the JSON text of the image object itself.
 #include "cv/image_input.h"
 #include "fuzz_support.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <cmath>
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (fuzz::carries_costly_picture(param)) return 0;
 
-  cv::Result<cv::DecodedImage> decoded = cv::decode_image_param(param, "pattern");
+  quorvane::Result<cv::DecodedImage> decoded = cv::decode_image_param(param, "pattern");
   if (decoded) {
     FUZZ_CHECK(decoded->image.well_formed());
     FUZZ_CHECK(decoded->image.width > 0 && decoded->image.height > 0);
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const HandlerResult info = cv::get_image_info("get_image_info", param);
-  if (info.is_ok()) {
+  if (info.ok()) {
     const json& v = info.value();
     FUZZ_CHECK(v.is_object() && v["width"].get<std::uint64_t>() > 0 && v["height"].get<std::uint64_t>() > 0);
     FUZZ_CHECK(v["color"].get<int>() >= 1 && v["color"].get<int>() <= 5);

@@ -7,10 +7,11 @@
 #include "common/utf.h"
 #include "fuzz_support.h"
 #include "input/injection.h"
-#include "main/json.h"
+#include "common/json.h"
 #include "recording_input_queue.h"
 
 using namespace quorvane;
+using namespace quorvane::input;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 1: outcome = send_mouse_event(params, queue); break;
     default: outcome = send_mouse_wheel_event(params, queue); break;
   }
-  if (!outcome.is_ok()) {
+  if (!outcome.ok()) {
     const std::string& message = outcome.error();
     FUZZ_CHECK(!message.empty() && is_valid_utf8(message));
     if (message.starts_with("bad_params: ") || message.starts_with("bad_key: ")) FUZZ_CHECK(queue.calls.empty());

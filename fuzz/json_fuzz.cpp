@@ -2,8 +2,8 @@
 // accepted survives a write and a second parse unchanged, and nlohmann's own strict
 // parser agrees on acceptance and value wherever the two grammars coincide.
 #include "fuzz_support.h"
+#include "common/json.h"
 #include "lumetra/cpu.h"
-#include "main/json.h"
 
 #include <optional>
 

@@ -5,11 +5,12 @@
 #include "input/key_sequence.h"
 
 using namespace quorvane;
+using namespace quorvane::input;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = fuzz::as_text(data, size);
   KeySequence sequence = parse_key_sequence(text);
-  if (!sequence.is_ok()) {
+  if (!sequence.ok()) {
     FUZZ_CHECK(sequence.error().starts_with("bad_key: "));
     return 0;
   }
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   std::string typed;
-  for (const InputAction& action : sequence.actions()) {
+  for (const InputAction& action : sequence.value()) {
     FUZZ_CHECK(!action_text(action).empty());
     const auto* type = std::get_if<TypeText>(&action);
     if (type) {

@@ -9,8 +9,8 @@
 #include "files/content.h"
 #include "files/listing.h"
 #include "fuzz_support.h"
-#include "input/color_methods.h"
-#include "main/json.h"
+#include "cv/color_methods.h"
+#include "common/json.h"
 
 using namespace quorvane;
 
@@ -35,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   json params;
   if (!parse_json(fuzz::as_text(data + 2, size - 2), params)) return 0;
 
-  cv::Result<cv::SearchOptions> options = cv::read_search_options(params);
+  quorvane::Result<cv::SearchOptions> options = cv::read_search_options(params);
   if (options) {
     FUZZ_CHECK(options->options.is_object());
-    const cv::Result<cv::SearchArea> area = cv::resolve_search_area(options->options, width, height);
+    const quorvane::Result<cv::SearchArea> area = cv::resolve_search_area(options->options, width, height);
     if (area) {
       // Without a requested area the whole image is searched, even an empty one.
       FUZZ_CHECK(area->left <= area->right && area->right <= width);
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!options.error().empty());
   }
 
-  const cv::Result<lumetra::Rgb8> colour = parse_color_param(params);
+  const quorvane::Result<lumetra::Rgb8> colour = cv::parse_color_param(params);
   const json* text = params.is_object() && params.contains("color") ? &params["color"] : nullptr;
   const bool valid = text && text->is_string() && is_colour_text(text->get_ref<const std::string&>());
   FUZZ_CHECK(colour.ok() == valid);

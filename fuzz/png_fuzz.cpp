@@ -16,7 +16,7 @@ static_assert(fuzz::kHostMaxPicturePixels == cv::kMaxPicturePixels, "the guard m
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
 
-  const cv::Result<cv::PngHeader> header = cv::probe_png(bytes);
+  const quorvane::Result<cv::PngHeader> header = cv::probe_png(bytes);
   if (header) {
     FUZZ_CHECK(header->width > 0 && header->height > 0);
     FUZZ_CHECK(cv::png_channel_count(header->color_type) > 0);
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(dpi == 96.0);
 
   if (fuzz::too_costly_to_decode(bytes)) return 0;
-  cv::Result<lumetra::RgbImage> picture = cv::decode_picture(bytes);
+  quorvane::Result<lumetra::RgbImage> picture = cv::decode_picture(bytes);
   if (!picture) {
     // The reason goes into a reply's message: text, and never empty.
     FUZZ_CHECK(!picture.error().empty() && is_valid_utf8(picture.error()));

@@ -1,6 +1,6 @@
 #include "host_process.h"
 
-#include "main/json.h"
+#include "common/json.h"
 
 #include <chrono>
 #include <stdexcept>

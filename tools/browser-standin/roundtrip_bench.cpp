@@ -4,7 +4,7 @@
 //   roundtrip_bench [iterations]
 #include "host_process.h"
 
-#include "main/json.h"
+#include "common/json.h"
 
 #include <windows.h>
 

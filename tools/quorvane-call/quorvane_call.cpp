@@ -22,7 +22,7 @@
 #include "common/utf.h"
 #include "cv/image_input.h"
 #include "cv/png.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <windows.h>
 

@@ -74,14 +74,14 @@ void bgra_to_rgba_in_place(std::span<std::uint8_t> pixels, std::optional<std::ui
 
 Result<MonitorCapture> capture_target_monitor(ScreenPlatform& platform) {
   Result<std::vector<MonitorHandle>> monitors = platform.enumerate_monitors();
-  if (!monitors) return error("capture_failed: " + monitors.error());
+  if (!monitors) return fail("capture_failed: " + monitors.error());
 
   std::optional<MonitorHandle> chosen = select_capture_monitor(platform, *monitors);
-  if (!chosen) return error("capture_failed: no monitors");
+  if (!chosen) return fail("capture_failed: no monitors");
 
   MonitorGeometry geometry = monitor_geometry(platform, *chosen);
   Result<DisplayMode> mode = platform.monitor_display_mode(*chosen);
-  if (!mode) return error("capture_failed: " + mode.error());
+  if (!mode) return fail("capture_failed: " + mode.error());
 
   MonitorCapture capture;
   capture.width = mode->width;
@@ -92,7 +92,7 @@ Result<MonitorCapture> capture_target_monitor(ScreenPlatform& platform) {
   // The pixels land straight in the buffer that the caller keeps; no second copy.
   capture.pixels.assign(static_cast<std::size_t>(mode->width) * mode->height * 4, 0);
   if (std::optional<std::string> failure = platform.copy_screen_pixels(*mode, capture.pixels))
-    return error("capture_failed: " + *failure);
+    return fail("capture_failed: " + *failure);
 
   std::optional<std::string> build_text = platform.build_number_text();
   bgra_to_rgba_in_place(capture.pixels, build_text ? parse_build_number(*build_text) : std::nullopt);
@@ -101,7 +101,7 @@ Result<MonitorCapture> capture_target_monitor(ScreenPlatform& platform) {
 
 Result<ScreenImage> capture_screen_rgb(ScreenPlatform& platform) {
   Result<MonitorCapture> capture = capture_target_monitor(platform);
-  if (!capture) return error(std::move(capture).error());
+  if (!capture) return fail(std::move(capture).error());
 
   // Dropping alpha in place (each pixel moves to a lower or equal offset) keeps the
   // capture's allocation as the image's buffer.
@@ -181,18 +181,18 @@ Result<json> capture_desktop(ScreenPlatform& platform, const json& params) {
   const std::filesystem::path path = given ? path_from_text(*given) : default_capture_path();
 
   Result<MonitorCapture> capture = capture_target_monitor(platform);
-  if (!capture) return error(std::move(capture).error());
+  if (!capture) return fail(std::move(capture).error());
 
   if (std::optional<std::string> failure = save_capture_png(path, capture->pixels, capture->width, capture->height,
                                                             CaptureColour::Rgba, capture->scale * 96.0))
-    return error(std::move(*failure));
+    return fail(std::move(*failure));
   return json(given ? std::string(*given) : path_text(path));
 }
 
-HandlerResult handle_capture_desktop(std::string_view, const json& params) {
+HandlerResult capture_desktop(std::string_view, const json& params) {
   Result<json> result = capture_desktop(system_screen_platform(), params);
-  if (!result) return HandlerResult::fail(std::move(result).error());
-  return HandlerResult::ok(std::move(result).value());
+  if (!result) return fail(std::move(result).error());
+  return json(std::move(result).value());
 }
 
 CaptureFile::CaptureFile(CaptureFile&& other) noexcept

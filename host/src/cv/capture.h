@@ -8,7 +8,7 @@
 
 #include "common/handler.h"
 #include "cv/display.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <lumetra/rgb_image.h>
 
@@ -110,7 +110,7 @@ std::string path_text(const std::filesystem::path& path);
 std::filesystem::path path_from_text(std::string_view text);
 
 Result<json> capture_desktop(ScreenPlatform& platform, const json& params);
-HandlerResult handle_capture_desktop(std::string_view method, const json& params);
+HandlerResult capture_desktop(std::string_view method, const json& params);
 
 // The file side of save_capture_png, per platform. The PNG is written to a new file
 // beside the target and renamed over it only when complete, so a failed save (a full

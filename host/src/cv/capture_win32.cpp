@@ -2,14 +2,15 @@
 #include "common/error_text.h"
 #include "common/utf.h"
 #include "cv/screen_platform_win32.h"
-#include "input/browser_window.h"
+#include "window/browser_window.h"
 
 namespace quorvane::cv::win32 {
 
 std::optional<FrameBounds> Win32ScreenPlatform::foreground_browser_frame() {
-  std::optional<WindowHandle> window = foreground_browser_window(system_window_platform());
-  if (!window) return std::nullopt;
-  std::optional<WindowRect> bounds = system_window_platform().extended_frame_bounds(*window);
+  window::WindowPlatform& windows = window::system_window_platform();
+  std::optional<window::WindowHandle> browser = window::foreground_browser_window(windows);
+  if (!browser) return std::nullopt;
+  std::optional<window::WindowRect> bounds = windows.extended_frame_bounds(*browser);
   if (!bounds) return std::nullopt;
   return FrameBounds{bounds->left, bounds->top, bounds->right, bounds->bottom};
 }
@@ -92,18 +93,18 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
   // its owner open it (Wine as root).
   HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return error(last_system_error_text());
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return fail(last_system_error_text());
   } else {
     BY_HANDLE_FILE_INFORMATION info{};
     const bool hidden = GetFileInformationByHandle(probe, &info) &&
                         (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
     const bool device = GetFileType(probe) != FILE_TYPE_DISK;
     CloseHandle(probe);
-    if (hidden) return error(system_error_text(ERROR_ACCESS_DENIED));
+    if (hidden) return fail(system_error_text(ERROR_ACCESS_DENIED));
     // A device cannot be replaced by a file; it is written directly.
     if (device) {
       HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle == INVALID_HANDLE_VALUE) return error(last_system_error_text());
+      if (handle == INVALID_HANDLE_VALUE) return fail(last_system_error_text());
       CaptureFile file;
       file.handle_ = reinterpret_cast<std::intptr_t>(handle);
       file.target_ = path;
@@ -120,7 +121,7 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
         CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
-      return error(last_system_error_text());
+      return fail(last_system_error_text());
     }
     CaptureFile file;
     file.handle_ = reinterpret_cast<std::intptr_t>(handle);
@@ -128,7 +129,7 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
     file.temporary_ = std::move(temporary);
     return file;
   }
-  return error(system_error_text(ERROR_FILE_EXISTS));
+  return fail(system_error_text(ERROR_FILE_EXISTS));
 }
 
 std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {

@@ -81,7 +81,7 @@ json display_record(DisplayPlatform& platform, MonitorHandle monitor) {
 
 Result<json> get_display_list(DisplayPlatform& platform) {
   Result<std::vector<MonitorHandle>> monitors = platform.enumerate_monitors();
-  if (!monitors) return error("display_list_failed: " + monitors.error());
+  if (!monitors) return fail("display_list_failed: " + monitors.error());
   json list = json::array();
   for (MonitorHandle monitor : *monitors) list.push_back(display_record(platform, monitor));
   return list;
@@ -97,18 +97,18 @@ json get_desktop_dpi(DisplayPlatform& platform) {
 
 json get_screen_backing_scale_factor() { return json(1.0); }
 
-HandlerResult handle_get_display_list(std::string_view, const json&) {
+HandlerResult get_display_list(std::string_view, const json&) {
   Result<json> list = get_display_list(system_display_platform());
-  if (!list) return HandlerResult::fail(std::move(list).error());
-  return HandlerResult::ok(std::move(list).value());
+  if (!list) return fail(std::move(list).error());
+  return json(std::move(list).value());
 }
 
-HandlerResult handle_get_desktop_dpi(std::string_view, const json&) {
-  return HandlerResult::ok(get_desktop_dpi(system_display_platform()));
+HandlerResult get_desktop_dpi(std::string_view, const json&) {
+  return json(get_desktop_dpi(system_display_platform()));
 }
 
-HandlerResult handle_get_screen_backing_scale_factor(std::string_view, const json&) {
-  return HandlerResult::ok(get_screen_backing_scale_factor());
+HandlerResult get_screen_backing_scale_factor(std::string_view, const json&) {
+  return json(get_screen_backing_scale_factor());
 }
 
 }  // namespace quorvane::cv

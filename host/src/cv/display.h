@@ -8,7 +8,7 @@
 #pragma once
 
 #include "common/handler.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <array>
 #include <cstdint>
@@ -107,8 +107,8 @@ json get_screen_backing_scale_factor();
 DisplayPlatform& system_display_platform();
 
 // Method-table entry points.
-HandlerResult handle_get_display_list(std::string_view method, const json& params);
-HandlerResult handle_get_desktop_dpi(std::string_view method, const json& params);
-HandlerResult handle_get_screen_backing_scale_factor(std::string_view method, const json& params);
+HandlerResult get_display_list(std::string_view method, const json& params);
+HandlerResult get_desktop_dpi(std::string_view method, const json& params);
+HandlerResult get_screen_backing_scale_factor(std::string_view method, const json& params);
 
 }  // namespace quorvane::cv

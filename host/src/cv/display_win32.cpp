@@ -15,7 +15,7 @@ BOOL CALLBACK collect_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
   return TRUE;
 }
 
-Error last_error() { return error(last_platform_error_text()); }
+Failed<std::string> last_error() { return fail(last_platform_error_text()); }
 
 // Shcore.dll is not present on every system the host may meet, so it is loaded per query
 // rather than linked; each query lets go of it before returning.
@@ -86,7 +86,7 @@ Result<float> Win32ScreenPlatform::monitor_scale_factor(MonitorHandle handle) {
   const int seen_width = GetDeviceCaps(dc.get(), HORZRES);
   // A zero width would turn the factor into infinity or NaN; the caller's 1.0 is the
   // better answer for a device that reports nothing.
-  if (seen_width == 0) return error("the display device reports no horizontal resolution");
+  if (seen_width == 0) return fail("the display device reports no horizontal resolution");
   return static_cast<float>(real_width) / static_cast<float>(seen_width);
 }
 

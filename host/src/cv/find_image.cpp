@@ -112,7 +112,7 @@ Result<SearchOptions> read_search_options(const json& params) {
   const json* options = object_param(params, "options");
   if (!options) return out;
   if (bool_param(*options, "enableGreenPinkBoxes") == true || bool_param(*options, "requireGreenPinkBoxes") == true)
-    return error(errors::green_pink_not_supported());
+    return fail(errors::green_pink_not_supported());
   if (const auto v = number_param(*options, "minSimilarity")) out.min_similarity = to_float(*v);
   out.allow_size_variation = bool_param(*options, "allowSizeVariation").value_or(false);
   out.options = *options;
@@ -122,7 +122,7 @@ Result<SearchOptions> read_search_options(const json& params) {
 Result<SearchArea> resolve_search_area(const json& options, std::uint32_t width, std::uint32_t height) {
   if (bool_param(options, "limitSearchArea") != true) return SearchArea{0, 0, width, height};
   const json* area = find_param(options, "searchArea");
-  if (!area) return error(errors::no_search_area());
+  if (!area) return fail(errors::no_search_area());
   // Members of a non-object area read as missing, so the area is 0x0 at (0,0).
   const std::int64_t x = area_member(*area, "x");
   const std::int64_t y = area_member(*area, "y");
@@ -136,7 +136,7 @@ Result<SearchArea> resolve_search_area(const json& options, std::uint32_t width,
   out.right = clamp_to(saturating_add(x, w), width);
   out.bottom = clamp_to(saturating_add(y, h), height);
   if (out.left >= out.right || out.top >= out.bottom)
-    return error(errors::search_area_outside(x, y, w, h, width, height));
+    return fail(errors::search_area_outside(x, y, w, h, width, height));
   return out;
 }
 
@@ -209,13 +209,13 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
                                                const lumetra::RgbImage& pattern, double pattern_dpi,
                                                const SearchOptions& options) {
   const auto area = resolve_search_area(options.options, haystack.width, haystack.height);
-  if (!area) return error(area.error());
+  if (!area) return fail(area.error());
   float base = options.scale;
   if (bool_param(options.options, "enableHighDpi") == true) {
     base = to_float(haystack_dpi / pattern_dpi);
     // A zero DPI gives a scale of 0 or infinity, and neither names a size to search at:
     // 0 would shrink the pattern to one flat pixel that "matches" everywhere.
-    if (!std::isfinite(base) || !(base > 0.0f)) return error(errors::unusable_dpi_scale(haystack_dpi, pattern_dpi));
+    if (!std::isfinite(base) || !(base > 0.0f)) return fail(errors::unusable_dpi_scale(haystack_dpi, pattern_dpi));
   }
 
   const bool whole = area->left == 0 && area->top == 0 && area->right == haystack.width &&

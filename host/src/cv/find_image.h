@@ -4,7 +4,7 @@
 #pragma once
 
 #include "common/handler.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <lumetra/matching.h>
 #include <lumetra/rgb_image.h>

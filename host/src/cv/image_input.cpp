@@ -51,10 +51,10 @@ Result<lumetra::RgbImage> decode_picture(std::span<const std::uint8_t> bytes) { 
 
 Result<DecodedImage> decode_image_param(const json& value, std::string_view name) {
   const auto data = string_param(value, "data");
-  if (!data) return error(errors::missing_data(name));
+  if (!data) return fail(errors::missing_data(name));
 
   std::vector<std::uint8_t> bytes;
-  if (auto reason = base64_decode(*data, bytes)) return error(errors::base64_failed(*reason));
+  if (auto reason = base64_decode(*data, bytes)) return fail(errors::base64_failed(*reason));
 
   DecodedImage out;
   const auto dpi_x = number_param(value, "dpiX");
@@ -75,26 +75,26 @@ Result<DecodedImage> decode_image_param(const json& value, std::string_view name
       out.image.height = height;
       // Raw samples are the fastest way to send a screen: take the buffer over as is.
       out.image.pixels = std::move(bytes);
-      if (!out.image.well_formed()) return error(errors::raw_size_mismatch(name));
+      if (!out.image.well_formed()) return fail(errors::raw_size_mismatch(name));
       return out;
     }
   }
 
   auto picture = decode_picture(bytes);
-  if (!picture) return error(errors::not_decodable(name, width, height, picture.error()));
+  if (!picture) return fail(errors::not_decodable(name, width, height, picture.error()));
   out.image = std::move(picture).value();
   return out;
 }
 
 HandlerResult get_image_info(std::string_view, const json& params) {
   const auto content = string_param(params, "content");
-  if (!content) return HandlerResult::fail(errors::missing_param("content"));
+  if (!content) return fail(errors::missing_param("content"));
 
   std::vector<std::uint8_t> bytes;
-  if (auto reason = base64_decode(*content, bytes)) return HandlerResult::fail(errors::base64_failed(*reason));
+  if (auto reason = base64_decode(*content, bytes)) return fail(errors::base64_failed(*reason));
 
   const auto header = probe_png(bytes);
-  if (!header) return HandlerResult::fail(errors::not_a_png(header.error()));
+  if (!header) return fail(errors::not_a_png(header.error()));
 
   const Resolution dpi = resolution_of(*header);
   json result = json::object();
@@ -105,7 +105,7 @@ HandlerResult get_image_info(std::string_view, const json& params) {
   result["format"] = 1;
   result["height"] = header->height;
   result["width"] = header->width;
-  return HandlerResult::ok(std::move(result));
+  return json(std::move(result));
 }
 
 }  // namespace quorvane::cv

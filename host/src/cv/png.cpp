@@ -73,7 +73,7 @@ namespace {
 // text ever quotes raw binary.
 Result<PngHeader> walk_png(std::span<const std::uint8_t> bytes, bool whole) {
   if (bytes.size() < kSignature.size() || !std::equal(kSignature.begin(), kSignature.end(), bytes.begin()))
-    return error("invalid PNG signature");
+    return fail("invalid PNG signature");
 
   PngHeader header;
   bool have_header = false;
@@ -82,67 +82,67 @@ Result<PngHeader> walk_png(std::span<const std::uint8_t> bytes, bool whole) {
   int image_data = 0;
   std::size_t pos = kSignature.size();
   for (;;) {
-    if (bytes.size() - pos < 8) return error("unexpected end of data");
+    if (bytes.size() - pos < 8) return fail("unexpected end of data");
     const std::uint32_t length = read_be32(bytes.data() + pos);
     const std::uint8_t* type = bytes.data() + pos + 4;
-    if (length > kPngMax) return error("chunk length " + std::to_string(length) + " is too large");
+    if (length > kPngMax) return fail("chunk length " + std::to_string(length) + " is too large");
     for (int i = 0; i < 4; ++i)
-      if (!is_chunk_letter(type[i])) return error("invalid chunk type at offset " + std::to_string(pos + 4));
+      if (!is_chunk_letter(type[i])) return fail("invalid chunk type at offset " + std::to_string(pos + 4));
     const std::string name = chunk_name(type);
 
-    if (!have_header && name != "IHDR") return error("first chunk is " + name + ", not IHDR");
+    if (!have_header && name != "IHDR") return fail("first chunk is " + name + ", not IHDR");
     const bool is_image_data = name == "IDAT";
     if ((is_image_data || name == "fdAT") && image_data == 0) {
-      if (header.color_type == kPngPalette && !have_palette) return error("indexed image without PLTE");
+      if (header.color_type == kPngPalette && !have_palette) return fail("indexed image without PLTE");
       // The probe stops here: the image data is never read, so a truncated or damaged
       // pixel stream still yields the header facts.
       if (!whole) return header;
     }
-    if (name == "IEND" && image_data == 0) return error("no image data before IEND");
+    if (name == "IEND" && image_data == 0) return fail("no image data before IEND");
 
-    if (bytes.size() - pos - 8 < std::size_t{length} + 4) return error("unexpected end of data in chunk " + name);
+    if (bytes.size() - pos - 8 < std::size_t{length} + 4) return fail("unexpected end of data in chunk " + name);
     const std::uint8_t* data = type + 4;
     const std::uint32_t stored_crc = read_be32(data + length);
-    if (png_crc_update(0, type, std::size_t{length} + 4) != stored_crc) return error("CRC mismatch in chunk " + name);
+    if (png_crc_update(0, type, std::size_t{length} + 4) != stored_crc) return fail("CRC mismatch in chunk " + name);
 
     if (is_image_data) {
-      if (image_data == 2) return error("IDAT chunks are not consecutive");
+      if (image_data == 2) return fail("IDAT chunks are not consecutive");
       image_data = 1;
     } else if (image_data == 1) {
       image_data = 2;
     }
 
     if (name == "IHDR") {
-      if (have_header) return error("duplicate IHDR");
-      if (length != 13) return error("invalid IHDR length " + std::to_string(length));
+      if (have_header) return fail("duplicate IHDR");
+      if (length != 13) return fail("invalid IHDR length " + std::to_string(length));
       header.width = read_be32(data);
       header.height = read_be32(data + 4);
       header.bit_depth = data[8];
       header.color_type = data[9];
       header.interlace = data[12];
       if (header.width == 0 || header.height == 0 || header.width > kPngMax || header.height > kPngMax)
-        return error("invalid image size " + std::to_string(header.width) + "x" + std::to_string(header.height));
+        return fail("invalid image size " + std::to_string(header.width) + "x" + std::to_string(header.height));
       if (png_channel_count(header.color_type) == 0)
-        return error("invalid colour type " + std::to_string(header.color_type));
+        return fail("invalid colour type " + std::to_string(header.color_type));
       if (!valid_depth_for_type(header.bit_depth, header.color_type))
-        return error("invalid bit depth " + std::to_string(header.bit_depth) + " for colour type " +
+        return fail("invalid bit depth " + std::to_string(header.bit_depth) + " for colour type " +
                      std::to_string(header.color_type));
-      if (data[10] != 0) return error("unknown compression method " + std::to_string(data[10]));
-      if (data[11] != 0) return error("unknown filter method " + std::to_string(data[11]));
-      if (header.interlace > 1) return error("unknown interlace method " + std::to_string(header.interlace));
+      if (data[10] != 0) return fail("unknown compression method " + std::to_string(data[10]));
+      if (data[11] != 0) return fail("unknown filter method " + std::to_string(data[11]));
+      if (header.interlace > 1) return fail("unknown interlace method " + std::to_string(header.interlace));
       have_header = true;
     } else if (name == "PLTE") {
-      if (length == 0 || length % 3 != 0 || length > 256 * 3) return error("invalid PLTE length " + std::to_string(length));
+      if (length == 0 || length % 3 != 0 || length > 256 * 3) return fail("invalid PLTE length " + std::to_string(length));
       have_palette = true;
     } else if (name == "pHYs") {
-      if (length != 9) return error("invalid pHYs length " + std::to_string(length));
+      if (length != 9) return fail("invalid pHYs length " + std::to_string(length));
       // Only a pHYs ahead of the image data counts, as the probe never sees later ones.
       if (image_data == 0) header.physical = PngPhysical{read_be32(data), read_be32(data + 4), data[8]};
     } else if (name == "IEND") {
       return header;
     } else if (!is_image_data && (type[0] & 0x20) == 0) {
       // An unknown critical chunk means the file needs a feature no decoder here has.
-      return error("unknown critical chunk " + name);
+      return fail("unknown critical chunk " + name);
     }
     pos += 8 + std::size_t{length} + 4;
   }

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "cv/png_encode.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <cstddef>
 #include <cstdint>

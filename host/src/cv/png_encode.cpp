@@ -117,7 +117,7 @@ Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::ui
         return std::nullopt;
       },
       options);
-  if (e) return error(std::move(*e));
+  if (e) return fail(std::move(*e));
   return bytes;
 }
 

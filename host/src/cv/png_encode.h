@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cv/deflate.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 namespace quorvane::cv {
 

@@ -20,10 +20,10 @@ constexpr const char* kUnavailable = "screen access is only available on Windows
 
 class NoScreenPlatform final : public ScreenPlatform {
 public:
-  Result<std::vector<MonitorHandle>> enumerate_monitors() override { return error(kUnavailable); }
-  Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return error(kUnavailable); }
-  Result<float> monitor_scale_factor(MonitorHandle) override { return error(kUnavailable); }
-  Result<MonitorInfo> monitor_info(MonitorHandle) override { return error(kUnavailable); }
+  Result<std::vector<MonitorHandle>> enumerate_monitors() override { return fail(kUnavailable); }
+  Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return fail(kUnavailable); }
+  Result<float> monitor_scale_factor(MonitorHandle) override { return fail(kUnavailable); }
+  Result<MonitorInfo> monitor_info(MonitorHandle) override { return fail(kUnavailable); }
   std::optional<std::vector<DisplayConfigPath>> active_display_paths() override { return std::nullopt; }
   std::optional<std::array<char16_t, 32>> source_gdi_name(const DisplayConfigPath&) override { return std::nullopt; }
   std::optional<std::array<char16_t, 64>> target_friendly_name(const DisplayConfigPath&) override {
@@ -58,7 +58,7 @@ std::filesystem::path path_from_text(std::string_view text) { return std::filesy
 Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
   // Whatever would refuse opening the target itself (a folder, no access) refuses here.
   int probe = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (probe < 0 && errno != ENOENT) return error(errno_text(errno));
+  if (probe < 0 && errno != ENOENT) return fail(errno_text(errno));
   if (probe >= 0) {
     struct stat info {};
     if (::fstat(probe, &info) == 0 && !S_ISREG(info.st_mode)) {
@@ -78,7 +78,7 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      return error(errno_text(errno));
+      return fail(errno_text(errno));
     }
     CaptureFile file;
     file.handle_ = fd;
@@ -86,7 +86,7 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
     file.temporary_ = std::move(temporary);
     return file;
   }
-  return error(errno_text(EEXIST));
+  return fail(errno_text(EEXIST));
 }
 
 std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {

@@ -33,7 +33,7 @@ public:
 
 Result<DecodedImage> read_pattern(const json& params) {
   const json* value = find_param(params, "pattern");
-  if (!value) return error(errors::missing_param("pattern"));
+  if (!value) return fail(errors::missing_param("pattern"));
   return decode_image_param(*value, "pattern");
 }
 
@@ -47,7 +47,7 @@ void to_desktop(std::vector<lumetra::Match>& matches, const ScreenImage& screen)
 Result<std::vector<lumetra::Match>> search_screen_once(ScreenPlatform& platform, const DecodedImage& pattern,
                                                        const SearchOptions& options) {
   Result<ScreenImage> screen = capture_screen_rgb(platform);
-  if (!screen) return error(std::move(screen).error());
+  if (!screen) return fail(std::move(screen).error());
   SearchOptions moved = options;
   move_search_area(moved.options, screen->origin_x, screen->origin_y);
   Result<std::vector<lumetra::Match>> matches = find_image(screen->image, screen->dpi, pattern.image, pattern.dpi, moved);
@@ -82,12 +82,12 @@ void move_search_area(json& options, double left, double top) {
 
 Result<json> search_desktop(const json& params, ScreenPlatform& platform) {
   Result<SearchOptions> options = read_search_options(params);
-  if (!options) return error(std::move(options).error());
+  if (!options) return fail(std::move(options).error());
   Result<DecodedImage> pattern = read_pattern(params);
-  if (!pattern) return error(std::move(pattern).error());
+  if (!pattern) return fail(std::move(pattern).error());
 
   Result<ScreenImage> screen = capture_screen_rgb(platform);
-  if (!screen) return error(std::move(screen).error());
+  if (!screen) return fail(std::move(screen).error());
   move_search_area(options->options, screen->origin_x, screen->origin_y);
 
   std::optional<std::string> capture_path;
@@ -96,13 +96,13 @@ Result<json> search_desktop(const json& params, ScreenPlatform& platform) {
     const std::filesystem::path path = given ? path_from_text(*given) : default_capture_path();
     if (std::optional<std::string> failure = save_capture_png(path, screen->image.pixels, screen->image.width,
                                                               screen->image.height, CaptureColour::Rgb, screen->dpi))
-      return error(std::move(*failure));
+      return fail(std::move(*failure));
     capture_path = given ? std::string(*given) : path_text(path);
   }
 
   Result<std::vector<lumetra::Match>> matches =
       find_image(screen->image, screen->dpi, pattern->image, pattern->dpi, *options);
-  if (!matches) return error(std::move(matches).error());
+  if (!matches) return fail(std::move(matches).error());
   to_desktop(*matches, *screen);
 
   json result = build_search_result(*matches);
@@ -112,9 +112,9 @@ Result<json> search_desktop(const json& params, ScreenPlatform& platform) {
 
 Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitClock& clock) {
   Result<SearchOptions> options = read_search_options(params);
-  if (!options) return error(std::move(options).error());
+  if (!options) return fail(std::move(options).error());
   Result<DecodedImage> pattern = read_pattern(params);
-  if (!pattern) return error(std::move(pattern).error());
+  if (!pattern) return fail(std::move(pattern).error());
   const std::uint64_t timeout_ms = count_param(params, "timeoutMs").value_or(kDefaultTimeoutMs);
   const std::uint64_t interval_ms = std::max(count_param(params, "intervalMs").value_or(kDefaultIntervalMs),
                                              kMinimumIntervalMs);
@@ -122,7 +122,7 @@ Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitCl
   const std::chrono::nanoseconds start = clock.now();
   while (true) {
     Result<std::vector<lumetra::Match>> matches = search_screen_once(platform, *pattern, *options);
-    if (!matches) return error(std::move(matches).error());
+    if (!matches) return fail(std::move(matches).error());
 
     const std::chrono::nanoseconds waited = clock.now() - start;
     const std::uint64_t elapsed_ms =
@@ -141,37 +141,37 @@ Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitCl
 
 Result<json> search_relative(const json& params, ScreenPlatform& platform) {
   const json* offset = find_param(params, "offset");
-  if (!offset) return error(errors::missing_param("offset"));
+  if (!offset) return fail(errors::missing_param("offset"));
   double box[4];
   const char* members[4] = {"x", "y", "width", "height"};
   for (int i = 0; i < 4; ++i) {
     std::optional<double> value = number_param(*offset, members[i]);
-    if (!value) return error("bad_params: missing numeric 'offset." + std::string(members[i]) + "'");
+    if (!value) return fail("bad_params: missing numeric 'offset." + std::string(members[i]) + "'");
     box[i] = *value;
   }
-  if (box[2] <= 0 || box[3] <= 0) return error("bad_params: offset.width/height must be positive");
+  if (box[2] <= 0 || box[3] <= 0) return fail("bad_params: offset.width/height must be positive");
 
   Result<SearchOptions> options = read_search_options(params);
-  if (!options) return error(std::move(options).error());
+  if (!options) return fail(std::move(options).error());
   Result<DecodedImage> pattern = read_pattern(params);
-  if (!pattern) return error(std::move(pattern).error());
+  if (!pattern) return fail(std::move(pattern).error());
 
   // The search area is not moved here: it is given in pixels of the image searched.
   std::int64_t origin_x = 0, origin_y = 0;
   auto search = [&]() -> Result<std::vector<lumetra::Match>> {
     if (const json* image_value = find_param(params, "image")) {
       Result<DecodedImage> image = decode_image_param(*image_value, "image");
-      if (!image) return error(std::move(image).error());
+      if (!image) return fail(std::move(image).error());
       return find_image(image->image, image->dpi, pattern->image, pattern->dpi, *options);
     }
     Result<ScreenImage> screen = capture_screen_rgb(platform);
-    if (!screen) return error(std::move(screen).error());
+    if (!screen) return fail(std::move(screen).error());
     origin_x = round_to_i32(screen->origin_x);
     origin_y = round_to_i32(screen->origin_y);
     return find_image(screen->image, screen->dpi, pattern->image, pattern->dpi, *options);
   };
   Result<std::vector<lumetra::Match>> matches = search();
-  if (!matches) return error(std::move(matches).error());
+  if (!matches) return fail(std::move(matches).error());
   offset_matches(*matches, origin_x, origin_y);
 
   const std::vector<std::uint32_t> order = reading_order(*matches);
@@ -196,20 +196,20 @@ Result<json> search_relative(const json& params, ScreenPlatform& platform) {
 
 namespace {
 HandlerResult to_handler_result(Result<json> result) {
-  if (!result) return HandlerResult::fail(std::move(result).error());
-  return HandlerResult::ok(std::move(result).value());
+  if (!result) return fail(std::move(result).error());
+  return json(std::move(result).value());
 }
 }  // namespace
 
-HandlerResult handle_search_desktop(std::string_view, const json& params) {
+HandlerResult search_desktop(std::string_view, const json& params) {
   return to_handler_result(search_desktop(params, system_screen_platform()));
 }
 
-HandlerResult handle_wait_for_image(std::string_view, const json& params) {
+HandlerResult wait_for_image(std::string_view, const json& params) {
   return to_handler_result(wait_for_image(params, system_screen_platform(), system_wait_clock()));
 }
 
-HandlerResult handle_search_relative(std::string_view, const json& params) {
+HandlerResult search_relative(std::string_view, const json& params) {
   return to_handler_result(search_relative(params, system_screen_platform()));
 }
 

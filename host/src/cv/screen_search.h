@@ -5,7 +5,7 @@
 
 #include "common/handler.h"
 #include "cv/capture.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <chrono>
 #include <cstdint>
@@ -45,8 +45,8 @@ Result<json> search_desktop(const json& params, ScreenPlatform& platform);
 Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitClock& clock);
 Result<json> search_relative(const json& params, ScreenPlatform& platform);
 
-HandlerResult handle_search_desktop(std::string_view method, const json& params);
-HandlerResult handle_wait_for_image(std::string_view method, const json& params);
-HandlerResult handle_search_relative(std::string_view method, const json& params);
+HandlerResult search_desktop(std::string_view method, const json& params);
+HandlerResult wait_for_image(std::string_view method, const json& params);
+HandlerResult search_relative(std::string_view method, const json& params);
 
 }  // namespace quorvane::cv

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "common/handler.h"
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <string_view>
 
@@ -11,6 +11,6 @@ namespace quorvane::cv {
 // The search result object, or the first error in the order options, image, pattern,
 // search.
 Result<json> search_image(const json& params);
-HandlerResult handle_search_image(std::string_view method, const json& params);
+HandlerResult search_image(std::string_view method, const json& params);
 
 }  // namespace quorvane::cv

@@ -34,15 +34,15 @@ struct StbFree {
 }  // namespace
 
 Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return error("image data too large");
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return fail("image data too large");
   // stb_image neither checks CRCs nor compares a chunk's declared length with the bytes
   // present before reserving memory for it; the walk does both, and the size is known
   // before a single row is inflated.
   Result<PngHeader> header = check_png(bytes);
-  if (!header) return error(std::move(header).error());
+  if (!header) return fail(std::move(header).error());
   const std::uint64_t pixels_in_file = std::uint64_t{header->width} * header->height;
   if (pixels_in_file > kMaxPicturePixels)
-    return error("image of " + std::to_string(header->width) + "x" + std::to_string(header->height) + " = " +
+    return fail("image of " + std::to_string(header->width) + "x" + std::to_string(header->height) + " = " +
                  std::to_string(pixels_in_file) + " pixels exceeds the limit of " + std::to_string(kMaxPicturePixels) +
                  " pixels");
   int width = 0;
@@ -56,7 +56,7 @@ Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
     // The walk above has refused every chunk the decoder would quote by its raw type
     // bytes, so what remains are the decoder's own fixed ASCII reasons.
     const char* reason = stbi_failure_reason();
-    return error(reason ? reason : "unknown decoder failure");
+    return fail(reason ? reason : "unknown decoder failure");
   }
   lumetra::RgbImage image(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
   std::memcpy(image.pixels.data(), pixels.get(), image.pixels.size());

@@ -2,7 +2,7 @@
 // that compiles stb_image's implementation stays small.
 #pragma once
 
-#include "cv/result.h"
+#include "common/result.h"
 
 #include <lumetra/rgb_image.h>
 

@@ -29,4 +29,6 @@ json content_failure() {
   return out;
 }
 
+HandlerResult get_max_file_range(std::string_view, const json&) { return json(kMaxFileRange); }
+
 }  // namespace quorvane::files

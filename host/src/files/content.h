@@ -29,4 +29,7 @@ json range_result(std::uint64_t start, std::string_view bytes);
 json content_success(std::string content);
 json content_failure();
 
+// Method get_max_file_range: kMaxFileRange, on every platform.
+HandlerResult get_max_file_range(std::string_view method, const json& params);
+
 }  // namespace quorvane::files

@@ -19,7 +19,7 @@ namespace {
 // Reads and writes are split so that no single call asks for more than a DWORD holds.
 constexpr DWORD kIoChunk = 16u << 20;
 
-HandlerResult missing(std::string_view name) { return HandlerResult::fail(missing_string_param(name)); }
+HandlerResult missing(std::string_view name) { return fail(missing_string_param(name)); }
 
 Outcome<unique_handle> open_for_reading(std::string_view path) {
   Outcome<std::wstring> system = system_path(path);
@@ -178,9 +178,9 @@ HandlerResult get_file_size(std::string_view, const json& params) {
   std::optional<std::string_view> path = string_param(params, "path");
   if (!path) return missing("path");
   Outcome<std::wstring> system = system_path(*path);
-  if (!system) return HandlerResult::fail(system.failure().message());
+  if (!system) return fail(system.failure().message());
   Outcome<EntryInfo> info = query_entry(*system);
-  if (!info) return HandlerResult::fail(info.failure().message());
+  if (!info) return fail(info.failure().message());
   return json(info->size);
 }
 
@@ -189,24 +189,24 @@ HandlerResult read_file_range(std::string_view, const json& params) {
   if (!path) return missing("path");
   std::uint64_t start = range_start_param(params);
   Outcome<unique_handle> file = open_for_reading(*path);
-  if (!file) return HandlerResult::fail(file.failure().message());
+  if (!file) return fail(file.failure().message());
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file->get(), &size)) return HandlerResult::fail(Failure::last().message());
+  if (!GetFileSizeEx(file->get(), &size)) return fail(Failure::last().message());
   std::uint64_t length = range_length(static_cast<std::uint64_t>(size.QuadPart), start);
   if (length == 0) return range_result(start, {});
   LARGE_INTEGER offset{};
   offset.QuadPart = static_cast<LONGLONG>(start);
   if (!SetFilePointerEx(file->get(), offset, nullptr, FILE_BEGIN))
-    return HandlerResult::fail(Failure::last().message());
+    return fail(Failure::last().message());
   std::string bytes(static_cast<std::size_t>(length), '\0');
   std::size_t filled = 0;
   while (filled < bytes.size()) {
     DWORD got = 0;
     if (!ReadFile(file->get(), bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got, nullptr)) {
-      return HandlerResult::fail(Failure::last().message());
+      return fail(Failure::last().message());
     }
     // The file shrank after its size was taken.
-    if (got == 0) return HandlerResult::fail(std::string(kFailedToFillWholeBuffer));
+    if (got == 0) return fail(std::string(kFailedToFillWholeBuffer));
     filled += got;
   }
   return range_result(start, bytes);

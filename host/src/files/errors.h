@@ -7,8 +7,6 @@
 
 namespace quorvane::files {
 
-inline std::string unknown_method(std::string_view method) { return "Unknown method: " + std::string(method); }
-
 inline std::string missing_string_param(std::string_view name) {
   return "Missing string param '" + std::string(name) + "'";
 }

@@ -36,7 +36,7 @@ bool is_unsupported_class_error(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-HandlerResult missing(std::string_view name) { return HandlerResult::fail(missing_string_param(name)); }
+HandlerResult missing(std::string_view name) { return fail(missing_string_param(name)); }
 
 std::uint64_t join64(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
@@ -451,7 +451,7 @@ HandlerResult get_file_system_entry_info(std::string_view, const json& params) {
   std::optional<std::string_view> path = string_param(params, "path");
   if (!path) return missing("path");
   Outcome<EntryInfo> info = query_request_path(*path);
-  if (!info) return HandlerResult::fail(info.failure().message());
+  if (!info) return fail(info.failure().message());
   json out = json::object();
   out["isDirectory"] = counts_as_directory(info->attributes, info->reparse_tag);
   out["lastWriteTime"] = filetime_to_unix_ms(info->last_write);
@@ -461,7 +461,7 @@ HandlerResult get_file_system_entry_info(std::string_view, const json& params) {
 
 HandlerResult get_special_folder_path(std::string_view, const json& params) {
   std::optional<std::uint64_t> folder = count_param(params, "folder");
-  if (!folder) return HandlerResult::fail(std::string(kMissingFolderParam));
+  if (!folder) return fail(std::string(kMissingFolderParam));
   const KNOWNFOLDERID* id = nullptr;
   switch (*folder) {
     case 0:
@@ -471,12 +471,12 @@ HandlerResult get_special_folder_path(std::string_view, const json& params) {
       id = &FOLDERID_Desktop;
       break;
     default:
-      return HandlerResult::fail(unknown_special_folder(*folder));
+      return fail(unknown_special_folder(*folder));
   }
   wchar_t* raw = nullptr;
   HRESULT hr = SHGetKnownFolderPath(*id, 0, nullptr, &raw);
   std::unique_ptr<wchar_t, CoTaskMemFreeDeleter> owned(raw);
-  if (FAILED(hr) || !raw) return HandlerResult::fail(std::string(kSpecialFolderNotAvailable));
+  if (FAILED(hr) || !raw) return fail(std::string(kSpecialFolderNotAvailable));
   return json(from_wide(raw));
 }
 

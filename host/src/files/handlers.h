@@ -1,5 +1,5 @@
-// The file-access method handlers. Those that need the Windows file system exist only
-// in the Windows build.
+// The file-access method handlers that need the Windows file system; they exist only in
+// the Windows build (get_max_file_range, which needs none, is in files/content.h).
 #pragma once
 
 #include "common/handler.h"
@@ -7,8 +7,6 @@
 #include <string_view>
 
 namespace quorvane::files {
-
-HandlerResult get_max_file_range(std::string_view method, const json& params);
 
 #ifdef _WIN32
 // File-system methods.

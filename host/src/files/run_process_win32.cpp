@@ -242,10 +242,10 @@ Outcome<bool> drain(PipeReader& out, PipeReader& err) {
 
 HandlerResult run_process(std::string_view, const json& params) {
   std::optional<std::string_view> file_name = string_param(params, "fileName");
-  if (!file_name) return HandlerResult::fail(missing_string_param("fileName"));
+  if (!file_name) return fail(missing_string_param("fileName"));
   std::string_view arguments = string_param(params, "arguments").value_or(std::string_view());
   bool wait = bool_param(params, "waitForExit").value_or(false);
-  auto failed = [&](std::string_view detail) { return HandlerResult::fail(run_failed(*file_name, detail)); };
+  auto failed = [&](std::string_view detail) { return fail(run_failed(*file_name, detail)); };
   auto failed_on = [&](const Failure& failure) { return failed(failure.message()); };
 
   if (file_name->find('\0') != std::string_view::npos || arguments.find('\0') != std::string_view::npos) {

@@ -2,9 +2,13 @@
 
 #include "common/params.h"
 
+#ifdef _WIN32
+#include "input/system_input_queue.h"
+#endif
+
 #include <limits>
 
-namespace quorvane {
+namespace quorvane::input {
 
 namespace {
 
@@ -13,8 +17,8 @@ std::int32_t low_32_bits(std::int64_t value) {
 }
 
 HandlerResult play(const ActionList& actions, InputQueue& queue) {
-  if (auto failure = play_actions(actions, queue)) return HandlerResult::fail(std::move(*failure));
-  return HandlerResult::ok(true);
+  if (auto failure = play_actions(actions, queue)) return fail(std::move(*failure));
+  return json(true);
 }
 
 }  // namespace
@@ -63,29 +67,29 @@ ActionList mouse_event_actions(int type, MouseButton button, std::int32_t x, std
 
 HandlerResult send_text(const json& params, InputQueue& queue) {
   const auto text = string_param(params, "text");
-  if (!text) return HandlerResult::fail("bad_params: missing 'text'");
+  if (!text) return fail("bad_params: missing 'text'");
   KeySequence sequence = parse_key_sequence(*text);
-  if (!sequence.is_ok()) return HandlerResult::fail(sequence.error());
-  return play(sequence.actions(), queue);
+  if (!sequence.ok()) return fail(sequence.error());
+  return play(sequence.value(), queue);
 }
 
 HandlerResult send_mouse_event(const json& params, InputQueue& queue) {
   const auto type = read_integer_param(params, "type");
-  if (const auto* error = std::get_if<std::string>(&type)) return HandlerResult::fail(*error);
+  if (const auto* error = std::get_if<std::string>(&type)) return fail(*error);
   const std::int64_t t = std::get<std::int64_t>(type);
-  if (t < 0) return HandlerResult::fail("bad_params: 'type' out of range");
-  if (t >= 8) return HandlerResult::fail("bad_params: unknown mouse event type " + std::to_string(t));
+  if (t < 0) return fail("bad_params: 'type' out of range");
+  if (t >= 8) return fail("bad_params: unknown mouse event type " + std::to_string(t));
 
   const auto button = read_integer_param(params, "button");
-  if (const auto* error = std::get_if<std::string>(&button)) return HandlerResult::fail(*error);
+  if (const auto* error = std::get_if<std::string>(&button)) return fail(*error);
   const std::int64_t b = std::get<std::int64_t>(button);
-  if (b < 0) return HandlerResult::fail("bad_params: 'button' out of range");
-  if (b >= 3) return HandlerResult::fail("bad_params: unknown mouse button " + std::to_string(b));
+  if (b < 0) return fail("bad_params: 'button' out of range");
+  if (b >= 3) return fail("bad_params: unknown mouse button " + std::to_string(b));
 
   const auto x = read_integer_param(params, "x");
-  if (const auto* error = std::get_if<std::string>(&x)) return HandlerResult::fail(*error);
+  if (const auto* error = std::get_if<std::string>(&x)) return fail(*error);
   const auto y = read_integer_param(params, "y");
-  if (const auto* error = std::get_if<std::string>(&y)) return HandlerResult::fail(*error);
+  if (const auto* error = std::get_if<std::string>(&y)) return fail(*error);
 
   return play(mouse_event_actions(static_cast<int>(t), static_cast<MouseButton>(b), low_32_bits(std::get<std::int64_t>(x)),
                                   low_32_bits(std::get<std::int64_t>(y))),
@@ -94,9 +98,9 @@ HandlerResult send_mouse_event(const json& params, InputQueue& queue) {
 
 HandlerResult send_mouse_wheel_event(const json& params, InputQueue& queue) {
   const auto dx = read_integer_param(params, "deltaX");
-  if (const auto* error = std::get_if<std::string>(&dx)) return HandlerResult::fail(*error);
+  if (const auto* error = std::get_if<std::string>(&dx)) return fail(*error);
   const auto dy = read_integer_param(params, "deltaY");
-  if (const auto* error = std::get_if<std::string>(&dy)) return HandlerResult::fail(*error);
+  if (const auto* error = std::get_if<std::string>(&dy)) return fail(*error);
 
   // deltaX turns the vertical wheel and deltaY the horizontal one: that is the protocol.
   ActionList actions;
@@ -109,4 +113,21 @@ HandlerResult send_mouse_wheel_event(const json& params, InputQueue& queue) {
   return play(actions, queue);
 }
 
-}  // namespace quorvane
+#ifdef _WIN32
+HandlerResult send_text(std::string_view, const json& params) {
+  SystemInputQueue queue;
+  return send_text(params, queue);
+}
+
+HandlerResult send_mouse_event(std::string_view, const json& params) {
+  SystemInputQueue queue;
+  return send_mouse_event(params, queue);
+}
+
+HandlerResult send_mouse_wheel_event(std::string_view, const json& params) {
+  SystemInputQueue queue;
+  return send_mouse_wheel_event(params, queue);
+}
+#endif
+
+}  // namespace quorvane::input

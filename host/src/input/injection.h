@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-namespace quorvane {
+namespace quorvane::input {
 
 // A numeric parameter as a signed 64-bit integer: unsigned values above the signed maximum
 // saturate, floats are truncated toward zero and saturated. Anything that is not a JSON
@@ -24,4 +24,11 @@ HandlerResult send_text(const json& params, InputQueue& queue);
 HandlerResult send_mouse_event(const json& params, InputQueue& queue);
 HandlerResult send_mouse_wheel_event(const json& params, InputQueue& queue);
 
-}  // namespace quorvane
+#ifdef _WIN32
+// The method handlers: the same, played into the system's input queue.
+HandlerResult send_text(std::string_view method, const json& params);
+HandlerResult send_mouse_event(std::string_view method, const json& params);
+HandlerResult send_mouse_wheel_event(std::string_view method, const json& params);
+#endif
+
+}  // namespace quorvane::input

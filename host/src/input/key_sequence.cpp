@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-namespace quorvane {
+namespace quorvane::input {
 
 namespace {
 
@@ -247,10 +247,10 @@ KeySequence parse_key_sequence(std::string_view text) {
   while (pos < text.size()) {
     if (text[pos] == '$' && pos + 1 < text.size() && text[pos + 1] == '{') {
       const std::size_t close = text.find('}', pos + 2);
-      if (close == std::string_view::npos) return KeySequence::fail("bad_key: unterminated '${'");
+      if (close == std::string_view::npos) return fail("bad_key: unterminated '${'");
       flush_pending(pos);
       if (auto error = compile_token(text.substr(pos + 2, close - pos - 2), actions)) {
-        return KeySequence::fail(std::move(*error));
+        return fail(std::move(*error));
       }
       pos = close + 1;
       pending_start = pos;
@@ -259,7 +259,7 @@ KeySequence parse_key_sequence(std::string_view text) {
     }
   }
   flush_pending(text.size());
-  return KeySequence::ok(std::move(actions));
+  return KeySequence(std::move(actions));
 }
 
 std::string_view modifier_name(Modifier modifier) {
@@ -333,4 +333,4 @@ std::string action_text(const InputAction& action) {
   return std::visit(Writer{}, action);
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -5,13 +5,15 @@
 // is played, so a sequence with an error anywhere in it injects nothing.
 #pragma once
 
+#include "common/result.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::input {
 
 enum class Modifier : std::uint8_t { Ctrl, Alt, Shift, Meta };
 
@@ -102,21 +104,7 @@ using InputAction = std::variant<MouseMove, ButtonDown, ButtonUp, ModifierDown, 
 using ActionList = std::vector<InputAction>;
 
 // Either the compiled action list or one "bad_key: ..." message.
-class KeySequence {
-public:
-  static KeySequence ok(ActionList actions) { return KeySequence(std::move(actions)); }
-  static KeySequence fail(std::string message) { return KeySequence(std::move(message)); }
-
-  bool is_ok() const { return state_.index() == 0; }
-  const ActionList& actions() const { return std::get<0>(state_); }
-  ActionList&& take_actions() { return std::get<0>(std::move(state_)); }
-  const std::string& error() const { return std::get<1>(state_); }
-
-private:
-  explicit KeySequence(ActionList actions) : state_(std::in_place_index<0>, std::move(actions)) {}
-  explicit KeySequence(std::string message) : state_(std::in_place_index<1>, std::move(message)) {}
-  std::variant<ActionList, std::string> state_;
-};
+using KeySequence = Result<ActionList>;
 
 KeySequence parse_key_sequence(std::string_view text);
 
@@ -129,4 +117,4 @@ std::string key_text(const Key& key);  // "Enter", "F(5)", "Letter(97)"
 // KeyTap(F(5)) or TypeText("a\"b\n").
 std::string action_text(const InputAction& action);
 
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -4,10 +4,10 @@
 
 #include "common/handler.h"
 
-namespace quorvane {
+namespace quorvane::input {
 
 HandlerResult get_permission_status(std::string_view method, const json& params);
 HandlerResult request_permission(std::string_view method, const json& params);
 HandlerResult open_permission_pane(std::string_view method, const json& params);
 
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::input {
 
 namespace {
 
@@ -277,4 +277,4 @@ std::optional<std::string> play_actions(std::span<const InputAction> actions, In
   return Player(queue).play(actions);
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::input

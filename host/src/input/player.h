@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-namespace quorvane {
+namespace quorvane::input {
 
 // Stamped on every injected event, so that hooks can tell our input from a person's.
 inline constexpr std::uint64_t INPUT_EXTRA_INFO = 100;
@@ -97,4 +97,4 @@ std::int32_t normalize_absolute(std::int32_t v, std::int32_t extent);
 // list succeeded or not, are released in the order they were pressed.
 std::optional<std::string> play_actions(std::span<const InputAction> actions, InputQueue& queue);
 
-}  // namespace quorvane
+}  // namespace quorvane::input

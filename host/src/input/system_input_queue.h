@@ -5,7 +5,7 @@
 
 #include <memory>
 
-namespace quorvane {
+namespace quorvane::input {
 
 class SystemInputQueue final : public InputQueue {
 public:
@@ -19,4 +19,4 @@ public:
   std::size_t send(std::span<const InputEvent> events) override;
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::input

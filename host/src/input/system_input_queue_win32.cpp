@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::input {
 
 std::int32_t SystemInputQueue::primary_screen_width() { return GetSystemMetrics(SM_CXSCREEN); }
 std::int32_t SystemInputQueue::primary_screen_height() { return GetSystemMetrics(SM_CYSCREEN); }
@@ -66,4 +66,4 @@ std::size_t SystemInputQueue::send(std::span<const InputEvent> events) {
   return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::input

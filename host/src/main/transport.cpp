@@ -1,7 +1,7 @@
 #include "main/transport.h"
 
 #include "main/dispatch.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <algorithm>
 #include <cstdlib>

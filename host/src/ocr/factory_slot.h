@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace quorvane {
+namespace quorvane::ocr {
 
 // Caches `candidate` (one reference, handed over) in `slot` if the slot is still empty and
 // returns the cached object. A candidate that loses the race to another thread is released,
@@ -34,4 +34,4 @@ std::int32_t activate_joining_mta(Activate&& activate, JoinMta&& join_mta) {
   return activate();
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::ocr

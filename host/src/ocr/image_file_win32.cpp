@@ -8,7 +8,7 @@
 #include "common/error_text.h"
 #include "files/win32_support.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 
 std::optional<std::string> read_image_file(std::string_view path, std::vector<std::uint8_t>& bytes) {
   // The same path rules as every file method: NULs refused, long paths in verbatim form.
@@ -52,4 +52,4 @@ std::optional<std::string> read_image_file(std::string_view path, std::vector<st
   return std::nullopt;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::ocr

@@ -6,7 +6,7 @@
 
 #include "common/handler.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 
 #ifdef _WIN32
 // Recognises the text of one image (Base64 `content` or a file `path`, optional `language`).
@@ -15,4 +15,4 @@ HandlerResult ocr_image(std::string_view method, const json& params);
 HandlerResult ocr_language_list(std::string_view method, const json& params);
 #endif
 
-}  // namespace quorvane
+}  // namespace quorvane::ocr

@@ -5,7 +5,7 @@
 #include "common/base64.h"
 #include "common/params.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 
 std::optional<OcrImageRequest> read_ocr_image_request(const json& params) {
   OcrImageRequest request;
@@ -93,4 +93,4 @@ std::optional<std::string> runtime_error_description(std::int32_t failing_code, 
   return std::nullopt;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::ocr

@@ -10,7 +10,7 @@
 
 #include "common/handler.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 
 inline constexpr std::string_view kOcrNoImageMessage = "bad_params: pass image bytes as 'content' (base64) or a 'path'";
 inline constexpr std::string_view kOcrLanguageUnavailableMessage =
@@ -66,4 +66,4 @@ json ocr_result_json(json lines, std::string text);
 std::optional<std::string> runtime_error_description(std::int32_t failing_code, std::int32_t recorded_code,
                                                      std::string restricted_description, std::string description);
 
-}  // namespace quorvane
+}  // namespace quorvane::ocr

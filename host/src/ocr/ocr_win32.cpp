@@ -9,7 +9,7 @@
 #include "ocr/ocr_core.h"
 #include "ocr/winrt_runtime_win32.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 
 namespace {
 
@@ -18,15 +18,15 @@ using namespace rt;
 std::string step_failure(std::string_view step, HRESULT hr) { return ocr_failed_message(step, failure_text(hr)); }
 std::string step_null(std::string_view step) { return ocr_failed_message(step, null_object_text()); }
 
-HandlerResult failed(std::string_view step, HRESULT hr) { return HandlerResult::fail(step_failure(step, hr)); }
-HandlerResult failed_null(std::string_view step) { return HandlerResult::fail(step_null(step)); }
+HandlerResult failed(std::string_view step, HRESULT hr) { return fail(step_failure(step, hr)); }
+HandlerResult failed_null(std::string_view step) { return fail(step_null(step)); }
 HandlerResult language_unavailable() {
   // Whatever the engine class said is not part of this answer; keep it off the thread.
   discard_error_description();
-  return HandlerResult::fail(std::string(kOcrLanguageUnavailableMessage));
+  return fail(std::string(kOcrLanguageUnavailableMessage));
 }
-HandlerResult cannot_decode(HRESULT hr) { return HandlerResult::fail(ocr_cannot_decode_message(failure_text(hr))); }
-HandlerResult cannot_decode_null() { return HandlerResult::fail(ocr_cannot_decode_message(null_object_text())); }
+HandlerResult cannot_decode(HRESULT hr) { return fail(ocr_cannot_decode_message(failure_text(hr))); }
+HandlerResult cannot_decode_null() { return fail(ocr_cannot_decode_message(null_object_text())); }
 
 // What the writer step reports for an image it cannot take: its byte count is 32-bit.
 constexpr HRESULT kImageTooLongForWriter = static_cast<HRESULT>(0x80070216);  // ERROR_ARITHMETIC_OVERFLOW
@@ -65,7 +65,7 @@ HandlerResult read_result(IOcrResult* result) {
     lines.push_back(ocr_line_json(to_utf8(text.get()), std::move(words)));
     return std::nullopt;
   });
-  if (error) return HandlerResult::fail(std::move(*error));
+  if (error) return fail(std::move(*error));
   unique_hstring text;
   hr = result->get_Text(text.put());
   if (FAILED(hr)) return failed("text", hr);
@@ -76,14 +76,14 @@ HandlerResult read_result(IOcrResult* result) {
 
 HandlerResult ocr_image(std::string_view, const json& params) {
   std::optional<OcrImageRequest> request = read_ocr_image_request(params);
-  if (!request) return HandlerResult::fail(std::string(kOcrNoImageMessage));
+  if (!request) return fail(std::string(kOcrNoImageMessage));
 
   std::vector<std::uint8_t> image;
   if (request->content) {
     if (std::optional<std::string> error = decode_ocr_content(*request->content, image))
-      return HandlerResult::fail(std::move(*error));
+      return fail(std::move(*error));
   } else if (std::optional<std::string> error = read_image_file(*request->path, image)) {
-    return HandlerResult::fail(ocr_read_failed_message(*request->path, *error));
+    return fail(ocr_read_failed_message(*request->path, *error));
   }
 
   // The engine. A requested language never falls back to the profile languages.
@@ -138,7 +138,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
   output.reset();
 
   if (!fits_runtime_writer(image.size()))
-    return HandlerResult::fail(
+    return fail(
         ocr_failed_message("write", platform_error_text(static_cast<std::uint32_t>(kImageTooLongForWriter))));
   BYTE empty = 0;  // an empty image still passes a valid pointer
   hr = writer->WriteBytes(static_cast<UINT32>(image.size()), image.empty() ? &empty : image.data());
@@ -206,7 +206,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
   auto width_px = static_cast<std::uint32_t>(width);
   auto height_px = static_cast<std::uint32_t>(height);
   if (exceeds_ocr_limit(width_px, height_px, limit))
-    return HandlerResult::fail(ocr_image_too_large_message(width_px, height_px, limit));
+    return fail(ocr_image_too_large_message(width_px, height_px, limit));
 
   com_ptr<IAsyncOperation_OcrResult> recognizing;
   hr = engine->RecognizeAsync(bitmap.get(), recognizing.put());
@@ -239,8 +239,8 @@ HandlerResult ocr_language_list(std::string_view, const json&) {
         tags.push_back(to_utf8(tag.get()));
         return std::nullopt;
       });
-  if (error) return HandlerResult::fail(std::move(*error));
+  if (error) return fail(std::move(*error));
   return tags;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::ocr

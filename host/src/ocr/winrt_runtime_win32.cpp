@@ -6,7 +6,7 @@
 #include "common/error_text.h"
 #include "common/utf.h"
 
-namespace quorvane::rt {
+namespace quorvane::ocr::rt {
 
 namespace {
 
@@ -141,4 +141,4 @@ HRESULT activate_factory(std::wstring_view class_name, REFIID iid, void** factor
   return activate_joining_mta([&] { return api.get_activation_factory(name, iid, factory); }, join_mta);
 }
 
-}  // namespace quorvane::rt
+}  // namespace quorvane::ocr::rt

@@ -16,7 +16,7 @@
 #include "ocr/ocr_core.h"
 #include "ocr/winrt_abi_win32.h"
 
-namespace quorvane::rt {
+namespace quorvane::ocr::rt {
 
 // Owns one reference to a COM object.
 template <class T>
@@ -255,4 +255,4 @@ std::optional<std::string> walk_list(IVectorView<TAbi>* list, std::string_view s
   }
 }
 
-}  // namespace quorvane::rt
+}  // namespace quorvane::ocr::rt

@@ -1,4 +1,9 @@
-// The whole public interface of the matching library.
+// lumetra-core: the matching library. RGB images, resampling, colour regions and
+// rectangles, and template matching by colour normalised cross-correlation, with kernels
+// chosen at run time per CPU. Portable C++ only: no Win32, no JSON, no host code; the
+// host's cv/ folder is its one user.
+//
+// This header: the whole public interface.
 #pragma once
 
 #include "lumetra/color.h"

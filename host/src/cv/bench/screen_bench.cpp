@@ -10,6 +10,7 @@
 namespace {
 
 using namespace quorvane::cv;
+using quorvane::Result;
 
 constexpr std::uint32_t kWidth = 1920;
 constexpr std::uint32_t kHeight = 1080;

@@ -57,7 +57,7 @@ TEST(SelectCaptureMonitor, PrimaryWhenTheBrowserIsNotInFrontOrOffEveryMonitor) {
 TEST(SelectCaptureMonitor, PrimaryFallbackSkipsUnreadableMonitorsThenTakesTheFirst) {
   FakeScreen screen;
   screen.monitors = {monitor(1, 0, 0, 100, 100), monitor(2, 100, 0, 100, 100, true), monitor(3, 200, 0, 100, 100, true)};
-  screen.monitors[1].info = error("unreadable");
+  screen.monitors[1].info = fail("unreadable");
   EXPECT_EQ(select(screen), 3u);
 
   screen.monitors[2].info->flags = 0;
@@ -69,7 +69,7 @@ TEST(SelectCaptureMonitor, PrimaryFallbackSkipsUnreadableMonitorsThenTakesTheFir
 
 TEST(SelectCaptureMonitor, FailedGeometryCountsAsAnEmptyMonitorAtTheOrigin) {
   FakeScreen screen = two_monitors();
-  screen.monitors[0].mode = error("no mode");  // geometry 0x0: never overlaps
+  screen.monitors[0].mode = fail("no mode");  // geometry 0x0: never overlaps
   screen.browser_frame = FrameBounds{-1000, 0, -10, 500};
   EXPECT_EQ(select(screen), 2u);
 }
@@ -134,7 +134,7 @@ TEST(CaptureTargetMonitor, ErrorStrings) {
   EXPECT_EQ(capture_target_monitor(empty).error(), "capture_failed: no monitors");
 
   screen = two_monitors();
-  screen.monitors[1].mode = error("The parameter is incorrect. (0x80070057)");
+  screen.monitors[1].mode = fail("The parameter is incorrect. (0x80070057)");
   EXPECT_EQ(capture_target_monitor(screen).error(), "capture_failed: The parameter is incorrect. (0x80070057)");
   EXPECT_TRUE(screen.copies.empty());
 

@@ -56,11 +56,11 @@ TEST(DisplayList, SeveralMonitorsKeepEnumerationOrderOriginsAndScales) {
 TEST(DisplayList, FailedQueriesFallBackPerRecord) {
   FakeScreen screen;
   FakeMonitor no_mode = monitor(1, 100, 100, 800, 600, true);
-  no_mode.mode = error("mode unavailable");
+  no_mode.mode = fail("mode unavailable");
   FakeMonitor no_scale = monitor(2, 0, 0, 800, 600);
-  no_scale.scale = error("no dpi");
+  no_scale.scale = fail("no dpi");
   FakeMonitor no_info = monitor(3, 0, 0, 800, 600);
-  no_info.info = error("gone");
+  no_info.info = fail("gone");
   FakeMonitor odd_flags = monitor(4, 0, 0, 800, 600);
   odd_flags.info->flags = MONITORINFOF_PRIMARY_FLAG | 2;  // only exactly 1 counts as primary
   FakeMonitor nan_scale = monitor(5, 0, 0, 800, 600, false, std::numeric_limits<float>::quiet_NaN());
@@ -158,7 +158,7 @@ TEST_F(FriendlyName, DefaultsAndFailures) {
   screen.paths = std::vector<FakePath>{{{1, 0, 0, 10}, testing::device_name(u"\\\\.\\DISPLAY2"), full}};
   EXPECT_EQ(name(), std::string(64, 'z'));
 
-  screen.monitors[0].info = error("gone");
+  screen.monitors[0].info = fail("gone");
   EXPECT_EQ(name(), std::nullopt);
 }
 

@@ -265,7 +265,7 @@ TEST(DecodeImageParam, PicturesBeyondThePixelLimitAreRefusedUnread) {
 
   // The header facts of such a file are still there for the asking.
   auto info = get_image_info("get_image_info", json{{"content", b64(claiming(18000, 18000))}});
-  ASSERT_TRUE(info.is_ok()) << info.error();
+  ASSERT_TRUE(info.ok()) << info.error();
   EXPECT_EQ(info.value()["width"], 18000);
 }
 
@@ -331,7 +331,7 @@ TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
     // One rule for the same bytes: what the header probe refuses, the decoder refuses
     // for the same reason.
     auto info = get_image_info("get_image_info", json{{"content", b64(b)}});
-    if (!info.is_ok()) {
+    if (!info.ok()) {
       ASSERT_THAT(info.error(), StartsWith("bad_image: not a decodable PNG: "));
       const std::string reason = info.error().substr(std::string("bad_image: not a decodable PNG: ").size());
       EXPECT_FALSE(r.ok()) << reason;
@@ -352,13 +352,13 @@ TEST(GetImageInfo, ReportsHeaderFacts) {
   testing::put_chunk(no_phys, "IHDR", testing::ihdr_data(100, 50, 8, 6));
   testing::put_chunk(no_phys, "IDAT", {});
   auto r = get_image_info("get_image_info", json{{"content", b64(no_phys)}});
-  ASSERT_TRUE(r.is_ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error();
   EXPECT_EQ(r.value(), (json{{"bitDepth", 32}, {"color", 5}, {"dpiX", 0.0}, {"dpiY", 0.0}, {"format", 1},
                               {"height", 50}, {"width", 100}}));
   EXPECT_TRUE(r.value()["dpiX"].is_number_float());
 
   r = get_image_info("get_image_info", json{{"content", b64(rgba)}});
-  ASSERT_TRUE(r.is_ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error();
   EXPECT_EQ(r.value()["dpiX"], 96.0);
   EXPECT_EQ(r.value()["dpiY"], 96.0);
 
@@ -374,7 +374,7 @@ TEST(GetImageInfo, ReportsHeaderFacts) {
     testing::put_chunk(png, "pHYs", testing::phys_data(5669, 3780, 1));
     testing::put_chunk(png, "IDAT", {1, 2, 3});  // not even valid zlib: never inflated
     r = get_image_info("get_image_info", json{{"content", b64(png)}});
-    ASSERT_TRUE(r.is_ok()) << r.error();
+    ASSERT_TRUE(r.ok()) << r.error();
     EXPECT_EQ(r.value()["bitDepth"], c.bit_depth) << int(c.depth) << "/" << int(c.type);
     EXPECT_EQ(r.value()["color"], c.color);
     EXPECT_EQ(r.value()["dpiX"], 144.0);
@@ -386,14 +386,14 @@ TEST(GetImageInfo, ReportsHeaderFacts) {
   testing::put_chunk(unit0, "pHYs", testing::phys_data(5669, 5669, 0));
   testing::put_chunk(unit0, "IDAT", {});
   r = get_image_info("get_image_info", json{{"content", b64(unit0)}});
-  ASSERT_TRUE(r.is_ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error();
   EXPECT_EQ(r.value()["dpiX"], 0.0);
 }
 
 TEST(GetImageInfo, Errors) {
   auto err = [](const json& params) {
     auto r = get_image_info("get_image_info", params);
-    return r.is_ok() ? std::string("<ok>") : r.error();
+    return r.ok() ? std::string("<ok>") : r.error();
   };
   EXPECT_EQ(err(json()), "bad_params: missing 'content'");
   EXPECT_EQ(err(json{{"content", 1}}), "bad_params: missing 'content'");

@@ -246,7 +246,7 @@ protected:
   // Checks a capture file against the picture, pixel for pixel.
   static void expect_picture_file(const std::wstring& path, std::uint8_t color_type) {
     std::vector<std::uint8_t> bytes = read_file(path);
-    cv::Result<cv::PngHeader> header = cv::probe_png(bytes);
+    Result<cv::PngHeader> header = cv::probe_png(bytes);
     ASSERT_TRUE(header.ok()) << header.error();
     EXPECT_EQ(header->width, kWidth);
     EXPECT_EQ(header->height, kHeight);
@@ -490,7 +490,7 @@ TEST_F(ScreenE2E, ColourMethodsFindTheDrawnShapes) {
 
 int write_desktop_picture(const char* path) {
   Picture p = desktop_picture();
-  cv::Result<std::vector<std::uint8_t>> png = cv::encode_png(p.rgb.data(), kWidth, kHeight, 3, 96.0);
+  Result<std::vector<std::uint8_t>> png = cv::encode_png(p.rgb.data(), kWidth, kHeight, 3, 96.0);
   if (!png) {
     std::fprintf(stderr, "cannot encode the picture: %s\n", png.error().c_str());
     return 1;

@@ -77,7 +77,7 @@ public:
   }
 
   Result<std::vector<MonitorHandle>> enumerate_monitors() override {
-    if (!enumerate_error.empty()) return error(enumerate_error);
+    if (!enumerate_error.empty()) return fail(enumerate_error);
     std::vector<MonitorHandle> handles;
     for (const FakeMonitor& m : monitors) handles.push_back(m.handle);
     return handles;

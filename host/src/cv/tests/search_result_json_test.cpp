@@ -4,7 +4,7 @@
 #include "cv/search_result.h"
 
 #include "common/base64.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cv/methods.h"
+#include "cv/search_image.h"
 #include "cv/search_image.h"
 #include "cv/search_result.h"
 
@@ -87,12 +87,8 @@ TEST_F(SearchImageMethod, FindsTaskbarIconsThroughTheMethodTable) {
   const json params = {{"image", png_param(screen(), 144.0)},
                        {"pattern", raw_param(icon)},
                        {"options", {{"minSimilarity", 0.95}}}};
-  const auto methods = cv_methods();
-  const auto it = std::find_if(methods.begin(), methods.end(),
-                               [](const MethodEntry& e) { return e.name == "search_image"; });
-  ASSERT_NE(it, methods.end());
-  const HandlerResult r = it->handler("search_image", params);
-  ASSERT_TRUE(r.is_ok()) << r.error();
+  const HandlerResult r = search_image("search_image", params);
+  ASSERT_TRUE(r.ok()) << r.error();
   const json& regions = r.value()["regions"];
   ASSERT_GE(regions.size(), 2u);
   std::vector<int> xs;
@@ -154,12 +150,6 @@ TEST_F(SearchImageMethod, NothingFoundIsAnEmptyResultNotAnError) {
   auto r = search_image({{"image", raw_param(testing::crop(screen(), 0, 0, 300, 200))}, {"pattern", raw_param(other)}});
   ASSERT_TRUE(r.ok()) << r.error();
   EXPECT_TRUE(r->at("regions").empty());
-}
-
-TEST(CvMethods, RegistersTheImageInputAndSearchMethods) {
-  std::vector<std::string_view> names;
-  for (const MethodEntry& e : cv_methods()) names.push_back(e.name);
-  EXPECT_THAT(names, ::testing::IsSupersetOf({"get_image_info", "search_image"}));
 }
 
 }  // namespace

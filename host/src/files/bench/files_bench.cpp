@@ -4,10 +4,10 @@
 // runs it and times cat on the same files for comparison.
 //
 //   files_bench [folder]      (default Z:\tmp\quorvane-files-bench)
-#include "files/methods.h"
+#include "main/dispatch.h"
 #include "host_process.h"
 
-#include "main/json.h"
+#include "common/json.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -93,16 +93,16 @@ int main(int argc, char** argv) {
     auto t0 = Clock::now();
     for (;;) {
       quorvane::HandlerResult r =
-          quorvane::files_dispatch("read_file_range", json{{"path", narrow(big)}, {"rangeStart", start}});
+          quorvane::call_method("read_file_range", json{{"path", narrow(big)}, {"rangeStart", start}});
       ++requests;
-      if (!r.is_ok() || r.value()["buffer"].get_ref<const std::string&>().empty()) break;
+      if (!r.ok() || r.value()["buffer"].get_ref<const std::string&>().empty()) break;
       start = r.value()["rangeEnd"].get<std::uint64_t>();
     }
     double s = seconds_since(t0);
     std::printf("in-process read_file_range handler, 1 GiB in %llu calls: %.2f s, %.0f MiB/s\n",
                 static_cast<unsigned long long>(requests), s, big_size / double(kMiB) / s);
     t0 = Clock::now();
-    quorvane::HandlerResult r = quorvane::files_dispatch("read_all_bytes", json{{"path", narrow(whole)}});
+    quorvane::HandlerResult r = quorvane::call_method("read_all_bytes", json{{"path", narrow(whole)}});
     s = seconds_since(t0);
     std::printf("in-process read_all_bytes handler, 100 MiB: %.2f s, %.0f MiB/s\n", s, whole_size / double(kMiB) / s);
   }

@@ -1,6 +1,5 @@
 #include "files/content.h"
 #include "files/filetime.h"
-#include "files/methods.h"
 
 #include <gtest/gtest.h>
 
@@ -47,15 +46,10 @@ TEST(FileTime, MillisecondsSinceTheUnixEpoch) {
   EXPECT_EQ(filetime_to_unix_ms(~0ULL), 1833029933770955u);
 }
 
-TEST(FilesDispatch, UnknownNamesAndThePortableMethod) {
-  for (const char* name : {"", "Get_Max_File_Range", "get_max_file_range ", "nope"}) {
-    HandlerResult r = files_dispatch(name, json::object());
-    ASSERT_FALSE(r.is_ok()) << name;
-    EXPECT_EQ(r.error(), std::string("Unknown method: ") + name);
-  }
+TEST(FilesContent, MaxFileRangeIgnoresItsParams) {
   for (const json& params : {json(), json::array(), json::parse(R"({"path":5})")}) {
-    HandlerResult r = files_dispatch("get_max_file_range", params);
-    ASSERT_TRUE(r.is_ok());
+    HandlerResult r = get_max_file_range("get_max_file_range", params);
+    ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.value(), 524288);
   }
 }

@@ -327,7 +327,7 @@ TEST(Ranges, AFileRewrittenAndExtendedWhileItIsRead) {
       Sleep(1);  // a client's round trip between requests
       HandlerResult r = call("read_file_range", json{{"path", path}, {"rangeStart", start}});
       ++reads;
-      if (!r.is_ok()) {
+      if (!r.ok()) {
         // What a file cut short under the read gives; the writes here never do that.
         ++failures;
         EXPECT_EQ(r.error(), "failed to fill whole buffer");

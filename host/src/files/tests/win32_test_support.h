@@ -5,7 +5,7 @@
 
 #include "common/handler.h"
 #include "common/utf.h"
-#include "files/methods.h"
+#include "main/dispatch.h"
 
 #include <windows.h>
 
@@ -19,20 +19,20 @@
 
 namespace quorvane::files::testing {
 
-inline HandlerResult call(std::string_view method, const json& params) { return files_dispatch(method, params); }
+inline HandlerResult call(std::string_view method, const json& params) { return call_method(method, params); }
 
 // The result of a call that must succeed.
 inline json ok(std::string_view method, const json& params) {
   HandlerResult r = call(method, params);
-  EXPECT_TRUE(r.is_ok()) << method << " failed: " << (r.is_ok() ? "" : r.error());
-  return r.is_ok() ? r.value() : json();
+  EXPECT_TRUE(r.ok()) << method << " failed: " << (r.ok() ? "" : r.error());
+  return r.ok() ? r.value() : json();
 }
 
 // The error of a call that must fail.
 inline std::string error_of(std::string_view method, const json& params) {
   HandlerResult r = call(method, params);
-  EXPECT_FALSE(r.is_ok()) << method << " succeeded: " << (r.is_ok() ? r.value().dump() : "");
-  return r.is_ok() ? std::string() : r.error();
+  EXPECT_FALSE(r.ok()) << method << " succeeded: " << (r.ok() ? r.value().dump() : "");
+  return r.ok() ? std::string() : r.error();
 }
 
 inline bool ends_with(std::string_view text, std::string_view suffix) {

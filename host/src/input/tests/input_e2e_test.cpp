@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::input {
 namespace {
 
 // Physical pixels, as the host sees them (it is per-monitor aware), so that pointer
@@ -218,4 +218,4 @@ TEST(HostMovesPointer, PointerLandsOnTarget) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::input {
 namespace {
 
 using ::testing::ElementsAre;
@@ -15,9 +15,9 @@ using ::testing::IsEmpty;
 // The parse result in the action text form, or the error message as a single element.
 std::vector<std::string> parsed(std::string_view text) {
   KeySequence result = parse_key_sequence(text);
-  if (!result.is_ok()) return {result.error()};
+  if (!result.ok()) return {result.error()};
   std::vector<std::string> out;
-  for (const InputAction& a : result.actions()) out.push_back(action_text(a));
+  for (const InputAction& a : result.value()) out.push_back(action_text(a));
   return out;
 }
 
@@ -111,8 +111,8 @@ TEST(KeySequence, AnErrorAnywhereYieldsNoActions) {
   std::string many;
   for (int i = 0; i < 5000; ++i) many += "x${KEY_CTRL+KEY_V}";
   KeySequence ok = parse_key_sequence(many);
-  ASSERT_TRUE(ok.is_ok());
-  EXPECT_EQ(ok.actions().size(), 5000u * 4);
+  ASSERT_TRUE(ok.ok());
+  EXPECT_EQ(ok.value().size(), 5000u * 4);
 
   EXPECT_THAT(parsed(many + "${KEY_CTRL+KEY_CTRL}"), ElementsAre(duplicate("KEY_CTRL+KEY_CTRL")));
   EXPECT_THAT(parsed(many + "${"), ElementsAre(unterminated));
@@ -142,9 +142,9 @@ TEST(KeySequence, NonAsciiTextPassesThroughWhole) {
 TEST(KeySequence, LongText) {
   const std::string big(1 << 20, 'q');
   KeySequence result = parse_key_sequence(big);
-  ASSERT_TRUE(result.is_ok());
-  ASSERT_EQ(result.actions().size(), 1u);
-  EXPECT_EQ(std::get<TypeText>(result.actions()[0]).text, big);
+  ASSERT_TRUE(result.ok());
+  ASSERT_EQ(result.value().size(), 1u);
+  EXPECT_EQ(std::get<TypeText>(result.value()[0]).text, big);
 }
 
 TEST(ActionText, Forms) {
@@ -169,4 +169,4 @@ TEST(ActionText, TypeTextEscapes) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -7,7 +7,7 @@
 
 #include <ostream>
 
-namespace quorvane {
+namespace quorvane::input {
 
 void PrintTo(const InputEvent& e, std::ostream* os) {
   if (e.type == InputEvent::Type::Mouse) {
@@ -298,4 +298,4 @@ TEST(Player, MegabyteOfTextIsOneCall) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -13,6 +13,8 @@
 
 namespace quorvane::testing {
 
+using namespace quorvane::input;
+
 class RecordingInputQueue : public InputQueue {
 public:
   static constexpr KeyboardLayout LAYOUT = 0x04090409;

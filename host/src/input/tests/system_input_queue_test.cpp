@@ -11,7 +11,7 @@
 
 #include <cstdlib>
 
-namespace quorvane {
+namespace quorvane::input {
 namespace {
 
 using testing::EditWindow;
@@ -34,8 +34,8 @@ std::ostream& operator<<(std::ostream& os, const Key& k) {
 
 ActionList parse(std::string_view text) {
   KeySequence s = parse_key_sequence(text);
-  EXPECT_TRUE(s.is_ok()) << s.error();
-  return s.is_ok() ? s.take_actions() : ActionList{};
+  EXPECT_TRUE(s.ok()) << s.error();
+  return s.ok() ? s.value() : ActionList{};
 }
 
 // Every recorded key must be ours; the rest of the record is compared as a sequence.
@@ -129,4 +129,4 @@ TEST_F(SystemInputQueueTest, TypesIntoAnEditControl) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::input

@@ -10,7 +10,7 @@
 // the two is the page-fault cost, which no code change here can remove except by
 // touching less fresh memory.
 #include "common/base64.h"
-#include "main/json.h"
+#include "common/json.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>

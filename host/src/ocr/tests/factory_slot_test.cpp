@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::ocr {
 namespace {
 
 struct FakeFactory {
@@ -74,4 +74,4 @@ TEST(ActivateJoiningMta, JoinsOnceAndRetriesOnceOnlyWhenNotInitialised) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::ocr

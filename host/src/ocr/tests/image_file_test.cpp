@@ -8,7 +8,7 @@
 #include "common/error_text.h"
 #include "ocr/image_file_win32.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 namespace {
 
 std::string temp_dir() {
@@ -82,4 +82,4 @@ TEST(ImageFile, PathsBeyondTheClassicLimitAreRead) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::ocr

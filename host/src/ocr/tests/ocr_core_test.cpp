@@ -8,7 +8,7 @@
 
 #include "common/base64.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 namespace {
 
 TEST(OcrImageRequest, ContentWinsAndWrongTypesCountAsAbsent) {
@@ -101,4 +101,4 @@ TEST(RuntimeErrorDescription, RestrictedFirstAndOnlyForTheSameFailure) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::ocr

@@ -10,7 +10,7 @@
 #include "host_process.h"
 #include "standin_registration.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 namespace {
 
 using json = nlohmann::json;
@@ -74,4 +74,4 @@ TEST(OcrE2E, RefusedActivationIsReportedAfterOneRetry) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::ocr

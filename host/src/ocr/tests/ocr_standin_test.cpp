@@ -15,7 +15,7 @@
 #include "standin_control.h"
 #include "standin_registration.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 namespace {
 
 class RegisteredStandin : public ::testing::Environment {
@@ -83,7 +83,7 @@ HandlerResult run(HandlerResult (*method)(std::string_view, const json&), const 
   return result;
 }
 
-std::string error_of(const HandlerResult& result) { return result.is_ok() ? "<success>" : result.error(); }
+std::string error_of(const HandlerResult& result) { return result.ok() ? "<success>" : result.error(); }
 
 std::string failed(const char* step, std::uint32_t code) {
   return "ocr_failed: " + std::string(step) + ": " + platform_error_text(code);
@@ -98,7 +98,7 @@ constexpr std::uint32_t kInvalidArg = 0x80070057u;
 TEST(OcrStandin, FirstActivationJoinsTheMtaAndFactoriesAreCached) {
   if (std::string(quorvane_ocr_standin_activation_log()) != "") GTEST_SKIP() << "not the first activation";
   HandlerResult languages = run(&ocr_language_list, json());
-  ASSERT_TRUE(languages.is_ok()) << languages.error();
+  ASSERT_TRUE(languages.ok()) << languages.error();
   EXPECT_EQ(languages.value(), json({"en-US", "de-DE"}));
   EXPECT_EQ(std::string(quorvane_ocr_standin_activation_log()),
             "Windows.Media.Ocr.OcrEngine 800401F0\n"
@@ -106,9 +106,9 @@ TEST(OcrStandin, FirstActivationJoinsTheMtaAndFactoriesAreCached) {
 
   for (int i = 0; i < 2; ++i) {
     HandlerResult result = run(&ocr_image, json{{"content", content(kTwoLines)}, {"language", "en-US"}});
-    ASSERT_TRUE(result.is_ok()) << result.error();
+    ASSERT_TRUE(result.ok()) << result.error();
   }
-  EXPECT_TRUE(run(&ocr_language_list, json()).is_ok());
+  EXPECT_TRUE(run(&ocr_language_list, json()).ok());
   EXPECT_EQ(std::string(quorvane_ocr_standin_activation_log()),
             "Windows.Media.Ocr.OcrEngine 800401F0\n"
             "Windows.Media.Ocr.OcrEngine 00000000\n"
@@ -120,7 +120,7 @@ TEST(OcrStandin, FirstActivationJoinsTheMtaAndFactoriesAreCached) {
 
 TEST(OcrStandin, RecognitionMakesTheCallsInOrder) {
   HandlerResult result = run(&ocr_image, json{{"content", content(kTwoLines)}, {"language", "de-DE"}});
-  ASSERT_TRUE(result.is_ok()) << result.error();
+  ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_EQ(result.value(), two_lines_result());
   EXPECT_EQ(result.value().dump(), two_lines_result().dump());
   // Operations that have finished when they are returned are not waited for.
@@ -187,7 +187,7 @@ TEST(OcrStandin, RecognitionMakesTheCallsInOrder) {
 TEST(OcrStandin, OperationsFinishingLaterOrInsideTheRegistrationAreAwaited) {
   for (const char* mode : {"async=later", "async=inline"}) {
     HandlerResult result = run(&ocr_image, json{{"content", content(kTwoLines)}}, mode);
-    ASSERT_TRUE(result.is_ok()) << mode << ": " << result.error();
+    ASSERT_TRUE(result.ok()) << mode << ": " << result.error();
     EXPECT_EQ(result.value(), two_lines_result()) << mode;
     std::string log = standin_log();
     for (const char* op : {"DataWriter.StoreAsync", "BitmapDecoderStatics.CreateAsync",
@@ -222,9 +222,9 @@ TEST(OcrStandin, EngineChoice) {
                          "fail=OcrEngineStatics.TryCreateFromLanguage:80070005")),
             unavailable);
   // The profile language is used when none is asked for, also for a non-string language.
-  ASSERT_TRUE(run(&ocr_image, json{{"content", image}, {"language", 5}}, "profile=fr-FR").is_ok());
+  ASSERT_TRUE(run(&ocr_image, json{{"content", image}, {"language", 5}}, "profile=fr-FR").ok());
   EXPECT_NE(standin_log().find("OcrEngine.RecognizeAsync(fr-FR)"), std::string::npos);
-  ASSERT_TRUE(run(&ocr_image, json{{"content", image}, {"language", "de-de"}}).is_ok());
+  ASSERT_TRUE(run(&ocr_image, json{{"content", image}, {"language", "de-de"}}).ok());
 
   // Tags the platform rejects.
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image}, {"language", "en US"}})),
@@ -303,7 +303,7 @@ TEST(OcrStandin, WhatTheDecoderCannotRead) {
 
 TEST(OcrStandin, SizeLimit) {
   auto image = [](const char* size) { return content(std::string("QVIMG ") + size + "\nT x\n"); };
-  EXPECT_TRUE(run(&ocr_image, json{{"content", image("10000 10000")}}).is_ok());
+  EXPECT_TRUE(run(&ocr_image, json{{"content", image("10000 10000")}}).ok());
   EXPECT_EQ(error_of(run(&ocr_image, json{{"content", image("10001 1")}})),
             "image_too_large: 10001x1 exceeds the OCR engine limit of 10000 px per side; tile the image");
   EXPECT_EQ(standin_log().find("RecognizeAsync"), std::string::npos);
@@ -316,12 +316,12 @@ TEST(OcrStandin, SizeLimit) {
                          "maxdim=20000;fail=OcrEngineStatics.get_MaxImageDimension")),
             "image_too_large: 10001x10 exceeds the OCR engine limit of 10000 px per side; tile the image");
   EXPECT_TRUE(
-      run(&ocr_image, json{{"content", image("10000 10")}}, "fail=OcrEngineStatics.get_MaxImageDimension").is_ok());
+      run(&ocr_image, json{{"content", image("10000 10")}}, "fail=OcrEngineStatics.get_MaxImageDimension").ok());
 }
 
 TEST(OcrStandin, ResultsAsTheEngineGivesThem) {
   HandlerResult empty = run(&ocr_image, json{{"content", content("QVIMG 5 5\n")}});
-  ASSERT_TRUE(empty.is_ok()) << empty.error();
+  ASSERT_TRUE(empty.ok()) << empty.error();
   EXPECT_EQ(empty.value().dump(), R"({"lines":[],"text":""})");
 
   // Unpaired surrogates become U+FFFD; non-finite boxes become null; null texts are empty.
@@ -331,7 +331,7 @@ TEST(OcrStandin, ResultsAsTheEngineGivesThem) {
                                                    "W nan inf -2.5 1e-3 \\udc00\n"
                                                    "T \\ud83d\\ude00\n")}},
                           "null=OcrLine.get_Text");
-  ASSERT_TRUE(odd.is_ok()) << odd.error();
+  ASSERT_TRUE(odd.ok()) << odd.error();
   EXPECT_EQ(odd.value().dump(), R"({"lines":[{"text":"","words":[{"rect":{"height":)" +
                                     json(static_cast<double>(1e-3f)).dump() +
                                     R"(,"width":-2.5,"x":null,"y":null},"text":")"
@@ -361,7 +361,7 @@ TEST(OcrStandin, PathImagesTakeTheSameRoute) {
   std::string path = std::string(dir) + "quorvane_ocr_standin_image.txt";
   std::ofstream(path, std::ios::binary).write(kTwoLines.data(), static_cast<std::streamsize>(kTwoLines.size()));
   HandlerResult result = run(&ocr_image, json{{"content", nullptr}, {"path", path}});
-  ASSERT_TRUE(result.is_ok()) << result.error();
+  ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_EQ(result.value(), two_lines_result());
   EXPECT_NE(standin_log().find("DataWriter.WriteBytes(" + std::to_string(kTwoLines.size()) + ")\n"), std::string::npos);
   DeleteFileA(path.c_str());
@@ -372,11 +372,11 @@ TEST(OcrStandin, PathImagesTakeTheSameRoute) {
 
 TEST(OcrStandin, LanguageList) {
   HandlerResult listed = run(&ocr_language_list, json{{"ignored", 1}}, "languages=fr-FR,en-US,fr-FR");
-  ASSERT_TRUE(listed.is_ok()) << listed.error();
+  ASSERT_TRUE(listed.ok()) << listed.error();
   EXPECT_EQ(listed.value(), json({"fr-FR", "en-US", "fr-FR"}));
 
   HandlerResult none = run(&ocr_language_list, json(), "languages=");
-  ASSERT_TRUE(none.is_ok()) << none.error();
+  ASSERT_TRUE(none.ok()) << none.error();
   EXPECT_EQ(none.value(), json::array());
 
   EXPECT_EQ(
@@ -394,4 +394,4 @@ TEST(OcrStandin, LanguageList) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::ocr

@@ -7,11 +7,10 @@
 #include <string>
 
 #include "common/error_text.h"
-#include "ocr/methods.h"
 #include "ocr/ocr.h"
 #include "ocr/ocr_core.h"
 
-namespace quorvane {
+namespace quorvane::ocr {
 namespace {
 
 constexpr std::uint32_t kClassNotRegistered = 0x80040154u;
@@ -24,16 +23,7 @@ std::string temp_file(const char* name, std::string_view bytes) {
   return path;
 }
 
-std::string error_of(const HandlerResult& result) { return result.is_ok() ? "<success>" : result.error(); }
-
-TEST(OcrUnregistered, MethodTableHasBothMethods) {
-  std::span<const MethodEntry> methods = ocr_methods();
-  ASSERT_EQ(methods.size(), 2u);
-  EXPECT_EQ(methods[0].name, "ocr_image");
-  EXPECT_EQ(methods[0].handler, &ocr_image);
-  EXPECT_EQ(methods[1].name, "ocr_language_list");
-  EXPECT_EQ(methods[1].handler, &ocr_language_list);
-}
+std::string error_of(const HandlerResult& result) { return result.ok() ? "<success>" : result.error(); }
 
 TEST(OcrUnregistered, LanguageListReportsTheActivationFailure) {
   std::string expected = "ocr_failed: languages: " + platform_error_text(kClassNotRegistered);
@@ -81,4 +71,4 @@ TEST(OcrUnregistered, PathIsUsedOnlyWithoutStringContent) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::ocr

@@ -3,7 +3,7 @@
 // quote bytes which are not text. In each case the host ends (or answers) in order.
 #include "host_process.h"
 
-#include "main/json.h"
+#include "common/json.h"
 
 #include <gtest/gtest.h>
 #include <psapi.h>

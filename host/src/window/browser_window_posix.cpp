@@ -1,8 +1,8 @@
 // Builds other than Windows have no window manager the host can drive: no window is ever
 // in front, none is found, and nothing can be raised.
-#include "input/browser_window.h"
+#include "window/browser_window.h"
 
-namespace quorvane {
+namespace quorvane::window {
 
 namespace {
 
@@ -31,4 +31,4 @@ WindowPlatform& system_window_platform() {
   return instance;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::window

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvane {
+namespace quorvane::window {
 
 // A top-level window (HWND), carried as an integer so portable code needs no <windows.h>.
 using WindowHandle = std::uintptr_t;
@@ -94,8 +94,8 @@ json get_active_browser_outer_rect(WindowPlatform& platform);
 // The shared Rectangle object of a window rectangle (32-bit signed differences).
 json rectangle_json(const WindowRect& rect);
 
-HandlerResult handle_focus_browser(std::string_view method, const json& params);
-HandlerResult handle_get_active_browser_window_rect(std::string_view method, const json& params);
-HandlerResult handle_get_active_browser_outer_rect(std::string_view method, const json& params);
+HandlerResult focus_browser(std::string_view method, const json& params);
+HandlerResult get_active_browser_window_rect(std::string_view method, const json& params);
+HandlerResult get_active_browser_outer_rect(std::string_view method, const json& params);
 
-}  // namespace quorvane
+}  // namespace quorvane::window

@@ -1,11 +1,11 @@
-#include "input/browser_window.h"
+#include "window/browser_window.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::window {
 namespace {
 
 struct FakeWindow {
@@ -206,4 +206,4 @@ TEST(BrowserRects, WindowRectAndFrameBoundsOfTheForegroundBrowser) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::window

@@ -1,11 +1,11 @@
-#include "input/color_methods.h"
+#include "cv/color_methods.h"
 
 #include "common/params.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace quorvane {
+namespace quorvane::cv {
 
 namespace {
 
@@ -60,38 +60,38 @@ json box_json(std::int64_t x, std::int64_t y, std::uint32_t width, std::uint32_t
   return box;
 }
 
-HandlerResult to_handler_result(cv::Result<json> result) {
-  if (!result) return HandlerResult::fail(std::move(result).error());
-  return HandlerResult::ok(std::move(result).value());
+HandlerResult to_handler_result(Result<json> result) {
+  if (!result) return fail(std::move(result).error());
+  return json(std::move(result).value());
 }
 
 }  // namespace
 
-cv::Result<lumetra::Rgb8> parse_color_param(const json& params) {
+Result<lumetra::Rgb8> parse_color_param(const json& params) {
   std::optional<std::string_view> text = string_param(params, "color");
-  if (!text) return cv::error("bad_params: missing 'color'");
+  if (!text) return fail("bad_params: missing 'color'");
   if (text->starts_with('#')) text->remove_prefix(1);
-  if (text->size() != 6) return cv::error("bad_params: color '" + std::string(*text) + "' is not rrggbb");
+  if (text->size() != 6) return fail("bad_params: color '" + std::string(*text) + "' is not rrggbb");
   std::uint8_t bytes[3];
   for (int i = 0; i < 3; ++i) {
     std::optional<std::uint8_t> high = hex_digit((*text)[2 * i]), low = hex_digit((*text)[2 * i + 1]);
-    if (!high || !low) return cv::error("bad_params: color is not hex");
+    if (!high || !low) return fail("bad_params: color is not hex");
     bytes[i] = static_cast<std::uint8_t>(*high << 4 | *low);
   }
   return lumetra::Rgb8{bytes[0], bytes[1], bytes[2]};
 }
 
-cv::Result<json> find_color_regions(const json& params, cv::ScreenPlatform& platform) {
-  cv::Result<lumetra::Rgb8> color = parse_color_param(params);
-  if (!color) return cv::error(std::move(color).error());
+Result<json> find_color_regions(const json& params, cv::ScreenPlatform& platform) {
+  Result<lumetra::Rgb8> color = parse_color_param(params);
+  if (!color) return fail(std::move(color).error());
   const std::uint32_t tolerance =
       static_cast<std::uint32_t>(std::min<std::uint64_t>(count_param(params, "tolerance").value_or(0), 255));
   // Higher bits are dropped, not saturated; 0 then means 1 in the library.
   const std::uint32_t min_width = static_cast<std::uint32_t>(count_param(params, "minWidth").value_or(3));
   const std::uint32_t min_height = static_cast<std::uint32_t>(count_param(params, "minHeight").value_or(3));
 
-  cv::Result<cv::ScreenImage> screen = cv::capture_screen_rgb(platform);
-  if (!screen) return cv::error(std::move(screen).error());
+  Result<cv::ScreenImage> screen = cv::capture_screen_rgb(platform);
+  if (!screen) return fail(std::move(screen).error());
 
   json result = json::object();
   result["regions"] = json::array();
@@ -112,11 +112,11 @@ cv::Result<json> find_color_regions(const json& params, cv::ScreenPlatform& plat
   return result;
 }
 
-cv::Result<json> find_rectangle(const json& params, cv::ScreenPlatform& platform) {
-  cv::Result<lumetra::Rgb8> color = parse_color_param(params);
-  if (!color) return cv::error(std::move(color).error());
-  cv::Result<cv::ScreenImage> screen = cv::capture_screen_rgb(platform);
-  if (!screen) return cv::error(std::move(screen).error());
+Result<json> find_rectangle(const json& params, cv::ScreenPlatform& platform) {
+  Result<lumetra::Rgb8> color = parse_color_param(params);
+  if (!color) return fail(std::move(color).error());
+  Result<cv::ScreenImage> screen = cv::capture_screen_rgb(platform);
+  if (!screen) return fail(std::move(screen).error());
 
   std::optional<lumetra::ColorRegion> found =
       lumetra::find_rectangle(screen->image.pixels, screen->image.width, screen->image.height, *color);
@@ -125,12 +125,12 @@ cv::Result<json> find_rectangle(const json& params, cv::ScreenPlatform& platform
                   std::int64_t{found->y} + round_to_i64(screen->origin_y), found->width, found->height);
 }
 
-HandlerResult handle_find_color_regions(std::string_view, const json& params) {
+HandlerResult find_color_regions(std::string_view, const json& params) {
   return to_handler_result(find_color_regions(params, cv::system_screen_platform()));
 }
 
-HandlerResult handle_find_rectangle(std::string_view, const json& params) {
+HandlerResult find_rectangle(std::string_view, const json& params) {
   return to_handler_result(find_rectangle(params, cv::system_screen_platform()));
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::cv

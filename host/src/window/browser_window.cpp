@@ -1,8 +1,8 @@
-#include "input/browser_window.h"
+#include "window/browser_window.h"
 
 #include <algorithm>
 
-namespace quorvane {
+namespace quorvane::window {
 
 bool is_browser_window_class(std::string_view class_name) {
   return class_name.starts_with("Chrome_WidgetWin_") || class_name == "MozillaWindowClass";
@@ -111,16 +111,16 @@ json get_active_browser_outer_rect(WindowPlatform& platform) {
   return rect ? rectangle_json(*rect) : json(nullptr);
 }
 
-HandlerResult handle_focus_browser(std::string_view, const json&) {
-  return HandlerResult::ok(focus_browser(system_window_platform()));
+HandlerResult focus_browser(std::string_view, const json&) {
+  return json(focus_browser(system_window_platform()));
 }
 
-HandlerResult handle_get_active_browser_window_rect(std::string_view, const json&) {
-  return HandlerResult::ok(get_active_browser_window_rect(system_window_platform()));
+HandlerResult get_active_browser_window_rect(std::string_view, const json&) {
+  return json(get_active_browser_window_rect(system_window_platform()));
 }
 
-HandlerResult handle_get_active_browser_outer_rect(std::string_view, const json&) {
-  return HandlerResult::ok(get_active_browser_outer_rect(system_window_platform()));
+HandlerResult get_active_browser_outer_rect(std::string_view, const json&) {
+  return json(get_active_browser_outer_rect(system_window_platform()));
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::window

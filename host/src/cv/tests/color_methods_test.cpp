@@ -1,10 +1,10 @@
-#include "input/color_methods.h"
+#include "cv/color_methods.h"
 
 #include "cv/tests/screen_fake.h"
 
 #include <gtest/gtest.h>
 
-namespace quorvane {
+namespace quorvane::cv {
 namespace {
 
 using cv::testing::FakeScreen;
@@ -44,14 +44,14 @@ FakeScreen screen_with(std::vector<Shape> shapes) {
   return screen;
 }
 
-json regions(const cv::Result<json>& result) {
+json regions(const Result<json>& result) {
   EXPECT_TRUE(result.ok()) << result.error();
   return result.ok() ? (*result)["regions"] : json();
 }
 
 TEST(ColorParam, HexWithOptionalHash) {
   for (const char* text : {"#FF0000", "ff0000", "Ff0000"}) {
-    cv::Result<lumetra::Rgb8> red = parse_color_param({{"color", text}});
+    Result<lumetra::Rgb8> red = parse_color_param({{"color", text}});
     ASSERT_TRUE(red.ok()) << text;
     EXPECT_EQ(*red, (lumetra::Rgb8{255, 0, 0}));
   }
@@ -118,11 +118,11 @@ TEST(FindColorRegions, SearchAreaIsCroppedFromTheCapture) {
 
 TEST(FindRectangle, LargestRectangleOutlinedOrFilled) {
   FakeScreen screen = screen_with({{-1850, 30, 200, 100, kRed, false}, {-1600, 150, 50, 50, kRed}});
-  cv::Result<json> found = find_rectangle({{"color", "#ff0000"}}, screen);
+  Result<json> found = find_rectangle({{"color", "#ff0000"}}, screen);
   ASSERT_TRUE(found.ok()) << found.error();
   EXPECT_EQ(found->dump(), "{\"height\":100,\"width\":200,\"x\":-1850,\"y\":30}");
 
-  cv::Result<json> none = find_rectangle({{"color", "00ff00"}}, screen);
+  Result<json> none = find_rectangle({{"color", "00ff00"}}, screen);
   ASSERT_TRUE(none.ok());
   EXPECT_EQ(none->dump(), "{\"height\":0,\"width\":0,\"x\":0,\"y\":0}");
 
@@ -147,4 +147,4 @@ TEST(ColorMethods, ColourErrorsComeBeforeTheCaptureAndCaptureErrorsPassThrough) 
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::cv

@@ -1,6 +1,6 @@
 // The window-manager primitives of the browser-window search over user32, kernel32 and dwmapi.
 #include "common/utf.h"
-#include "input/browser_window.h"
+#include "window/browser_window.h"
 
 #include <windows.h>
 #include <dwmapi.h>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <type_traits>
 
-namespace quorvane {
+namespace quorvane::window {
 
 namespace {
 
@@ -122,4 +122,4 @@ WindowPlatform& system_window_platform() {
   return instance;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::window

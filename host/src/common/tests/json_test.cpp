@@ -1,4 +1,4 @@
-#include "main/json.h"
+#include "common/json.h"
 
 #include "common/utf.h"
 #include "lumetra/cpu.h"
