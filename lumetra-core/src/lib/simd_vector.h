@@ -22,10 +22,10 @@
 #error "define LUMETRA_TARGET before including simd_vector.h"
 #endif
 
-#include "simd.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "simd.h"
 
 namespace lumetra::detail {
 namespace {
