@@ -78,45 +78,44 @@ LUMETRA_TARGET void row_kernel(const std::uint32_t* const* rows, const std::uint
   if (x < count) row_block<V, 2>(rows, taps, nrows, npairs, out, x);
 }
 
+// Adds the cross sums over samples [i0, i1) of every row, in vectors of W, at four
+// neighbouring positions to acc0..acc3 (see DotKernel). Named accumulators, not an array:
+// GCC spilled an array of them to the stack on every call, and a band of a few rows makes
+// calls short and many.
+template <typename W>
+LUMETRA_TARGET inline void dot_range(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
+                                     std::size_t tpl_stride, std::size_t nrows, std::size_t i0, std::size_t i1,
+                                     typename W::I& acc0, typename W::I& acc1, typename W::I& acc2,
+                                     typename W::I& acc3) {
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const std::int16_t* a = img + r * img_stride;
+    const std::int16_t* b = tpl + r * tpl_stride;
+    for (std::size_t i = i0; i < i1; i += 2 * W::kLanes) {
+      const typename W::I t = W::load(b + i);
+      acc0 = W::madd(acc0, W::load(a + i), t);
+      acc1 = W::madd(acc1, W::load(a + i + 1), t);
+      acc2 = W::madd(acc2, W::load(a + i + 2), t);
+      acc3 = W::madd(acc3, W::load(a + i + 3), t);
+    }
+  }
+}
+
 // Four neighbouring positions, each template vector loaded once for all four (see
 // DotKernel). The samples of a row go in whole vectors of V; a remainder narrower than V
 // (only when V holds more than one block of sixteen) goes in vectors of H.
 template <typename V, typename H = V>
 LUMETRA_TARGET void dot_kernel(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl,
                                std::size_t tpl_stride, std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]) {
-  constexpr std::size_t kStep = 2 * V::kLanes, kTailStep = 2 * H::kLanes;
-  const std::size_t n = 16 * nblocks, whole = n / kStep * kStep;
-  // Named accumulators, not an array: GCC spilled an array of them to the stack on every
-  // call, and a band of a few rows makes calls short and many.
+  const std::size_t n = 16 * nblocks, whole = n / (2 * V::kLanes) * (2 * V::kLanes);
   typename V::I a0 = V::zero(), a1 = a0, a2 = a0, a3 = a0;
-  [[maybe_unused]] typename H::I b0 = H::zero(), b1 = b0, b2 = b0, b3 = b0;
-  for (std::size_t r = 0; r < nrows; ++r) {
-    const std::int16_t* a = img + r * img_stride;
-    const std::int16_t* b = tpl + r * tpl_stride;
-    for (std::size_t i = 0; i < whole; i += kStep) {
-      const typename V::I t = V::load(b + i);
-      const std::int16_t* p = a + i;
-      a0 = V::madd(a0, V::load(p), t);
-      a1 = V::madd(a1, V::load(p + 1), t);
-      a2 = V::madd(a2, V::load(p + 2), t);
-      a3 = V::madd(a3, V::load(p + 3), t);
-    }
-    if constexpr (kTailStep < kStep) {
-      for (std::size_t i = whole; i < n; i += kTailStep) {
-        const typename H::I t = H::load(b + i);
-        const std::int16_t* p = a + i;
-        b0 = H::madd(b0, H::load(p), t);
-        b1 = H::madd(b1, H::load(p + 1), t);
-        b2 = H::madd(b2, H::load(p + 2), t);
-        b3 = H::madd(b3, H::load(p + 3), t);
-      }
-    }
-  }
+  dot_range<V>(img, img_stride, tpl, tpl_stride, nrows, 0, whole, a0, a1, a2, a3);
   out[0] = V::hsum(a0);
   out[1] = V::hsum(a1);
   out[2] = V::hsum(a2);
   out[3] = V::hsum(a3);
-  if constexpr (kTailStep < kStep) {
+  if constexpr (H::kLanes < V::kLanes) {
+    typename H::I b0 = H::zero(), b1 = b0, b2 = b0, b3 = b0;
+    dot_range<H>(img, img_stride, tpl, tpl_stride, nrows, whole, n, b0, b1, b2, b3);
     out[0] += H::hsum(b0);
     out[1] += H::hsum(b1);
     out[2] += H::hsum(b2);
