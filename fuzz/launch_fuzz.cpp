@@ -52,23 +52,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return std::nullopt;
       },
       [&] { return entries; }};
-  const LocateResult located = locate_program(name, lookup);
-  if (const auto* path = std::get_if<std::u16string>(&located)) {
-    FUZZ_CHECK(!path->empty());
-    FUZZ_CHECK(ends_with_ascii_ci(*path, u".exe") || contains(*path, name));
+  const Result<std::u16string, std::string_view> located = locate_program(name, lookup);
+  if (located) {
+    FUZZ_CHECK(!located->empty());
+    FUZZ_CHECK(ends_with_ascii_ci(*located, u".exe") || contains(*located, name));
   } else {
-    FUZZ_CHECK(!std::get<std::string_view>(located).empty());
+    FUZZ_CHECK(!located.error().empty());
   }
   FUZZ_CHECK(probes <= entries.size() + 1);
 
   const std::u16string line = program_command_line(name, rest);
   FUZZ_CHECK(line == u"\"" + std::u16string(name) + u"\"" + (rest.empty() ? u"" : u" " + std::u16string(rest)));
 
-  const CommandLineResult batch = batch_command_line(name, rest);
-  if (const auto* text = std::get_if<std::u16string>(&batch)) {
+  const Result<std::u16string, std::string_view> batch = batch_command_line(name, rest);
+  if (batch) {
     FUZZ_CHECK(!contains(name, u"\"") && (name.empty() || name.back() != u'\\'));
-    FUZZ_CHECK(contains(*text, u"\"\"" + std::u16string(name) + u"\""));
-    FUZZ_CHECK(text->back() == u'"');
+    FUZZ_CHECK(contains(*batch, u"\"\"" + std::u16string(name) + u"\""));
+    FUZZ_CHECK(batch->back() == u'"');
   } else {
     FUZZ_CHECK(contains(name, u"\"") || name.back() == u'\\');
   }

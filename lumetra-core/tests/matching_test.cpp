@@ -1,6 +1,7 @@
 // Peak finding and single-scale matching, on synthetic screens.
 #include "lumetra/matching.h"
 #include "lumetra/resample.h"
+#include "lumetra/rounding.h"
 #include "screens.h"
 #include "simd.h"
 
@@ -149,21 +150,23 @@ TEST(MatchTemplate, ThresholdsExactlyAtAScoreKeepThatHit) {
   EXPECT_EQ(match_template(other.image, big, 1.0f, edge), coarse_to_fine_by_hand(other.image, big, edge));
 }
 
+// A template to look for in a haystack at a threshold.
+struct SearchCase {
+  const RgbImage* hay;
+  RgbImage t;
+  float threshold;
+};
+
 TEST(MatchTemplate, EverySimdLevelFindsTheSameHits) {
   const testing::Screen screen = render_screen(1920, 1080, 13);
   const RgbImage small = crop(screen.image, 250, 90, 400, 300);
   const RgbImage wide = crop(screen.image, 0, 30, 1000, 600);  // still coarse-to-fine
-  struct Case {
-    const RgbImage* hay;
-    RgbImage t;
-    float threshold;
-  };
   // Scalar kernels are slow: the direct path runs on the smaller haystack.
-  const Case cases[] = {{&small, crop(small, 80, 60, 15, 15), 0.7f},
+  const SearchCase cases[] = {{&small, crop(small, 80, 60, 15, 15), 0.7f},
                         {&wide, crop(wide, 60, 10, 48, 40), 0.6f},
                         {&wide, crop(wide, 320, 110, 72, 56), 0.8f},
                         {&small, crop(small, 100, 60, 40, 24), 0.5f}};
-  for (const Case& c : cases) {
+  for (const SearchCase& c : cases) {
     std::vector<Match> want;
     cpu::for_each_level([&](cpu::Level level) {
       if (level == cpu::Level::Scalar) {
@@ -215,6 +218,55 @@ TEST(MatchTemplate, OnlyTheBest48CoarsePeaksAreRefinedInScanOrderOfEqualScores) 
   }
   const std::vector<std::pair<int, int>> first48(copies.begin(), copies.begin() + 48);
   EXPECT_EQ(found, first48);
+}
+
+// The template as match_template resizes it for `scale`.
+RgbImage resized_for(const RgbImage& t, float scale) {
+  if (std::fabs(scale - 1.0f) < 0.001f) return t;
+  const std::uint32_t w = std::max(1u, round_to_u32(static_cast<float>(t.width) * scale));
+  const std::uint32_t h = std::max(1u, round_to_u32(static_cast<float>(t.height) * scale));
+  return resize(t, w, h, scale > 1.0f ? ResizeFilter::Lanczos3 : ResizeFilter::Triangle);
+}
+
+std::vector<Match> with_scale(std::vector<Match> hits, float scale) {
+  for (Match& m : hits) m.scale = scale;
+  return hits;
+}
+
+TEST(MatchTemplate, LargePatternsAtEverySizeVariationScaleGiveTheExhaustiveHits) {
+  // Templates of 2048 pixels and more have most cells given up by block bounds before
+  // their cross sums, in the direct path's full map and in the coarse pass's map alike.
+  // At each scale size variation tries, the hits must be those of exhaustive maps.
+  // The exhaustive maps are the slow part: haystacks just large enough for each path.
+  const testing::Screen screen = render_screen(1920, 1080, 14);
+  const RgbImage small = crop(screen.image, 300, 100, 230, 150);
+  const RgbImage wide = crop(screen.image, 200, 60, 820, 280);  // the longer side decides the path
+  const SearchCase cases[] = {{&small, crop(small, 150, 80, 52, 50), 0.8f},
+                        {&small, crop(small, 160, 90, 61, 47), 0.5f},
+                        {&wide, crop(wide, 100, 40, 232, 226), 0.9f}};
+  for (const SearchCase& c : cases) {
+    for (const float k : {1.0f, 0.9f, 0.95f, 1.05f, 1.1f}) {
+      const RgbImage t = resized_for(c.t, k);
+      if (c.hay != &small) {
+        // The exhaustive windows are costly: the two extreme scales stand for the others.
+        if (k != 0.9f && k != 1.1f) continue;
+        // A pattern captured at 1/k of the screen's size, so that at k it matches again.
+        const RgbImage captured = resized_for(c.t, 1.0f / k);
+        const auto want = with_scale(coarse_to_fine_by_hand(*c.hay, resized_for(captured, k), c.threshold), k);
+        EXPECT_FALSE(want.empty()) << "coarse to fine at " << k;
+        EXPECT_EQ(match_template(*c.hay, captured, k, c.threshold), want) << "coarse to fine at " << k;
+        continue;
+      }
+      // The direct path also at a threshold exactly at its best peak's score.
+      const ScoreMap full = score_map(*c.hay, t);
+      const auto ranked = by_score(find_peaks(full, t.width, t.height, 0.0f, 0, 0, k));
+      ASSERT_GE(ranked.size(), 3u);
+      for (const float threshold : {c.threshold, ranked[0].score}) {
+        EXPECT_EQ(match_template(*c.hay, c.t, k, threshold), find_peaks(full, t.width, t.height, threshold, 0, 0, k))
+            << c.t.width << " at " << k << ", threshold " << threshold;
+      }
+    }
+  }
 }
 
 TEST(MatchTemplate, ScaledTemplatesAreResizedAndReportTheirScale) {

@@ -1,6 +1,7 @@
 #include "host_process.h"
 
 #include "common/json.h"
+#include "common/write_all_win32.h"
 
 #include <chrono>
 #include <stdexcept>
@@ -111,15 +112,7 @@ void HostProcess::pump(HANDLE pipe, std::string& sink) {
   changed_.notify_all();
 }
 
-bool HostProcess::send_raw(std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-    DWORD written = 0;
-    if (!stdin_write_ || !WriteFile(stdin_write_, bytes.data(), chunk, &written, nullptr)) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
+bool HostProcess::send_raw(std::string_view bytes) { return stdin_write_ && write_all(stdin_write_, bytes); }
 
 bool HostProcess::send_frame(std::string_view payload) {
   auto n = static_cast<std::uint32_t>(payload.size());

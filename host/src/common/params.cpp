@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace quorvane {
 
@@ -15,6 +16,12 @@ std::optional<std::string_view> string_param(const json& params, std::string_vie
   const json* v = find_param(params, name);
   if (!v || !v->is_string()) return std::nullopt;
   return std::string_view(v->get_ref<const std::string&>());
+}
+
+Result<std::string_view> required_string(const json& params, std::string_view name) {
+  std::optional<std::string_view> value = string_param(params, name);
+  if (!value) return fail("Missing string param '" + std::string(name) + "'");
+  return *value;
 }
 
 std::optional<bool> bool_param(const json& params, std::string_view name) {

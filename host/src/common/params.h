@@ -15,6 +15,9 @@ namespace quorvane {
 const json* find_param(const json& params, std::string_view name);
 
 std::optional<std::string_view> string_param(const json& params, std::string_view name);
+// A string member the method cannot do without, or the reply's "Missing string param
+// '<name>'" text when it is absent or not a string.
+Result<std::string_view> required_string(const json& params, std::string_view name);
 std::optional<bool> bool_param(const json& params, std::string_view name);
 // Any JSON number, as a double.
 std::optional<double> number_param(const json& params, std::string_view name);

@@ -19,14 +19,12 @@ namespace {
 // Reads and writes are split so that no single call asks for more than a DWORD holds.
 constexpr DWORD kIoChunk = 16u << 20;
 
-HandlerResult missing(std::string_view name) { return fail(missing_string_param(name)); }
-
-Outcome<unique_handle> open_for_reading(std::string_view path) {
-  Outcome<std::wstring> system = system_path(path);
+Result<unique_handle, Failure> open_for_reading(std::string_view path) {
+  Result<std::wstring, Failure> system = system_path(path);
   if (!system) return system.failure();
   unique_handle file(
       CreateFileW(system->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return Failure::last();
+  if (!file) return fail(Failure::last());
   return file;
 }
 
@@ -59,7 +57,7 @@ bool read_to_end(HANDLE file, std::string& out) {
 
 // The whole file, or nullopt on any failure.
 std::optional<std::string> read_whole_file(std::string_view path) {
-  Outcome<unique_handle> file = open_for_reading(path);
+  Result<unique_handle, Failure> file = open_for_reading(path);
   if (!file) return std::nullopt;
   std::string bytes;
   if (!read_to_end(file->get(), bytes)) return std::nullopt;
@@ -101,7 +99,7 @@ bool append_to_file(const std::wstring& system, std::string_view bytes) {
 // Replacing goes through a file beside the target (see replace_win32.h), so a failed
 // write leaves the old content in place.
 bool write_file(std::string_view path, std::string_view bytes, WriteMode mode) {
-  Outcome<std::wstring> system = system_path(path);
+  Result<std::wstring, Failure> system = system_path(path);
   if (!system) return false;
   if (mode == WriteMode::Append) return append_to_file(*system, bytes);
   return replace_file_content(*system, bytes);
@@ -114,18 +112,18 @@ std::optional<std::string> decode_content(std::string_view base64) {
 }
 
 HandlerResult write_text_handler(const json& params, WriteMode mode) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  std::optional<std::string_view> content = string_param(params, "content");
-  if (!content) return missing("content");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<std::string_view> content = required_string(params, "content");
+  if (!content) return content.failure();
   return json(write_file(*path, *content, mode));
 }
 
 HandlerResult write_bytes_handler(const json& params, WriteMode mode) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  std::optional<std::string_view> content = string_param(params, "content");
-  if (!content) return missing("content");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<std::string_view> content = required_string(params, "content");
+  if (!content) return content.failure();
   // Bad Base64 is refused before any file is opened, so nothing is truncated by it.
   std::optional<std::string> bytes = decode_content(*content);
   if (!bytes) return json(false);
@@ -135,16 +133,16 @@ HandlerResult write_bytes_handler(const json& params, WriteMode mode) {
 }  // namespace
 
 HandlerResult read_all_text(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
   std::optional<std::string> bytes = read_whole_file(*path);
   if (!bytes || !is_valid_utf8(*bytes)) return content_failure();
   return content_success(std::move(*bytes));
 }
 
 HandlerResult read_all_bytes(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
   std::string encoded;
   {
     std::optional<std::string> bytes = read_whole_file(*path);
@@ -175,21 +173,21 @@ HandlerResult append_all_bytes(std::string_view, const json& params) {
 }
 
 HandlerResult get_file_size(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  Outcome<std::wstring> system = system_path(*path);
-  if (!system) return fail(system.failure().message());
-  Outcome<EntryInfo> info = query_entry(*system);
-  if (!info) return fail(info.failure().message());
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<std::wstring, Failure> system = system_path(*path);
+  if (!system) return fail(system.error().message());
+  Result<EntryInfo, Failure> info = query_entry(*system);
+  if (!info) return fail(info.error().message());
   return json(info->size);
 }
 
 HandlerResult read_file_range(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
   std::uint64_t start = range_start_param(params);
-  Outcome<unique_handle> file = open_for_reading(*path);
-  if (!file) return fail(file.failure().message());
+  Result<unique_handle, Failure> file = open_for_reading(*path);
+  if (!file) return fail(file.error().message());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file->get(), &size)) return fail(Failure::last().message());
   std::uint64_t length = range_length(static_cast<std::uint64_t>(size.QuadPart), start);

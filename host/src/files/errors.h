@@ -1,4 +1,6 @@
-// Every text the file-access methods answer with, in one place.
+// Every text the file-access methods answer with, in one place; besides these, only the
+// system's own error texts (common/error_text.h) and the missing-parameter text of
+// common/params.h's required_string.
 #pragma once
 
 #include <cstdint>
@@ -6,10 +8,6 @@
 #include <string_view>
 
 namespace quorvane::files {
-
-inline std::string missing_string_param(std::string_view name) {
-  return "Missing string param '" + std::string(name) + "'";
-}
 
 inline constexpr std::string_view kMissingFolderParam = "Missing numeric param 'folder'";
 

@@ -5,6 +5,7 @@
 #include "common/params.h"
 #include "common/utf.h"
 #include "files/errors.h"
+#include "files/file_system.h"
 #include "files/filetime.h"
 #include "files/handlers.h"
 #include "files/long_path.h"
@@ -36,20 +37,18 @@ bool is_unsupported_class_error(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-HandlerResult missing(std::string_view name) { return fail(missing_string_param(name)); }
-
 std::uint64_t join64(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
 bool has_wildcard(std::wstring_view path) { return path.find_first_of(L"*?") != std::wstring_view::npos; }
 
 // Entries that are open without any sharing (the paging file, for one) refuse even an
 // attribute-only open; the directory entry still describes them.
-Outcome<EntryInfo> query_entry_by_find(const std::wstring& system, DWORD open_error) {
-  if (has_wildcard(system)) return Failure::os(open_error);
+Result<EntryInfo, Failure> query_entry_by_find(const std::wstring& system, DWORD open_error) {
+  if (has_wildcard(system)) return fail(Failure::os(open_error));
   WIN32_FIND_DATAW data;
   unique_find find(FindFirstFileExW(system.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
   // A link found this way is the link itself, not what it points to.
-  if (!find || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Failure::os(open_error);
+  if (!find || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return fail(Failure::os(open_error));
   EntryInfo info;
   info.attributes = data.dwFileAttributes;
   info.size = join64(data.nFileSizeHigh, data.nFileSizeLow);
@@ -57,14 +56,14 @@ Outcome<EntryInfo> query_entry_by_find(const std::wstring& system, DWORD open_er
   return info;
 }
 
-Outcome<EntryInfo> query_request_path(std::string_view path) {
-  Outcome<std::wstring> system = system_path(path);
+Result<EntryInfo, Failure> query_request_path(std::string_view path) {
+  Result<std::wstring, Failure> system = system_path(path);
   if (!system) return system.failure();
   return query_entry(*system);
 }
 
 bool is_directory_at(const std::wstring& system) {
-  Outcome<EntryInfo> info = query_entry(system);
+  Result<EntryInfo, Failure> info = query_entry(system);
   return info && counts_as_directory(info->attributes, info->reparse_tag);
 }
 
@@ -117,7 +116,7 @@ bool delete_by_handle(const std::wstring& system) {
 }
 
 // Removes an empty folder, or a link to a folder (never its target).
-bool remove_empty_folder(const std::wstring& system) {
+bool remove_empty_folder_at(const std::wstring& system) {
   if (RemoveDirectoryW(system.c_str())) return true;
   DWORD error = GetLastError();
   if (error != ERROR_ACCESS_DENIED) return false;
@@ -129,21 +128,6 @@ bool remove_empty_folder(const std::wstring& system) {
   return false;
 }
 
-bool delete_wide_path(const std::wstring& path) {
-  Outcome<std::wstring> system = system_path(std::wstring_view(path));
-  return system && delete_file_at(*system);
-}
-
-bool remove_empty_folder_wide(const std::wstring& path) {
-  Outcome<std::wstring> system = system_path(std::wstring_view(path));
-  return system && remove_empty_folder(*system);
-}
-
-std::wstring join_wide(std::wstring_view folder, std::wstring_view name) {
-  std::u16string joined = join_path(as_u16(folder), as_u16(name));
-  return std::wstring(as_wide(joined));
-}
-
 // The reparse tag of the entry itself (0 when it cannot be read).
 DWORD own_reparse_tag(const std::wstring& system) {
   if (has_wildcard(system)) return 0;
@@ -152,52 +136,80 @@ DWORD own_reparse_tag(const std::wstring& system) {
   return find ? data.dwReserved0 : 0;
 }
 
-// A folder that still lists entries after they were deleted is usually waiting for
-// another process (an indexer, a virus scanner) to close them; give it a moment.
-constexpr int kRemoveAttempts = 5;
+// ---------------------------------------------------------------------------------
+// The system behind the removal and move decisions (files/file_system.h)
 
-// Removes `root` and everything below it, depth first, without ever entering a link.
-// Every entry either goes or ends the walk with false; a folder is listed again after
-// its sub-folders went, which also makes sure nothing new is left inside. Folders that
-// keep reappearing (or keep refusing to go) end the walk after a few rounds, so it
-// cannot turn in circles.
-bool remove_tree(const std::wstring& root) {
-  struct Frame {
-    std::wstring path;
-    int attempts = 0;
-    int expansions = 0;
-  };
-  std::vector<Frame> stack;
-  stack.push_back({root});
-  while (!stack.empty()) {
-    std::wstring folder = stack.back().path;
-    Outcome<std::vector<WideEntry>> entries = list_folder(folder);
-    if (!entries) return false;
-    std::vector<std::wstring> subfolders;
-    for (const WideEntry& entry : *entries) {
-      std::wstring child = join_wide(folder, entry.name);
-      if (counts_as_directory(entry.attributes, entry.reparse_tag)) {
-        subfolders.push_back(std::move(child));
-      } else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!remove_empty_folder_wide(child)) return false;
-      } else if (!delete_wide_path(child)) {
-        return false;
-      }
-    }
-    if (!subfolders.empty()) {
-      if (++stack.back().expansions > kRemoveAttempts) return false;
-      for (std::wstring& sub : subfolders) stack.push_back({std::move(sub)});
-      continue;
-    }
-    if (remove_empty_folder_wide(folder)) {
-      stack.pop_back();
-      continue;
-    }
-    if (GetLastError() != ERROR_DIR_NOT_EMPTY || ++stack.back().attempts >= kRemoveAttempts) return false;
-    Sleep(static_cast<DWORD>(10 * stack.back().attempts));
+class SystemFileSystem final : public FileSystem {
+ public:
+  std::optional<std::vector<FolderEntry>> list(std::u16string_view folder) override {
+    Result<std::vector<WideEntry>, Failure> found = list_folder(as_wide(folder));
+    if (!found) return std::nullopt;
+    std::vector<FolderEntry> out;
+    out.reserve(found->size());
+    for (const WideEntry& entry : *found)
+      out.push_back({std::u16string(as_u16(entry.name)), entry.attributes, entry.reparse_tag});
+    return out;
   }
-  return true;
-}
+
+  bool delete_file(std::u16string_view path) override {
+    Result<std::wstring, Failure> system = system_path(as_wide(path));
+    return system && delete_file_at(*system);
+  }
+
+  Removal remove_empty_folder(std::u16string_view path) override {
+    Result<std::wstring, Failure> system = system_path(as_wide(path));
+    if (!system) return Removal::Refused;
+    if (remove_empty_folder_at(*system)) return Removal::Removed;
+    return GetLastError() == ERROR_DIR_NOT_EMPTY ? Removal::NotEmpty : Removal::Refused;
+  }
+
+  void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+
+  std::optional<std::uint32_t> attributes(std::u16string_view path) override {
+    Result<std::wstring, Failure> system = system_path(as_wide(path));
+    if (!system) return std::nullopt;
+    DWORD attributes = GetFileAttributesW(system->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    return attributes;
+  }
+
+  std::optional<std::u16string> full_path(std::u16string_view path) override {
+    Result<std::wstring, Failure> system = system_path(as_wide(path));
+    if (!system) return std::nullopt;
+    std::optional<std::wstring> full = fill_wide_buffer(
+        [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(system->c_str(), size, buffer, nullptr); });
+    if (!full) return std::nullopt;
+    return std::u16string(as_u16(*full));
+  }
+
+  std::uint32_t own_reparse_tag(std::u16string_view path) override {
+    Result<std::wstring, Failure> system = system_path(as_wide(path));
+    return system ? files::own_reparse_tag(*system) : 0;
+  }
+
+  Rename rename(std::u16string_view source, std::u16string_view target) override {
+    Result<std::wstring, Failure> source_system = system_path(as_wide(source));
+    Result<std::wstring, Failure> target_system = system_path(as_wide(target));
+    if (!source_system || !target_system) return Rename::Failed;
+    if (MoveFileExW(source_system->c_str(), target_system->c_str(), MOVEFILE_REPLACE_EXISTING)) return Rename::Done;
+    return GetLastError() == ERROR_ACCESS_DENIED ? Rename::AccessDenied : Rename::Failed;
+  }
+
+  bool rename_by_handle(std::u16string_view source, std::u16string_view target) override {
+    Result<std::wstring, Failure> source_system = system_path(as_wide(source));
+    Result<std::wstring, Failure> target_system = system_path(as_wide(target));
+    return source_system && target_system && files::rename_by_handle(*source_system, *target_system);
+  }
+
+  // The system's copy writes straight into the target, so a copy that fails half-way (a
+  // full disk) would leave neither the old target nor the whole new one; it copies beside
+  // the target and renames instead.
+  bool copy(std::u16string_view source, std::u16string_view target) override {
+    Result<std::wstring, Failure> source_system = system_path(as_wide(source));
+    Result<std::wstring, Failure> target_system = system_path(as_wide(target));
+    return source_system && target_system && replace_by_copy(*source_system, *target_system);
+  }
+};
 
 // ---------------------------------------------------------------------------------
 // Creating
@@ -212,7 +224,7 @@ bool create_tree(const std::wstring& path) {
   pending.push_back({path});
   while (!pending.empty()) {
     Pending& top = pending.back();
-    Outcome<std::wstring> system = system_path(std::wstring_view(top.path));
+    Result<std::wstring, Failure> system = system_path(std::wstring_view(top.path));
     if (!system) return false;
     bool done = CreateDirectoryW(system->c_str(), nullptr) != 0;
     if (!done) {
@@ -233,31 +245,35 @@ bool create_tree(const std::wstring& path) {
 }
 
 // ---------------------------------------------------------------------------------
-// Moving
-
-// The system's copy writes straight into the target, so a copy that fails half-way (a
-// full disk) would leave neither the old target nor the whole new one; it copies beside
-// the target and renames instead.
-bool copy_system_paths(const std::wstring& source, const std::wstring& target) {
-  return replace_by_copy(source, target);
-}
-
-// ---------------------------------------------------------------------------------
 // Listing
 
 HandlerResult list_handler(ListingKind kind, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
   std::vector<std::string> extensions;
   if (kind == ListingKind::Entries) extensions = extension_filter(params);
   // An empty path would list the current directory; it names no folder.
   if (path->empty()) return listing_envelope({}, 1);
-  Outcome<std::vector<WideEntry>> found = list_folder(to_wide(*path));
+  Result<std::vector<WideEntry>, Failure> found = list_folder(to_wide(*path));
   if (!found) return listing_envelope({}, 1);
   std::vector<RawEntry> entries;
   entries.reserve(found->size());
   for (const WideEntry& entry : *found) entries.push_back({from_wide(entry.name), entry.attributes, entry.reparse_tag});
   return listing_envelope(select_entries(entries, kind, extensions), 0);
+}
+
+// The two paths of copy_file and move_file.
+struct SourceAndTarget {
+  std::u16string source;
+  std::u16string target;
+};
+
+Result<SourceAndTarget> source_and_target(const json& params) {
+  Result<std::string_view> source = required_string(params, "sourcePath");
+  if (!source) return source.failure();
+  Result<std::string_view> target = required_string(params, "targetPath");
+  if (!target) return target.failure();
+  return SourceAndTarget{utf8_to_utf16(*source), utf8_to_utf16(*target)};
 }
 
 struct CoTaskMemFreeDeleter {
@@ -269,31 +285,31 @@ struct CoTaskMemFreeDeleter {
 // ---------------------------------------------------------------------------------
 // Shared operations
 
-Outcome<EntryInfo> query_entry(const std::wstring& system) {
+Result<EntryInfo, Failure> query_entry(const std::wstring& system) {
   unique_handle file(
       CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) return query_entry_by_find(system, error);
-    return Failure::os(error);
+    return fail(Failure::os(error));
   }
   BY_HANDLE_FILE_INFORMATION data;
-  if (!GetFileInformationByHandle(file.get(), &data)) return Failure::last();
+  if (!GetFileInformationByHandle(file.get(), &data)) return fail(Failure::last());
   EntryInfo info;
   info.attributes = data.dwFileAttributes;
   info.size = join64(data.nFileSizeHigh, data.nFileSizeLow);
   info.last_write = join64(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
   if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag)) return Failure::last();
+    if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag)) return fail(Failure::last());
     info.reparse_tag = tag.ReparseTag;
   }
   return info;
 }
 
-Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder) {
+Result<std::vector<WideEntry>, Failure> list_folder(std::wstring_view folder) {
   std::u16string pattern = listing_pattern(as_u16(folder));
-  Outcome<std::wstring> system = system_path(as_wide(pattern));
+  Result<std::wstring, Failure> system = system_path(as_wide(pattern));
   if (!system) return system.failure();
   WIN32_FIND_DATAW data;
   unique_find find(FindFirstFileExW(system->c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
@@ -302,7 +318,7 @@ Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder) {
   if (!find) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return out;
-    return Failure::os(error);
+    return fail(Failure::os(error));
   }
   auto keep = [&](const WIN32_FIND_DATAW& found) {
     std::wstring_view name(found.cFileName);
@@ -323,7 +339,7 @@ Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder) {
 }
 
 bool rename_by_handle(const std::wstring& source, std::string_view target) {
-  Outcome<std::wstring> target_system = system_path(target);
+  Result<std::wstring, Failure> target_system = system_path(target);
   return target_system && rename_by_handle(source, *target_system);
 }
 
@@ -363,78 +379,52 @@ bool delete_file_at(const std::wstring& system) {
 // Handlers
 
 HandlerResult file_exists(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  Outcome<EntryInfo> info = query_request_path(*path);
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<EntryInfo, Failure> info = query_request_path(*path);
   return json(info && !counts_as_directory(info->attributes, info->reparse_tag));
 }
 
 HandlerResult directory_exists(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  Outcome<EntryInfo> info = query_request_path(*path);
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<EntryInfo, Failure> info = query_request_path(*path);
   return json(info && counts_as_directory(info->attributes, info->reparse_tag));
 }
 
 HandlerResult create_directory(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
   if (path->empty() || path->find('\0') != std::string_view::npos) return json(false);
   return json(create_tree(to_wide(*path)));
 }
 
 HandlerResult remove_directory(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  if (path->empty()) return json(false);
-  Outcome<std::wstring> system = system_path(*path);
-  if (!system) return json(false);
-  DWORD attributes = GetFileAttributesW(system->c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return json(false);
-  // A volume root can never be removed, so emptying it first would be all loss and no
-  // result: refuse before touching anything.
-  std::optional<std::wstring> full = fill_wide_buffer(
-      [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(system->c_str(), size, buffer, nullptr); });
-  if (!full || is_volume_root(as_u16(*full))) return json(false);
-  // A link to a folder is removed as the link; what it points to is not ours to empty.
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !counts_as_directory(attributes, own_reparse_tag(*system))) {
-    return json(remove_empty_folder(*system));
-  }
-  return json(remove_tree(to_wide(*path)));
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  SystemFileSystem fs;
+  return json(remove_folder(fs, utf8_to_utf16(*path)));
 }
 
 HandlerResult delete_file(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  Outcome<std::wstring> system = system_path(*path);
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<std::wstring, Failure> system = system_path(*path);
   return json(system && delete_file_at(*system));
 }
 
 HandlerResult copy_file(std::string_view, const json& params) {
-  std::optional<std::string_view> source = string_param(params, "sourcePath");
-  if (!source) return missing("sourcePath");
-  std::optional<std::string_view> target = string_param(params, "targetPath");
-  if (!target) return missing("targetPath");
-  Outcome<std::wstring> source_system = system_path(*source);
-  Outcome<std::wstring> target_system = system_path(*target);
-  return json(source_system && target_system && copy_system_paths(*source_system, *target_system));
+  Result<SourceAndTarget> paths = source_and_target(params);
+  if (!paths) return paths.failure();
+  SystemFileSystem fs;
+  return json(fs.copy(paths->source, paths->target));
 }
 
 HandlerResult move_file(std::string_view, const json& params) {
-  std::optional<std::string_view> source = string_param(params, "sourcePath");
-  if (!source) return missing("sourcePath");
-  std::optional<std::string_view> target = string_param(params, "targetPath");
-  if (!target) return missing("targetPath");
-  Outcome<std::wstring> source_system = system_path(*source);
-  Outcome<std::wstring> target_system = system_path(*target);
-  if (!source_system || !target_system) return json(false);
-  if (MoveFileExW(source_system->c_str(), target_system->c_str(), MOVEFILE_REPLACE_EXISTING)) return json(true);
-  if (GetLastError() == ERROR_ACCESS_DENIED && rename_by_handle(*source_system, *target)) return json(true);
-  // Another volume, or a rename the system refuses: copy, then delete the source. If the
-  // delete fails the copy stays, and the answer is false because the source is still
-  // there.
-  if (!copy_system_paths(*source_system, *target_system)) return json(false);
-  return json(delete_file_at(*source_system));
+  Result<SourceAndTarget> paths = source_and_target(params);
+  if (!paths) return paths.failure();
+  SystemFileSystem fs;
+  return json(move_entry(fs, paths->source, paths->target));
 }
 
 HandlerResult get_files(std::string_view, const json& params) { return list_handler(ListingKind::Files, params); }
@@ -448,10 +438,10 @@ HandlerResult get_file_system_entries(std::string_view, const json& params) {
 }
 
 HandlerResult get_file_system_entry_info(std::string_view, const json& params) {
-  std::optional<std::string_view> path = string_param(params, "path");
-  if (!path) return missing("path");
-  Outcome<EntryInfo> info = query_request_path(*path);
-  if (!info) return fail(info.failure().message());
+  Result<std::string_view> path = required_string(params, "path");
+  if (!path) return path.failure();
+  Result<EntryInfo, Failure> info = query_request_path(*path);
+  if (!info) return fail(info.error().message());
   json out = json::object();
   out["isDirectory"] = counts_as_directory(info->attributes, info->reparse_tag);
   out["lastWriteTime"] = filetime_to_unix_ms(info->last_write);

@@ -20,7 +20,7 @@ struct EntryInfo {
 };
 
 // Describes the entry at a system path, links followed.
-Outcome<EntryInfo> query_entry(const std::wstring& system);
+Result<EntryInfo, Failure> query_entry(const std::wstring& system);
 
 struct WideEntry {
   std::wstring name;
@@ -30,7 +30,7 @@ struct WideEntry {
 
 // Everything inside `folder` but "." and "..". A folder with nothing to list (not even
 // the dot entries, as at an empty drive root) is an empty listing, not a failure.
-Outcome<std::vector<WideEntry>> list_folder(std::wstring_view folder);
+Result<std::vector<WideEntry>, Failure> list_folder(std::wstring_view folder);
 
 // Deletes one file (or a link to a file); see delete_file for the read-only handling.
 bool delete_file_at(const std::wstring& system);

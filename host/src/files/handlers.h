@@ -1,5 +1,13 @@
-// The file-access method handlers that need the Windows file system; they exist only in
-// the Windows build (get_max_file_range, which needs none, is in files/content.h).
+// files/: the file-access methods (existence tests, listings, entry information, folder
+// creation and removal, delete, copy and move, special folders, file contents) and
+// run_process. The portable sources decide (listing filter and order, long-path form,
+// removal and move through the FileSystem interface of file_system.h, launch command
+// lines, content replies) and are tested natively; the *_win32.cpp sources call the
+// system. Every reply text is in errors.h. The folder uses common/ and the system only;
+// main/dispatch.cpp reaches each handler as files::<method name>.
+//
+// The handlers that need the Windows file system exist only in the Windows build
+// (get_max_file_range, which needs none, is in files/content.h).
 #pragma once
 
 #include "common/handler.h"

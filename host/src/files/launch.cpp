@@ -59,8 +59,8 @@ bool is_batch_script(std::u16string_view program) {
   return ends_with_ascii_ci(program, u".bat") || ends_with_ascii_ci(program, u".cmd");
 }
 
-LocateResult locate_program(std::u16string_view file_name, const ProgramLookup& lookup) {
-  if (file_name.empty() || is_separator(file_name.back())) return kNoFileName;
+Result<std::u16string, std::string_view> locate_program(std::u16string_view file_name, const ProgramLookup& lookup) {
+  if (file_name.empty() || is_separator(file_name.back())) return fail(kNoFileName);
   bool has_folder = file_name.find_first_of(u"\\/") != std::u16string_view::npos;
   if (has_folder) {
     if (ends_with_ascii_ci(file_name, u".exe")) return std::u16string(file_name);
@@ -72,7 +72,7 @@ LocateResult locate_program(std::u16string_view file_name, const ProgramLookup& 
   for (const std::u16string& folder : lookup.search_folders()) {
     if (std::optional<std::u16string> found = lookup.probe(join_path(folder, candidate))) return std::move(*found);
   }
-  return kProgramNotFound;
+  return fail(kProgramNotFound);
 }
 
 std::u16string program_command_line(std::u16string_view file_name, std::u16string_view arguments) {
@@ -88,22 +88,13 @@ std::u16string program_command_line(std::u16string_view file_name, std::u16strin
   return out;
 }
 
-CommandLineResult batch_command_line(std::u16string_view script, std::u16string_view arguments) {
+Result<std::u16string, std::string_view> batch_command_line(std::u16string_view script, std::u16string_view arguments) {
   if (script.find(u'"') != std::u16string_view::npos || (!script.empty() && script.back() == u'\\')) {
-    return kBadBatchPath;
+    return fail(kBadBatchPath);
   }
   // The outer pair of quotes is what cmd.exe strips from a /c command, so the quoted
   // script path and the arguments reach it as written.
-  std::u16string out = u"cmd.exe /e:ON /v:OFF /d /c \"";
-  out += u'"';
-  out += script;
-  out += u'"';
-  if (!arguments.empty()) {
-    out += u' ';
-    out += arguments;
-  }
-  out += u'"';
-  return out;
+  return u"cmd.exe /e:ON /v:OFF /d /c \"" + program_command_line(script, arguments) + u'"';
 }
 
 json waited_launch_result(std::uint32_t exit_code, std::string_view stdout_bytes, std::string_view stderr_bytes) {

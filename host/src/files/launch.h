@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace quorvane::files {
@@ -45,8 +44,7 @@ struct ProgramLookup {
 
 // The located program, or the fixed text of the failure ("program not found",
 // "program path has no file name").
-using LocateResult = std::variant<std::u16string, std::string_view>;
-LocateResult locate_program(std::u16string_view file_name, const ProgramLookup& lookup);
+Result<std::u16string, std::string_view> locate_program(std::u16string_view file_name, const ProgramLookup& lookup);
 
 // "\"<fileName>\"" plus " <arguments>" when arguments are not empty. Neither part is
 // escaped: the name is quoted as given and the arguments are the caller's own text.
@@ -55,8 +53,7 @@ std::u16string program_command_line(std::u16string_view file_name, std::u16strin
 // Batch scripts run through cmd.exe: cmd.exe /e:ON /v:OFF /d /c ""<script>" <arguments>".
 // A script path with a double quote or a trailing backslash cannot be quoted safely for
 // cmd.exe and gives the fixed batch-path message instead.
-using CommandLineResult = std::variant<std::u16string, std::string_view>;
-CommandLineResult batch_command_line(std::u16string_view script, std::u16string_view arguments);
+Result<std::u16string, std::string_view> batch_command_line(std::u16string_view script, std::u16string_view arguments);
 
 // The result of a waited launch: the exit code as a signed 32-bit number, each stream cut
 // to its first 409600 bytes and decoded as UTF-8 (invalid sequences, including a

@@ -8,9 +8,6 @@ namespace quorvane::files {
 
 namespace {
 
-// Reads and writes are split so that no single call asks for more than a DWORD holds.
-constexpr DWORD kIoChunk = 16u << 20;
-
 // How long a rename over a target that is in use is retried before the write falls
 // back to rewriting the file in place.
 constexpr ULONGLONG kInUseRetryMs = 100;
@@ -28,69 +25,55 @@ std::wstring folder_prefix(const std::wstring& path) {
 }
 
 // The file a link points to, in the system's verbatim form.
-Outcome<std::wstring> final_path(const std::wstring& system) {
+Result<std::wstring, Failure> final_path(const std::wstring& system) {
   unique_handle file(
       CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file) return Failure::last();
+  if (!file) return fail(Failure::last());
   std::optional<std::wstring> path = fill_wide_buffer([&](wchar_t* buffer, DWORD size) {
     return GetFinalPathNameByHandleW(file.get(), buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   });
-  if (!path || path->empty()) return Failure::last();
+  if (!path || path->empty()) return fail(Failure::last());
   return *path;
 }
 
 }  // namespace
 
-bool write_all(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kIoChunk));
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), want, &written, nullptr)) return false;
-    if (written == 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
-Outcome<WriteTarget> resolve_write_target(const std::wstring& system, ReplaceStyle style) {
+Result<WriteTarget, Failure> resolve_write_target(const std::wstring& system, ReplaceStyle style) {
   WriteTarget target{system};
   DWORD attributes = GetFileAttributesW(system.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return Failure::os(error);
+    if (error != ERROR_FILE_NOT_FOUND) return fail(Failure::os(error));
     return target;
   }
   // Links are not always marked as such (Wine shows a Unix link to a file as a plain
   // file), so every existing target is asked where it really is. Only a plain file may
   // go by its own name when the system cannot say.
-  Outcome<std::wstring> resolved = final_path(system);
+  Result<std::wstring, Failure> resolved = final_path(system);
   if (resolved) {
     target.path = std::move(*resolved);
     attributes = GetFileAttributesW(target.path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Failure::last();
+    if (attributes == INVALID_FILE_ATTRIBUTES) return fail(Failure::last());
   } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     return resolved.failure();
   }
   target.exists = true;
   DWORD refused = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY;
   if (style == ReplaceStyle::Fresh) refused |= FILE_ATTRIBUTE_HIDDEN;
-  if (attributes & refused) return Failure::os(ERROR_ACCESS_DENIED);
+  if (attributes & refused) return fail(Failure::os(ERROR_ACCESS_DENIED));
   // The open that an in-place write would make, without cutting anything: whatever it
   // refuses (no access, a file held without shared writing) is refused before any work
   // is done.
   unique_handle probe(CreateFileW(target.path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!probe) return Failure::last();
+  if (!probe) return fail(Failure::last());
   target.device = GetFileType(probe.get()) != FILE_TYPE_DISK;
   if (!target.device && !GetFileInformationByHandleEx(probe.get(), FileBasicInfo, &target.basic, sizeof target.basic))
-    return Failure::last();
+    return fail(Failure::last());
   return target;
 }
 
-Outcome<SiblingFile> SiblingFile::create(const std::wstring& target) {
+Result<SiblingFile, Failure> SiblingFile::create(const std::wstring& target) {
   static std::atomic<unsigned> serial{0};
   const std::wstring folder = folder_prefix(target);
   for (int attempt = 0; attempt < 32; ++attempt) {
@@ -101,9 +84,9 @@ Outcome<SiblingFile> SiblingFile::create(const std::wstring& target) {
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) return SiblingFile(std::move(file), std::move(path));
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return Failure::os(error);
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return fail(Failure::os(error));
   }
-  return Failure::os(ERROR_FILE_EXISTS);
+  return fail(Failure::os(ERROR_FILE_EXISTS));
 }
 
 SiblingFile::SiblingFile(SiblingFile&& other) noexcept
@@ -186,11 +169,11 @@ bool rewrite_in_place(const WriteTarget& target, std::string_view bytes) {
 }  // namespace
 
 bool replace_file_content(const std::wstring& system, std::string_view bytes) {
-  Outcome<WriteTarget> target = resolve_write_target(system, ReplaceStyle::KeepTarget);
+  Result<WriteTarget, Failure> target = resolve_write_target(system, ReplaceStyle::KeepTarget);
   if (!target) return false;
   if (target->device) return rewrite_in_place(*target, bytes);
   {
-    Outcome<SiblingFile> sibling = SiblingFile::create(target->path);
+    Result<SiblingFile, Failure> sibling = SiblingFile::create(target->path);
     if (!sibling) return false;
     if (!write_all(sibling->handle(), bytes)) return false;
     if (sibling->commit(*target, ReplaceStyle::KeepTarget)) return true;
@@ -203,10 +186,10 @@ bool replace_file_content(const std::wstring& system, std::string_view bytes) {
 }
 
 bool replace_by_copy(const std::wstring& source, const std::wstring& target_system) {
-  Outcome<WriteTarget> target = resolve_write_target(target_system, ReplaceStyle::Fresh);
+  Result<WriteTarget, Failure> target = resolve_write_target(target_system, ReplaceStyle::Fresh);
   if (!target) return false;
   if (target->device) return CopyFileExW(source.c_str(), target->path.c_str(), nullptr, nullptr, nullptr, 0) != 0;
-  Outcome<SiblingFile> sibling = SiblingFile::create(target->path);
+  Result<SiblingFile, Failure> sibling = SiblingFile::create(target->path);
   if (!sibling) return false;
   sibling->close();
   // The sibling is ours and empty; the copy replaces it with the source's data and

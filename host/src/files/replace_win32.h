@@ -4,6 +4,7 @@
 // point (a full disk above all) leaves the old file as it was and removes the new one.
 #pragma once
 
+#include "common/write_all_win32.h"
 #include "files/win32_support.h"
 
 #include <string>
@@ -34,13 +35,13 @@ struct WriteTarget {
   bool device = false;
   FILE_BASIC_INFO basic{};  // of an existing target
 };
-Outcome<WriteTarget> resolve_write_target(const std::wstring& system, ReplaceStyle style);
+Result<WriteTarget, Failure> resolve_write_target(const std::wstring& system, ReplaceStyle style);
 
 // A new, empty file beside a target. Unless it was committed, it is removed when the
 // owner goes, so no failure leaves it behind.
 class SiblingFile {
  public:
-  static Outcome<SiblingFile> create(const std::wstring& target);
+  static Result<SiblingFile, Failure> create(const std::wstring& target);
 
   SiblingFile(SiblingFile&& other) noexcept;
   SiblingFile& operator=(SiblingFile&&) = delete;
@@ -68,8 +69,5 @@ bool replace_file_content(const std::wstring& system, std::string_view bytes);
 
 // Copies `source` to `target` (system paths) through a sibling file.
 bool replace_by_copy(const std::wstring& source, const std::wstring& target);
-
-// Writes every byte, in pieces a DWORD can count; a write that accepts nothing fails.
-bool write_all(HANDLE file, std::string_view bytes);
 
 }  // namespace quorvane::files

@@ -51,7 +51,7 @@ std::optional<std::u16string> probe_program(std::u16string_view candidate) {
   std::optional<std::wstring> full = fill_wide_buffer(
       [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(wide.c_str(), size, buffer, nullptr); });
   if (!full || full->empty()) return std::nullopt;
-  Outcome<std::wstring> system = system_path(std::wstring_view(*full));
+  Result<std::wstring, Failure> system = system_path(std::wstring_view(*full));
   if (!system || GetFileAttributesW(system->c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return std::u16string(as_u16(*full));
 }
@@ -60,7 +60,7 @@ std::optional<std::u16string> probe_program(std::u16string_view candidate) {
 // limit, the verbatim form beyond it.
 std::wstring application_name(std::u16string_view located) {
   if (located.size() < MAX_PATH) return std::wstring(as_wide(located));
-  Outcome<std::wstring> system = system_path(as_wide(located));
+  Result<std::wstring, Failure> system = system_path(as_wide(located));
   return system ? *system : std::wstring(as_wide(located));
 }
 
@@ -71,10 +71,10 @@ SECURITY_ATTRIBUTES inheritable() {
   return sa;
 }
 
-Outcome<unique_handle> open_null_device(DWORD access) {
+Result<unique_handle, Failure> open_null_device(DWORD access) {
   SECURITY_ATTRIBUTES sa = inheritable();
   unique_handle device(CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
-  if (!device) return Failure::last();
+  if (!device) return fail(Failure::last());
   return device;
 }
 
@@ -113,7 +113,7 @@ struct PipePair {
 
 constexpr DWORD kPipeBuffer = 64 * 1024;
 
-Outcome<PipePair> make_output_pipe() {
+Result<PipePair, Failure> make_output_pipe() {
   static std::atomic<unsigned> serial{0};
   PipePair pair;
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -126,14 +126,14 @@ Outcome<PipePair> make_output_pipe() {
     if (!pair.ours) {
       // A name already taken (by anyone) is refused with access denied; try the next.
       if (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_PIPE_BUSY) continue;
-      return Failure::last();
+      return fail(Failure::last());
     }
     SECURITY_ATTRIBUTES sa = inheritable();
     pair.theirs.reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING, 0, nullptr));
-    if (!pair.theirs) return Failure::last();
+    if (!pair.theirs) return fail(Failure::last());
     return pair;
   }
-  return Failure::last();
+  return fail(Failure::last());
 }
 
 // Reads one pipe with overlapped calls until the writer side is gone. A read in flight
@@ -216,10 +216,10 @@ class PipeReader {
 
 // Reads both streams to their end, whichever has data first, so that a child blocked
 // on a full pipe never waits for us while we wait on the other pipe.
-Outcome<bool> drain(PipeReader& out, PipeReader& err) {
-  if (!out.ready() || !err.ready()) return Failure::last();
-  if (!out.start()) return Failure::os(out.error());
-  if (!err.start()) return Failure::os(err.error());
+Result<bool, Failure> drain(PipeReader& out, PipeReader& err) {
+  if (!out.ready() || !err.ready()) return fail(Failure::last());
+  if (!out.start()) return fail(Failure::os(out.error()));
+  if (!err.start()) return fail(Failure::os(err.error()));
   while (!out.done() || !err.done()) {
     PipeReader* readers[2];
     HANDLE events[2];
@@ -231,9 +231,9 @@ Outcome<bool> drain(PipeReader& out, PipeReader& err) {
       ++count;
     }
     DWORD which = WaitForMultipleObjects(count, events, FALSE, INFINITE);
-    if (which >= WAIT_OBJECT_0 + count) return Failure::last();
+    if (which >= WAIT_OBJECT_0 + count) return fail(Failure::last());
     PipeReader* reader = readers[which - WAIT_OBJECT_0];
-    if (!reader->complete()) return Failure::os(reader->error());
+    if (!reader->complete()) return fail(Failure::os(reader->error()));
   }
   return true;
 }
@@ -241,8 +241,8 @@ Outcome<bool> drain(PipeReader& out, PipeReader& err) {
 }  // namespace
 
 HandlerResult run_process(std::string_view, const json& params) {
-  std::optional<std::string_view> file_name = string_param(params, "fileName");
-  if (!file_name) return fail(missing_string_param("fileName"));
+  Result<std::string_view> file_name = required_string(params, "fileName");
+  if (!file_name) return file_name.failure();
   std::string_view arguments = string_param(params, "arguments").value_or(std::string_view());
   bool wait = bool_param(params, "waitForExit").value_or(false);
   auto failed = [&](std::string_view detail) { return fail(run_failed(*file_name, detail)); };
@@ -265,39 +265,39 @@ HandlerResult run_process(std::string_view, const json& params) {
     return program_search_folders(own ? as_u16(*own) : std::u16string_view(), as_u16(system_dir),
                                   as_u16(windows_folder()), path_view);
   };
-  LocateResult located = locate_program(name, lookup);
-  if (const std::string_view* error = std::get_if<std::string_view>(&located)) return failed(*error);
-  const std::u16string& program = std::get<std::u16string>(located);
+  Result<std::u16string, std::string_view> located = locate_program(name, lookup);
+  if (!located) return failed(located.error());
+  const std::u16string& program = *located;
 
   std::wstring application;
   std::wstring command_line;
   if (is_batch_script(program)) {
-    CommandLineResult line = batch_command_line(program, args);
-    if (const std::string_view* error = std::get_if<std::string_view>(&line)) return failed(*error);
+    Result<std::u16string, std::string_view> line = batch_command_line(program, args);
+    if (!line) return failed(line.error());
     application = system_dir + L"\\cmd.exe";
-    command_line = std::wstring(as_wide(std::get<std::u16string>(line)));
+    command_line = std::wstring(as_wide(*line));
   } else {
     application = application_name(program);
     command_line = std::wstring(as_wide(program_command_line(name, args)));
   }
 
-  Outcome<unique_handle> child_stdin = open_null_device(GENERIC_READ);
-  if (!child_stdin) return failed_on(child_stdin.failure());
+  Result<unique_handle, Failure> child_stdin = open_null_device(GENERIC_READ);
+  if (!child_stdin) return failed_on(child_stdin.error());
   unique_handle child_stdout, child_stderr, our_stdout, our_stderr;
   if (wait) {
-    Outcome<PipePair> out = make_output_pipe();
-    if (!out) return failed_on(out.failure());
-    Outcome<PipePair> err = make_output_pipe();
-    if (!err) return failed_on(err.failure());
+    Result<PipePair, Failure> out = make_output_pipe();
+    if (!out) return failed_on(out.error());
+    Result<PipePair, Failure> err = make_output_pipe();
+    if (!err) return failed_on(err.error());
     our_stdout = std::move(out->ours);
     child_stdout = std::move(out->theirs);
     our_stderr = std::move(err->ours);
     child_stderr = std::move(err->theirs);
   } else {
-    Outcome<unique_handle> out = open_null_device(GENERIC_WRITE);
-    if (!out) return failed_on(out.failure());
-    Outcome<unique_handle> err = open_null_device(GENERIC_WRITE);
-    if (!err) return failed_on(err.failure());
+    Result<unique_handle, Failure> out = open_null_device(GENERIC_WRITE);
+    if (!out) return failed_on(out.error());
+    Result<unique_handle, Failure> err = open_null_device(GENERIC_WRITE);
+    if (!err) return failed_on(err.error());
     child_stdout = std::move(*out);
     child_stderr = std::move(*err);
   }
@@ -336,8 +336,8 @@ HandlerResult run_process(std::string_view, const json& params) {
   {
     PipeReader out(our_stdout.get());
     PipeReader err(our_stderr.get());
-    Outcome<bool> drained = drain(out, err);
-    if (!drained) return failed_on(drained.failure());
+    Result<bool, Failure> drained = drain(out, err);
+    if (!drained) return failed_on(drained.error());
     out_bytes = std::move(out.data());
     err_bytes = std::move(err.data());
   }

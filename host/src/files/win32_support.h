@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/error_text.h"
+#include "common/result.h"
 
 #include <windows.h>
 
@@ -11,7 +12,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 namespace quorvane::files {
 
@@ -71,25 +71,11 @@ struct Failure {
   std::string message() const { return fixed.empty() ? system_error_text(code) : std::string(fixed); }
 };
 
-template <typename T>
-class Outcome {
- public:
-  Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-  Outcome(Failure failure) : state_(std::in_place_index<1>, failure) {}
-  explicit operator bool() const { return state_.index() == 0; }
-  T& operator*() { return std::get<0>(state_); }
-  T* operator->() { return &std::get<0>(state_); }
-  const Failure& failure() const { return std::get<1>(state_); }
-
- private:
-  std::variant<T, Failure> state_;
-};
-
 // A request path as the system must see it: UTF-16, and absolute with the verbatim
 // prefix once it is long enough for the legacy limits to bite. A NUL inside the path
 // would silently cut it short, so it is refused.
-Outcome<std::wstring> system_path(std::string_view utf8_path);
-Outcome<std::wstring> system_path(std::wstring_view wide_path);
+Result<std::wstring, Failure> system_path(std::string_view utf8_path);
+Result<std::wstring, Failure> system_path(std::wstring_view wide_path);
 
 std::wstring_view as_wide(std::u16string_view text);
 std::u16string_view as_u16(std::wstring_view text);

@@ -1,5 +1,6 @@
 // quorvane-host.exe: a native-messaging host started by the browser, driven over its
 // standard input and output.
+#include "common/write_all_win32.h"
 #include "main/transport.h"
 
 #include <windows.h>
@@ -33,15 +34,7 @@ class StdoutStream final : public OutputStream {
 public:
   explicit StdoutStream(HANDLE handle) : handle_(handle) {}
   bool write(const void* data, std::size_t size) override {
-    auto p = static_cast<const char*>(data);
-    while (size > 0) {
-      DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!WriteFile(handle_, p, chunk, &written, nullptr) || written == 0) return false;
-      p += written;
-      size -= written;
-    }
-    return true;
+    return write_all(handle_, std::string_view(static_cast<const char*>(data), size));
   }
   // Writes go straight to the handle; nothing is held back in this process, so there is
   // nothing to flush. (FlushFileBuffers on a pipe would instead wait for the browser to

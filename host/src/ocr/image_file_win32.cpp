@@ -12,8 +12,8 @@ namespace quorvane::ocr {
 
 std::optional<std::string> read_image_file(std::string_view path, std::vector<std::uint8_t>& bytes) {
   // The same path rules as every file method: NULs refused, long paths in verbatim form.
-  files::Outcome<std::wstring> system = files::system_path(path);
-  if (!system) return system.failure().message();
+  Result<std::wstring, files::Failure> system = files::system_path(path);
+  if (!system) return system.error().message();
   files::unique_handle file(CreateFileW(system->c_str(), GENERIC_READ, files::kShareAll, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return last_system_error_text();

@@ -1,5 +1,6 @@
 #include "score.h"
 
+#include "block_bound.h"
 #include "simd.h"
 
 #include <algorithm>
@@ -257,10 +258,20 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   std::vector<const std::uint32_t*> ptrs[3];
   for (auto& v : ptrs) v.resize(h);
 
+  // Bounds from the template's block means give up most cells before any of their cross
+  // sums: 4x4 blocks over the whole row, then 2x2 blocks where a group of cells still has
+  // a survivor; groups that keep one are summed in full.
+  BlockBound bound4(image, t, threshold, 4), bound2(image, t, threshold, 2);
+  const bool bounded = bound4.usable() || bound2.usable();
+  std::vector<std::uint8_t> alive4(bound4.usable() ? P : 0), alive2(bound2.usable() ? P : 0);
+  auto none_alive = [](const std::vector<std::uint8_t>& alive, std::uint32_t x0, std::uint32_t n) {
+    return std::find(alive.begin() + x0, alive.begin() + x0 + n, 1) == alive.begin() + x0 + n;
+  };
   // Pruning (see Split): rows [a0, a1) first for every cell, the other rows only for
   // blocks of cells that may still reach the threshold.
   const PreparedTemplate::Split& split = t.split;
-  const bool prune = split.usable && !chunked && threshold > -1.0f;
+  const bool prune = split.usable && !chunked && threshold > -1.0f && !bounded;
+  std::vector<const std::uint32_t*> shifted(bounded ? h : 0);
   ColumnSums cols_a(W);
   std::vector<double> wsa[3], wqa[3];
   std::vector<std::uint8_t> alive;
@@ -283,6 +294,45 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
     float* dst = map.scores.data() + static_cast<std::size_t>(y) * P;
     for (int c = 0; c < 3; ++c)
       for (std::uint32_t dy = 0; dy < h; ++dy) ptrs[c][dy] = slot(c, y + dy);
+
+    if (bounded) {
+      if (bound4.usable()) {
+        bound4.advance(y);
+        bound4.test(ws, wq, 0, P, alive4.data());
+      }
+      if (bound2.usable()) bound2.advance(y);
+      // Survivors are few and scattered: groups as narrow as the row kernel's step.
+      for (std::uint32_t x0 = 0; x0 < P; x0 += 32) {
+        const std::uint32_t n = std::min<std::uint32_t>(32, P - x0);
+        bool below = bound4.usable() && none_alive(alive4, x0, n);
+        if (!below && bound2.usable()) {
+          bound2.test(ws, wq, x0, n, alive2.data());
+          below = none_alive(alive2, x0, n);
+        }
+        if (below) {
+          std::fill(dst + x0, dst + x0 + n, kBelowThreshold);
+          continue;
+        }
+        for (int c = 0; c < 3; ++c) {
+          for (std::uint32_t r = 0; r < h; ++r) shifted[r] = ptrs[c][r] + x0;
+          double* sums = wp[c].data() + x0;
+          const std::uint32_t* part = rest32.data();
+          for (std::uint32_t d0 = 0; d0 < h; d0 += static_cast<std::uint32_t>(t.rows_per_chunk)) {
+            const std::uint32_t m = std::min<std::uint32_t>(static_cast<std::uint32_t>(t.rows_per_chunk), h - d0);
+            k.row(shifted.data() + d0, t.taps[c].data() + static_cast<std::size_t>(d0) * t.npairs, m, t.npairs,
+                  rest32.data(), n);
+            // Partial sums of at most 2^32 each, added exactly in doubles.
+            if (d0 == 0) {
+              for (std::uint32_t i = 0; i < n; ++i) sums[i] = part[i];
+            } else {
+              for (std::uint32_t i = 0; i < n; ++i) sums[i] += part[i];
+            }
+          }
+        }
+        k.finalize(row_of(x0), t.consts, dst + x0, n);
+      }
+      continue;
+    }
 
     if (!prune) {
       for (int c = 0; c < 3; ++c) {

@@ -18,6 +18,11 @@ TEST(Params, WrongTypeCountsAsAbsent) {
   EXPECT_FALSE(number_param(params, "s"));
   EXPECT_NE(object_param(params, "o"), nullptr);
   EXPECT_EQ(object_param(params, "n"), nullptr);
+
+  // A required string names the member it lacks, whether absent or of another type.
+  EXPECT_EQ(*required_string(params, "s"), "text");
+  EXPECT_EQ(required_string(params, "b").error(), "Missing string param 'b'");
+  EXPECT_EQ(required_string(json::array(), "path").error(), "Missing string param 'path'");
 }
 
 TEST(Params, NonObjectParamsHaveNoMembers) {

@@ -54,8 +54,8 @@ struct FakeDisk {
   }
 };
 
-std::u16string located(const LocateResult& r) {
-  return std::holds_alternative<std::u16string>(r) ? std::get<std::u16string>(r) : u"<error>";
+std::u16string located(const Result<std::u16string, std::string_view>& r) {
+  return r ? *r : u"<error>";
 }
 
 TEST(Launch, BareNamesAreSearchedInOrderAndTheFirstHitWins) {
@@ -72,7 +72,7 @@ TEST(Launch, BareNamesAreSearchedInOrderAndTheFirstHitWins) {
 
   // A name with a dot is looked for as it is, never with .exe added.
   disk.files = {u"C:\\app\\my.tool.exe"};
-  EXPECT_EQ(std::get<std::string_view>(locate_program(u"my.tool", disk.lookup())), kProgramNotFound);
+  EXPECT_EQ(locate_program(u"my.tool", disk.lookup()).error(), kProgramNotFound);
 }
 
 TEST(Launch, NamesWithAFolderAreNotSearched) {
@@ -88,10 +88,10 @@ TEST(Launch, NamesWithAFolderAreNotSearched) {
 
 TEST(Launch, LocateFailures) {
   FakeDisk disk;
-  EXPECT_EQ(std::get<std::string_view>(locate_program(u"", disk.lookup())), kNoFileName);
-  EXPECT_EQ(std::get<std::string_view>(locate_program(u"C:\\dir\\", disk.lookup())), kNoFileName);
-  EXPECT_EQ(std::get<std::string_view>(locate_program(u"dir/", disk.lookup())), kNoFileName);
-  EXPECT_EQ(std::get<std::string_view>(locate_program(u"missing", disk.lookup())), kProgramNotFound);
+  EXPECT_EQ(locate_program(u"", disk.lookup()).error(), kNoFileName);
+  EXPECT_EQ(locate_program(u"C:\\dir\\", disk.lookup()).error(), kNoFileName);
+  EXPECT_EQ(locate_program(u"dir/", disk.lookup()).error(), kNoFileName);
+  EXPECT_EQ(locate_program(u"missing", disk.lookup()).error(), kProgramNotFound);
   EXPECT_EQ(disk.probed.size(), disk.folders.size());
 }
 
@@ -100,11 +100,11 @@ TEST(Launch, CommandLines) {
   EXPECT_EQ(program_command_line(u"C:\\My Tools\\t", u""), u"\"C:\\My Tools\\t\"");
   EXPECT_EQ(program_command_line(u"t", u"  \"a b\" \\\"c"), u"\"t\"   \"a b\" \\\"c");
 
-  CommandLineResult batch = batch_command_line(u"C:\\s p\\run.bat", u"one \"two\"");
-  EXPECT_EQ(std::get<std::u16string>(batch), u"cmd.exe /e:ON /v:OFF /d /c \"\"C:\\s p\\run.bat\" one \"two\"\"");
-  EXPECT_EQ(std::get<std::u16string>(batch_command_line(u"r.cmd", u"")), u"cmd.exe /e:ON /v:OFF /d /c \"\"r.cmd\"\"");
-  EXPECT_EQ(std::get<std::string_view>(batch_command_line(u"C:\\a\"b.bat", u"")), kBadBatchPath);
-  EXPECT_EQ(std::get<std::string_view>(batch_command_line(u"C:\\dir\\", u"")), kBadBatchPath);
+  Result<std::u16string, std::string_view> batch = batch_command_line(u"C:\\s p\\run.bat", u"one \"two\"");
+  EXPECT_EQ(*batch, u"cmd.exe /e:ON /v:OFF /d /c \"\"C:\\s p\\run.bat\" one \"two\"\"");
+  EXPECT_EQ(*batch_command_line(u"r.cmd", u""), u"cmd.exe /e:ON /v:OFF /d /c \"\"r.cmd\"\"");
+  EXPECT_EQ(batch_command_line(u"C:\\a\"b.bat", u"").error(), kBadBatchPath);
+  EXPECT_EQ(batch_command_line(u"C:\\dir\\", u"").error(), kBadBatchPath);
   EXPECT_EQ(kBadBatchPath.size(), 54u);
   EXPECT_EQ(std::string(kBadBatchPath), "Windows file names may not contain `\"` or end with `\\`");
 }
