@@ -85,7 +85,7 @@ TEST(BlockBound, GivesUpOnlyCellsBelowTheThresholdAtEverySimdLevel) {
     std::sort(sorted.begin(), sorted.end(), std::greater<>());
     std::vector<float> thresholds = {sorted[0], sorted[7], sorted[sorted.size() / 3], 0.0f, -0.4f};
     std::size_t given_up = 0;
-    cpu::for_each_level([&](cpu::Level level) {
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
       // The narrower levels (slow, the scalar one above all) at the hardest threshold.
       for (const float th : level == cpu::detected_level() ? thresholds : std::vector<float>{sorted[1]}) {
         given_up += check_pruned_map(c, full, th, c.name + " at " + std::to_string(th) + ", " + cpu::level_name(level));

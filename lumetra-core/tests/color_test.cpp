@@ -46,7 +46,7 @@ TEST(ColorMask, VectorMaskAgreesWithScalarAtTheToleranceBoundary) {
     std::vector<std::uint8_t> want(w * h);
     const std::uint8_t cc[3] = {c.r, c.g, c.b};
     detail::mask_scalar(img.pixels.data(), w * h, cc, static_cast<std::uint8_t>(std::min(tol, 255u)), want.data());
-    cpu::for_each_level([&](cpu::Level level) {
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
       EXPECT_EQ(color_mask(img.pixels, w, h, c, tol), want) << "tolerance " << tol << " " << cpu::level_name(level);
     });
   }

@@ -168,7 +168,7 @@ TEST(MatchTemplate, EverySimdLevelFindsTheSameHits) {
                         {&small, crop(small, 100, 60, 40, 24), 0.5f}};
   for (const SearchCase& c : cases) {
     std::vector<Match> want;
-    cpu::for_each_level([&](cpu::Level level) {
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
       if (level == cpu::Level::Scalar) {
         want = match_template(*c.hay, c.t, 1.0f, c.threshold);
         EXPECT_FALSE(want.empty());

@@ -116,7 +116,7 @@ TEST(ScoreMap, MatchesDoubleReferenceOnEveryCellAtEverySimdLevel) {
     ASSERT_FALSE(want.scores.empty()) << c.name;
     ASSERT_NE(std::count(want.scores.begin(), want.scores.end(), 0.0f), static_cast<std::ptrdiff_t>(want.scores.size()))
         << c.name << ": a flat template would test nothing";
-    cpu::for_each_level([&](cpu::Level level) {
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
       expect_maps_identical(score_map(c.image, c.templ), want,
                             (std::string(c.name) + " at " + cpu::level_name(level)).c_str());
     });
@@ -131,7 +131,7 @@ TEST(ScoreMap, LongTemplatesSplitTheirSumsExactly) {
   for (auto& b : img.pixels) b = static_cast<std::uint8_t>(200 + rng.next() % 56);
   const RgbImage t = crop(img, 2, 1, 260, 260);
   const ScoreMap want = reference_map(img, t);
-  cpu::for_each_level([&](cpu::Level level) {
+  cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
     const ScoreMap got = score_map(img, t);
     expect_maps_identical(got, want, cpu::level_name(level));
     EXPECT_EQ(got.at(2, 1), 1.0f);
@@ -156,7 +156,7 @@ TEST(ScoreMap, ExactCopiesScoreOneAndEqualWindowsScoreEqually) {
   const RgbImage strip = crop(screen.image, 0, 36, 900, 48);
   const std::uint32_t y = same[0].y - 36 - 3;
   const RgbImage t = crop(strip, same[0].x - 3, y, 38, 38);
-  cpu::for_each_level([&](cpu::Level level) {
+  cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
     const ScoreMap map = score_map(strip, t);
     EXPECT_EQ(map.at(same[0].x - 3, y), 1.0f) << cpu::level_name(level);
     EXPECT_EQ(map.at(same[1].x - 3, y), 1.0f) << cpu::level_name(level);
@@ -215,7 +215,7 @@ TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
   // Which levels this run covered depends on the CPU; say so in the log.
   std::printf("[   INFO   ] widest kernels here: %s\n", cpu::level_name(cpu::detected_level()));
   Rng rng(51);
-  cpu::for_each_level([&](cpu::Level level) {
+  cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
     const detail::Kernels& k = detail::active_kernels();
     for (std::size_t count : {1u, 7u, 31u, 33u, 64u, 65u, 200u}) {
       for (std::size_t npairs : {1u, 2u, 8u, 33u}) {
