@@ -5,11 +5,10 @@
 // hex digits after at most one '#'.
 //
 // Input: two bytes of image width and height, then the JSON text of the params.
-#include "cv/find_image.h"
+#include "cv/requests.h"
 #include "files/content.h"
 #include "files/listing.h"
 #include "fuzz_support.h"
-#include "cv/color_methods.h"
 #include "common/json.h"
 
 using namespace quorvane;
@@ -37,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   quorvane::Result<cv::SearchOptions> options = cv::read_search_options(params);
   if (options) {
-    FUZZ_CHECK(options->options.is_object());
-    const quorvane::Result<cv::SearchArea> area = cv::resolve_search_area(options->options, width, height);
+    const quorvane::Result<cv::SearchArea> area = cv::resolve_search_area(options->area, width, height);
     if (area) {
       // Without a requested area the whole image is searched, even an empty one.
       FUZZ_CHECK(area->left <= area->right && area->right <= width);
@@ -52,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!options.error().empty());
   }
 
-  const quorvane::Result<lumetra::Rgb8> colour = cv::parse_color_param(params);
+  const quorvane::Result<lumetra::Rgb8> colour = cv::read_color(params);
   const json* text = params.is_object() && params.contains("color") ? &params["color"] : nullptr;
   const bool valid = text && text->is_string() && is_colour_text(text->get_ref<const std::string&>());
   FUZZ_CHECK(colour.ok() == valid);

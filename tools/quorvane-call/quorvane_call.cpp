@@ -20,7 +20,7 @@
 
 #include "common/base64.h"
 #include "common/utf.h"
-#include "cv/image_input.h"
+#include "cv/requests.h"
 #include "cv/png.h"
 #include "common/json.h"
 

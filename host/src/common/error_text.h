@@ -8,6 +8,12 @@
 
 namespace quorvane {
 
+// The reply to Base64 that does not decode, with the decoder's reason; shared by every
+// method that takes Base64 data (images, OCR).
+inline std::string base64_decode_failed(std::string_view reason) {
+  return "bad_params: base64 decode failed: " + std::string(reason);
+}
+
 // Removes trailing tab, line feed, vertical tab, form feed, carriage return and blank.
 std::string_view trim_trailing_space(std::string_view text);
 

@@ -1,6 +1,8 @@
 #include "cv/capture.h"
 
 #include "common/params.h"
+#include "cv/errors.h"
+#include "cv/requests.h"
 #include "cv/png.h"
 
 #include <algorithm>
@@ -74,14 +76,14 @@ void bgra_to_rgba_in_place(std::span<std::uint8_t> pixels, std::optional<std::ui
 
 Result<MonitorCapture> capture_target_monitor(ScreenPlatform& platform) {
   Result<std::vector<MonitorHandle>> monitors = platform.enumerate_monitors();
-  if (!monitors) return fail("capture_failed: " + monitors.error());
+  if (!monitors) return fail(errors::capture_failed(monitors.error()));
 
   std::optional<MonitorHandle> chosen = select_capture_monitor(platform, *monitors);
-  if (!chosen) return fail("capture_failed: no monitors");
+  if (!chosen) return fail(errors::no_monitors());
 
   MonitorGeometry geometry = monitor_geometry(platform, *chosen);
   Result<DisplayMode> mode = platform.monitor_display_mode(*chosen);
-  if (!mode) return fail("capture_failed: " + mode.error());
+  if (!mode) return fail(errors::capture_failed(mode.error()));
 
   MonitorCapture capture;
   capture.width = mode->width;
@@ -91,8 +93,8 @@ Result<MonitorCapture> capture_target_monitor(ScreenPlatform& platform) {
   capture.origin_y = geometry.y;
   // The pixels land straight in the buffer that the caller keeps; no second copy.
   capture.pixels.assign(static_cast<std::size_t>(mode->width) * mode->height * 4, 0);
-  if (std::optional<std::string> failure = platform.copy_screen_pixels(*mode, capture.pixels))
-    return fail("capture_failed: " + *failure);
+  if (Result<void> copied = platform.copy_screen_pixels(*mode, capture.pixels); !copied)
+    return fail(errors::capture_failed(copied.error()));
 
   std::optional<std::string> build_text = platform.build_number_text();
   bgra_to_rgba_in_place(capture.pixels, build_text ? parse_build_number(*build_text) : std::nullopt);
@@ -127,72 +129,78 @@ Result<ScreenImage> capture_screen_rgb(ScreenPlatform& platform) {
 
 Result<ScreenImage> capture_screen_rgb() { return capture_screen_rgb(system_screen_platform()); }
 
-std::optional<std::string> save_capture_png(const std::filesystem::path& path, std::span<const std::uint8_t> pixels,
-                                            std::uint32_t width, std::uint32_t height, CaptureColour colour,
-                                            double dpi) {
+Result<void> save_capture_png(const std::filesystem::path& path, std::span<const std::uint8_t> pixels,
+                              std::uint32_t width, std::uint32_t height, CaptureColour colour, double dpi) {
   const unsigned channels = colour == CaptureColour::Rgba ? 4 : 3;
   // The encoder reads width * height * channels bytes; a shorter buffer must not reach it.
   if (pixels.size() != static_cast<std::size_t>(width) * height * channels)
-    return "save_failed: pixel buffer of " + std::to_string(pixels.size()) + " bytes does not hold " +
-           std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(channels) + " samples";
+    return fail(errors::short_pixel_buffer(pixels.size(), width, height, channels));
 
   // The system would take the name only up to the NUL and write a file nobody asked for.
   const auto& native = path.native();
   if (native.find(std::filesystem::path::value_type{0}) != native.npos)
-    return "save_failed: " + std::string(kNulInPath) + " (" + path_text(path) + ")";
+    return fail(errors::save_failed(kNulInPath, path_text(path)));
 
   Result<CaptureFile> file = CaptureFile::create(path);
-  if (!file) return "save_failed: " + file.error() + " (" + path_text(path) + ")";
+  if (!file) return fail(errors::save_failed(file.error(), path_text(path)));
 
   // Encoded pieces are gathered into 8 KiB writes: the encoder hands over many small
   // pieces (chunk headers, CRCs), and a system call per piece would dominate.
   constexpr std::size_t kWriteBuffer = 8192;
   std::vector<std::uint8_t> buffer;
   buffer.reserve(kWriteBuffer);
-  auto flush = [&]() -> std::optional<std::string> {
-    if (buffer.empty()) return std::nullopt;
-    std::optional<std::string> failure = file->write(buffer);
+  auto flush = [&]() -> Result<void> {
+    if (buffer.empty()) return {};
+    Result<void> written = file->write(buffer);
     buffer.clear();
-    return failure;
+    return written;
   };
-  PngSink sink = [&](std::span<const std::uint8_t> piece) -> std::optional<std::string> {
+  PngSink sink = [&](std::span<const std::uint8_t> piece) -> Result<void> {
     while (!piece.empty()) {
       if (buffer.empty() && piece.size() >= kWriteBuffer) return file->write(piece);
       std::size_t take = std::min(piece.size(), kWriteBuffer - buffer.size());
       buffer.insert(buffer.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take));
       piece = piece.subspan(take);
       if (buffer.size() == kWriteBuffer)
-        if (std::optional<std::string> failure = flush()) return failure;
+        if (Result<void> written = flush(); !written) return written;
     }
-    return std::nullopt;
+    return {};
   };
 
-  std::optional<std::string> failure = write_png(pixels.data(), width, height, channels, dpi, sink);
-  if (!failure) failure = flush();
-  if (failure) return "save_failed: " + *failure;
+  Result<void> written = write_png(pixels.data(), width, height, channels, dpi, sink);
+  if (written) written = flush();
+  if (!written) return fail(errors::save_failed(written.error()));
   // Putting the file in place is the step that creates it at the path.
-  if (std::optional<std::string> refused = file->commit())
-    return "save_failed: " + *refused + " (" + path_text(path) + ")";
-  return std::nullopt;
+  if (Result<void> committed = file->commit(); !committed)
+    return fail(errors::save_failed(committed.error(), path_text(path)));
+  return {};
+}
+
+std::filesystem::path CaptureTarget::path() const { return given ? path_from_text(*given) : default_capture_path(); }
+
+std::string CaptureTarget::reply_text(const std::filesystem::path& path) const {
+  return given ? *given : path_text(path);
+}
+
+Result<json> capture_desktop(ScreenPlatform& platform, const CaptureTarget& target) {
+  const std::filesystem::path path = target.path();
+
+  Result<MonitorCapture> capture = capture_target_monitor(platform);
+  if (!capture) return std::move(capture).failure();
+
+  if (Result<void> saved = save_capture_png(path, capture->pixels, capture->width, capture->height,
+                                            CaptureColour::Rgba, capture->scale * 96.0);
+      !saved)
+    return std::move(saved).failure();
+  return json(target.reply_text(path));
 }
 
 Result<json> capture_desktop(ScreenPlatform& platform, const json& params) {
-  std::optional<std::string_view> given = string_param(params, "path");
-  const std::filesystem::path path = given ? path_from_text(*given) : default_capture_path();
-
-  Result<MonitorCapture> capture = capture_target_monitor(platform);
-  if (!capture) return fail(std::move(capture).error());
-
-  if (std::optional<std::string> failure = save_capture_png(path, capture->pixels, capture->width, capture->height,
-                                                            CaptureColour::Rgba, capture->scale * 96.0))
-    return fail(std::move(*failure));
-  return json(given ? std::string(*given) : path_text(path));
+  return capture_desktop(platform, read_capture_desktop(params));
 }
 
 HandlerResult capture_desktop(std::string_view, const json& params) {
-  Result<json> result = capture_desktop(system_screen_platform(), params);
-  if (!result) return fail(std::move(result).error());
-  return json(std::move(result).value());
+  return capture_desktop(system_screen_platform(), params);
 }
 
 CaptureFile::CaptureFile(CaptureFile&& other) noexcept

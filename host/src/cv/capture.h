@@ -38,9 +38,9 @@ public:
   virtual std::optional<FrameBounds> foreground_browser_frame() = 0;
 
   // Copies the `mode.width` x `mode.height` desktop pixels at (mode.x, mode.y) into `bgra`
-  // (exactly width * height * 4 bytes, top-down rows, B, G, R, A per pixel). Returns the
-  // complete text to follow "capture_failed: " when the copy fails.
-  virtual std::optional<std::string> copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) = 0;
+  // (exactly width * height * 4 bytes, top-down rows, B, G, R, A per pixel). Fails with
+  // the complete text to follow "capture_failed: ".
+  virtual Result<void> copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) = 0;
 
   // The "CurrentBuildNumber" registry text (cut at its first NUL), or nullopt when it
   // cannot be read.
@@ -94,9 +94,8 @@ Result<ScreenImage> capture_screen_rgb();
 enum class CaptureColour : std::uint8_t { Rgb = 2, Rgba = 6 };
 
 // Writes the pixels as a PNG file with the dpi in pHYs; errors start with "save_failed: ".
-std::optional<std::string> save_capture_png(const std::filesystem::path& path, std::span<const std::uint8_t> pixels,
-                                            std::uint32_t width, std::uint32_t height, CaptureColour colour,
-                                            double dpi);
+Result<void> save_capture_png(const std::filesystem::path& path, std::span<const std::uint8_t> pixels,
+                              std::uint32_t width, std::uint32_t height, CaptureColour colour, double dpi);
 
 // The user's temporary folder followed by "quorvane_desktop_capture.png".
 std::filesystem::path default_capture_path();
@@ -109,6 +108,16 @@ std::string path_text(const std::filesystem::path& path);
 // A protocol path string as a file-system path.
 std::filesystem::path path_from_text(std::string_view text);
 
+// The file a capture is saved to: the path the request gave, else the default one.
+struct CaptureTarget {
+  std::optional<std::string> given;
+
+  std::filesystem::path path() const;
+  // The path as replies report it: as given, else the default path's text.
+  std::string reply_text(const std::filesystem::path& path) const;
+};
+
+Result<json> capture_desktop(ScreenPlatform& platform, const CaptureTarget& target);
 Result<json> capture_desktop(ScreenPlatform& platform, const json& params);
 HandlerResult capture_desktop(std::string_view method, const json& params);
 
@@ -126,9 +135,9 @@ public:
 
   // Fails, before anything is written, where creating the target itself would fail.
   static Result<CaptureFile> create(const std::filesystem::path& path);
-  std::optional<std::string> write(std::span<const std::uint8_t> bytes);
+  Result<void> write(std::span<const std::uint8_t> bytes);
   // Closes the new file and puts it in the target's place.
-  std::optional<std::string> commit();
+  Result<void> commit();
 
 private:
   std::intptr_t handle_ = -1;

@@ -1,6 +1,7 @@
 // The GDI capture, the build number, the temporary folder and the capture file on Win32.
 #include "common/error_text.h"
 #include "common/utf.h"
+#include "cv/errors.h"
 #include "cv/screen_platform_win32.h"
 #include "window/browser_window.h"
 
@@ -15,8 +16,7 @@ std::optional<FrameBounds> Win32ScreenPlatform::foreground_browser_frame() {
   return FrameBounds{bounds->left, bounds->top, bounds->right, bounds->bottom};
 }
 
-std::optional<std::string> Win32ScreenPlatform::copy_screen_pixels(const DisplayMode& mode,
-                                                                   std::span<std::uint8_t> bgra) {
+Result<void> Win32ScreenPlatform::copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) {
   const int width = static_cast<int>(mode.width);
   const int height = static_cast<int>(mode.height);
 
@@ -29,9 +29,9 @@ std::optional<std::string> Win32ScreenPlatform::copy_screen_pixels(const Display
 
   // Without the bitmap selected, BitBlt would still succeed, into the context's default
   // one-pixel bitmap, and the capture would come back black; fail as BitBlt would instead.
-  if (!screen.get() || !memory || !bitmap || !selection.selected()) return last_platform_error_text();
+  if (!screen.get() || !memory || !bitmap || !selection.selected()) return fail(last_platform_error_text());
   if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), mode.x, mode.y, SRCCOPY))
-    return last_platform_error_text();
+    return fail(last_platform_error_text());
   // The bitmap must not be selected into a context while GetDIBits reads it.
   selection.restore();
 
@@ -44,8 +44,8 @@ std::optional<std::string> Win32ScreenPlatform::copy_screen_pixels(const Display
   info.bmiHeader.biCompression = BI_RGB;
   info.bmiHeader.biSizeImage = static_cast<DWORD>(bgra.size());
   if (GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(height), bgra.data(), &info, DIB_RGB_COLORS) == 0)
-    return std::string("Get RGBA data failed");
-  return std::nullopt;
+    return fail(std::string(errors::rgba_data_failed()));
+  return {};
 }
 
 std::optional<std::string> Win32ScreenPlatform::build_number_text() {
@@ -132,24 +132,25 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
   return fail(system_error_text(ERROR_FILE_EXISTS));
 }
 
-std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {
+Result<void> CaptureFile::write(std::span<const std::uint8_t> bytes) {
   HANDLE handle = reinterpret_cast<HANDLE>(handle_);
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) return last_system_error_text();
-    if (written == 0) return std::string("failed to write whole buffer");
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) return fail(last_system_error_text());
+    if (written == 0) return fail(std::string(errors::short_write()));
     bytes = bytes.subspan(written);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> CaptureFile::commit() {
+Result<void> CaptureFile::commit() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)));
-  if (temporary_.empty()) return std::nullopt;  // written directly
-  if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_system_error_text();
+  if (temporary_.empty()) return {};  // written directly
+  if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return fail(last_system_error_text());
   committed_ = true;
-  return std::nullopt;
+  return {};
 }
 
 CaptureFile::~CaptureFile() {

@@ -3,8 +3,9 @@
 #pragma once
 
 #include "common/handler.h"
-#include "cv/capture.h"
 #include "common/result.h"
+#include "cv/capture.h"
+#include "cv/requests.h"
 
 #include <lumetra/color.h>
 
@@ -12,11 +13,12 @@
 
 namespace quorvane::cv {
 
-// `color` of the parameters as "rrggbb", optionally after one "#".
-Result<lumetra::Rgb8> parse_color_param(const json& params);
+// The methods on read requests; the overloads on params read them first (cv/requests.h).
+Result<json> find_color_regions(const ColorRegionsRequest& request, ScreenPlatform& platform);
+Result<json> find_rectangle(const lumetra::Rgb8& color, ScreenPlatform& platform);
 
-Result<json> find_color_regions(const json& params, cv::ScreenPlatform& platform);
-Result<json> find_rectangle(const json& params, cv::ScreenPlatform& platform);
+Result<json> find_color_regions(const json& params, ScreenPlatform& platform);
+Result<json> find_rectangle(const json& params, ScreenPlatform& platform);
 
 HandlerResult find_color_regions(std::string_view method, const json& params);
 HandlerResult find_rectangle(std::string_view method, const json& params);

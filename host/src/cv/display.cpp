@@ -1,5 +1,7 @@
 #include "cv/display.h"
 
+#include "cv/errors.h"
+
 #include "common/error_text.h"
 
 #include <cmath>
@@ -81,7 +83,7 @@ json display_record(DisplayPlatform& platform, MonitorHandle monitor) {
 
 Result<json> get_display_list(DisplayPlatform& platform) {
   Result<std::vector<MonitorHandle>> monitors = platform.enumerate_monitors();
-  if (!monitors) return fail("display_list_failed: " + monitors.error());
+  if (!monitors) return fail(errors::display_list_failed(monitors.error()));
   json list = json::array();
   for (MonitorHandle monitor : *monitors) list.push_back(display_record(platform, monitor));
   return list;

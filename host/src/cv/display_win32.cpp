@@ -122,36 +122,39 @@ std::optional<std::vector<DisplayConfigPath>> Win32ScreenPlatform::active_displa
   return result;
 }
 
-std::optional<std::array<char16_t, 32>> Win32ScreenPlatform::source_gdi_name(const DisplayConfigPath& path) {
-  DISPLAYCONFIG_SOURCE_DEVICE_NAME source;
-  std::memset(&source, 0, sizeof source);
-  static_assert(sizeof(source) == 84);
-  source.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_SOURCE_NAME;
-  source.header.size = sizeof source;
-  source.header.adapterId.LowPart = path.adapter_low;
-  source.header.adapterId.HighPart = path.adapter_high;
-  source.header.id = path.source_id;
-  if (DisplayConfigGetDeviceInfo(&source.header) != ERROR_SUCCESS) return std::nullopt;
-  std::array<char16_t, 32> name;
-  static_assert(sizeof(source.viewGdiDeviceName) == sizeof(name));
-  std::memcpy(name.data(), source.viewGdiDeviceName, sizeof name);
+namespace {
+
+// One DisplayConfigGetDeviceInfo record about the source or the target (`id`) of a path,
+// and the name it holds.
+template <typename Info, std::size_t N>
+std::optional<std::array<char16_t, N>> device_name(DISPLAYCONFIG_DEVICE_INFO_TYPE type, const DisplayConfigPath& path,
+                                                   std::uint32_t id, WCHAR (Info::*field)[N]) {
+  Info info;
+  std::memset(&info, 0, sizeof info);
+  info.header.type = type;
+  info.header.size = sizeof info;
+  info.header.adapterId.LowPart = path.adapter_low;
+  info.header.adapterId.HighPart = path.adapter_high;
+  info.header.id = id;
+  if (DisplayConfigGetDeviceInfo(&info.header) != ERROR_SUCCESS) return std::nullopt;
+  std::array<char16_t, N> name;
+  static_assert(sizeof(info.*field) == sizeof(name));
+  std::memcpy(name.data(), info.*field, sizeof name);
   return name;
 }
 
+}  // namespace
+
+std::optional<std::array<char16_t, 32>> Win32ScreenPlatform::source_gdi_name(const DisplayConfigPath& path) {
+  static_assert(sizeof(DISPLAYCONFIG_SOURCE_DEVICE_NAME) == 84);
+  return device_name(DISPLAYCONFIG_DEVICE_INFO_GET_SOURCE_NAME, path, path.source_id,
+                     &DISPLAYCONFIG_SOURCE_DEVICE_NAME::viewGdiDeviceName);
+}
+
 std::optional<std::array<char16_t, 64>> Win32ScreenPlatform::target_friendly_name(const DisplayConfigPath& path) {
-  DISPLAYCONFIG_TARGET_DEVICE_NAME target;
-  std::memset(&target, 0, sizeof target);
-  static_assert(sizeof(target) == 420);
-  target.header.type = DISPLAYCONFIG_DEVICE_INFO_GET_TARGET_NAME;
-  target.header.size = sizeof target;
-  target.header.adapterId.LowPart = path.adapter_low;
-  target.header.adapterId.HighPart = path.adapter_high;
-  target.header.id = path.target_id;
-  if (DisplayConfigGetDeviceInfo(&target.header) != ERROR_SUCCESS) return std::nullopt;
-  std::array<char16_t, 64> name;
-  static_assert(sizeof(target.monitorFriendlyDeviceName) == sizeof(name));
-  std::memcpy(name.data(), target.monitorFriendlyDeviceName, sizeof name);
-  return name;
+  static_assert(sizeof(DISPLAYCONFIG_TARGET_DEVICE_NAME) == 420);
+  return device_name(DISPLAYCONFIG_DEVICE_INFO_GET_TARGET_NAME, path, path.target_id,
+                     &DISPLAYCONFIG_TARGET_DEVICE_NAME::monitorFriendlyDeviceName);
 }
 
 std::uint32_t Win32ScreenPlatform::system_dpi() {

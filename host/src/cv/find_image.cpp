@@ -13,29 +13,22 @@
 
 namespace quorvane::cv {
 
-namespace {
-
-// double -> float without the undefined behaviour of converting an out-of-range value:
-// magnitudes beyond the float range become infinities, as the hardware would give.
 float to_float(double value) {
   if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
   if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
   return static_cast<float>(value);
 }
 
-// A searchArea member: integers as they are (unsigned ones saturated), floats rounded
-// half away from zero and saturated, anything else 0.
-std::int64_t area_member(const json& area, const char* name) {
-  const json* v = find_param(area, name);
-  if (!v) return 0;
-  if (v->is_number_unsigned()) {
-    const std::uint64_t u = v->get<std::uint64_t>();
-    return u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+namespace {
+
+// An area member as a whole number of pixels.
+std::int64_t area_member(const AreaNumber& value) {
+  if (const auto* u = std::get_if<std::uint64_t>(&value))
+    return *u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
                ? std::numeric_limits<std::int64_t>::max()
-               : static_cast<std::int64_t>(u);
-  }
-  if (v->is_number_integer()) return v->get<std::int64_t>();
-  if (v->is_number_float()) return round_to_i64(v->get<double>());
+               : static_cast<std::int64_t>(*u);
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
+  if (const auto* f = std::get_if<double>(&value)) return round_to_i64(*f);
   return 0;
 }
 
@@ -107,27 +100,13 @@ private:
 
 }  // namespace
 
-Result<SearchOptions> read_search_options(const json& params) {
-  SearchOptions out;
-  const json* options = object_param(params, "options");
-  if (!options) return out;
-  if (bool_param(*options, "enableGreenPinkBoxes") == true || bool_param(*options, "requireGreenPinkBoxes") == true)
-    return fail(errors::green_pink_not_supported());
-  if (const auto v = number_param(*options, "minSimilarity")) out.min_similarity = to_float(*v);
-  out.allow_size_variation = bool_param(*options, "allowSizeVariation").value_or(false);
-  out.options = *options;
-  return out;
-}
-
-Result<SearchArea> resolve_search_area(const json& options, std::uint32_t width, std::uint32_t height) {
-  if (bool_param(options, "limitSearchArea") != true) return SearchArea{0, 0, width, height};
-  const json* area = find_param(options, "searchArea");
-  if (!area) return fail(errors::no_search_area());
-  // Members of a non-object area read as missing, so the area is 0x0 at (0,0).
-  const std::int64_t x = area_member(*area, "x");
-  const std::int64_t y = area_member(*area, "y");
-  const std::int64_t w = area_member(*area, "width");
-  const std::int64_t h = area_member(*area, "height");
+Result<SearchArea> resolve_search_area(const SearchAreaRequest& request, std::uint32_t width, std::uint32_t height) {
+  if (!request.limit) return SearchArea{0, 0, width, height};
+  if (!request.given) return fail(errors::no_search_area());
+  const std::int64_t x = area_member(request.x);
+  const std::int64_t y = area_member(request.y);
+  const std::int64_t w = area_member(request.width);
+  const std::int64_t h = area_member(request.height);
   SearchArea out;
   out.left = clamp_to(x, width);
   out.top = clamp_to(y, height);
@@ -208,10 +187,10 @@ std::vector<lumetra::Match> best_separate_matches(const HitSearch& search, std::
 Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack, double haystack_dpi,
                                                const lumetra::RgbImage& pattern, double pattern_dpi,
                                                const SearchOptions& options) {
-  const auto area = resolve_search_area(options.options, haystack.width, haystack.height);
-  if (!area) return fail(area.error());
+  const auto area = resolve_search_area(options.area, haystack.width, haystack.height);
+  if (!area) return area.failure();
   float base = options.scale;
-  if (bool_param(options.options, "enableHighDpi") == true) {
+  if (options.high_dpi) {
     base = to_float(haystack_dpi / pattern_dpi);
     // A zero DPI gives a scale of 0 or infinity, and neither names a size to search at:
     // 0 would shrink the pattern to one flat pixel that "matches" everywhere.

@@ -3,7 +3,6 @@
 // best score first, in haystack pixels.
 #pragma once
 
-#include "common/handler.h"
 #include "common/result.h"
 
 #include <lumetra/matching.h>
@@ -12,24 +11,31 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <variant>
 #include <vector>
 
 namespace quorvane::cv {
+
+// A `searchArea` member as the request sent it: missing (or not a number), an integer
+// (non-negative ones as unsigned), or a float. Kept as sent because the screen methods
+// move x and y into capture pixels before the area is rounded and clipped.
+using AreaNumber = std::variant<std::monostate, std::int64_t, std::uint64_t, double>;
+
+// The search area a request asked for, before it meets an image.
+struct SearchAreaRequest {
+  bool limit = false;  // `limitSearchArea` is true
+  bool given = false;  // `searchArea` is present, of any type (members of a non-object are missing)
+  AreaNumber x, y, width, height;
+};
 
 struct SearchOptions {
   std::uint32_t max_results = 16;
   float min_similarity = 0.8f;
   float scale = 1.0f;
   bool allow_size_variation = false;
-  // The request's `options` object as sent (an empty object when it was missing or not
-  // an object). find_image reads `enableHighDpi`, `limitSearchArea` and `searchArea`
-  // from it; the screen methods move `searchArea` into capture coordinates here first.
-  json options = json::object();
+  bool high_dpi = false;  // `enableHighDpi`: search at the ratio of the two DPIs
+  SearchAreaRequest area;
 };
-
-// Reads the `options` member of the request parameters. Fails only on the anchor-box
-// options, which are not supported.
-Result<SearchOptions> read_search_options(const json& params);
 
 // The search area a request asked for, clipped to the haystack.
 struct SearchArea {
@@ -39,9 +45,14 @@ struct SearchArea {
   std::uint32_t bottom = 0;
 };
 
-// The area to search under `options` (the whole image without `limitSearchArea`), or
-// the search-area error.
-Result<SearchArea> resolve_search_area(const json& options, std::uint32_t width, std::uint32_t height);
+// The area to search (the whole image without `limitSearchArea`), or the search-area
+// error. Integers count as they are (unsigned ones saturated), floats rounded half away
+// from zero and saturated, missing members as 0.
+Result<SearchArea> resolve_search_area(const SearchAreaRequest& request, std::uint32_t width, std::uint32_t height);
+
+// double -> float without the undefined behaviour of converting an out-of-range value:
+// magnitudes beyond the float range become infinities, as the hardware would give.
+float to_float(double value);
 
 // The scales find_image tries, in order, for a base scale: s alone, or s, 0.9s, 0.95s,
 // 1.05s, 1.1s with size variation.

@@ -1,9 +1,10 @@
 #include "cv/image_input.h"
 
 #include "common/base64.h"
-#include "common/params.h"
+#include "common/error_text.h"
 #include "cv/errors.h"
 #include "cv/png.h"
+#include "cv/requests.h"
 #include "cv/stb_decode.h"
 
 #include <limits>
@@ -49,20 +50,15 @@ double png_dpi_or_default(std::span<const std::uint8_t> bytes) {
 
 Result<lumetra::RgbImage> decode_picture(std::span<const std::uint8_t> bytes) { return stb_decode_rgb(bytes); }
 
-Result<DecodedImage> decode_image_param(const json& value, std::string_view name) {
-  const auto data = string_param(value, "data");
-  if (!data) return fail(errors::missing_data(name));
-
+Result<DecodedImage> decode_image(const ImageParam& param, std::string_view name) {
   std::vector<std::uint8_t> bytes;
-  if (auto reason = base64_decode(*data, bytes)) return fail(errors::base64_failed(*reason));
+  if (auto reason = base64_decode(param.data, bytes)) return fail(base64_decode_failed(*reason));
 
   DecodedImage out;
-  const auto dpi_x = number_param(value, "dpiX");
-  out.dpi = dpi_x && *dpi_x > 0.0 ? *dpi_x : png_dpi_or_default(bytes);
+  out.dpi = param.dpi_x && *param.dpi_x > 0.0 ? *param.dpi_x : png_dpi_or_default(bytes);
 
-  // Higher bits of an oversized dimension are dropped rather than rejected.
-  const auto width = static_cast<std::uint32_t>(count_param(value, "width").value_or(0));
-  const auto height = static_cast<std::uint32_t>(count_param(value, "height").value_or(0));
+  const std::uint32_t width = param.width;
+  const std::uint32_t height = param.height;
 
   if (width != 0 && height != 0) {
     // 2^32 * 2^32 * 3 does not fit 64 bits: an overflowing product cannot equal any
@@ -86,12 +82,9 @@ Result<DecodedImage> decode_image_param(const json& value, std::string_view name
   return out;
 }
 
-HandlerResult get_image_info(std::string_view, const json& params) {
-  const auto content = string_param(params, "content");
-  if (!content) return fail(errors::missing_param("content"));
-
+Result<json> get_image_info(std::string_view content) {
   std::vector<std::uint8_t> bytes;
-  if (auto reason = base64_decode(*content, bytes)) return fail(errors::base64_failed(*reason));
+  if (auto reason = base64_decode(content, bytes)) return fail(base64_decode_failed(*reason));
 
   const auto header = probe_png(bytes);
   if (!header) return fail(errors::not_a_png(header.error()));
@@ -105,7 +98,13 @@ HandlerResult get_image_info(std::string_view, const json& params) {
   result["format"] = 1;
   result["height"] = header->height;
   result["width"] = header->width;
-  return json(std::move(result));
+  return result;
+}
+
+HandlerResult get_image_info(std::string_view, const json& params) {
+  const Result<std::string_view> content = read_get_image_info(params);
+  if (!content) return content.failure();
+  return get_image_info(*content);
 }
 
 }  // namespace quorvane::cv

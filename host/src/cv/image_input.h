@@ -9,6 +9,7 @@
 #include <lumetra/rgb_image.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -20,9 +21,18 @@ struct DecodedImage {
   double dpi = 96.0;
 };
 
-// Decodes the image parameter `value` of the request member `name` ("image",
-// "pattern", ...). The name only appears in error messages.
-Result<DecodedImage> decode_image_param(const json& value, std::string_view name);
+// An image parameter as read from a request (cv/requests.h reads it).
+struct ImageParam {
+  std::string_view data;  // Base64, raw RGB samples or a picture
+  std::optional<double> dpi_x;
+  // Higher bits of an oversized dimension are dropped rather than rejected; 0 when missing.
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
+// Decodes an image parameter: raw RGB samples when `width` x `height` x 3 is their byte
+// count, else a picture. `name` ("image", "pattern", ...) only appears in error messages.
+Result<DecodedImage> decode_image(const ImageParam& param, std::string_view name);
 
 // Decodes a PNG file of any colour type and bit depth to 8-bit RGB: alpha dropped
 // without compositing, grey copied to all channels, palettes expanded, 16-bit samples
@@ -33,7 +43,8 @@ Result<lumetra::RgbImage> decode_picture(std::span<const std::uint8_t> bytes);
 // density), else 96. The chunk list is probed, the pixels are not inflated.
 double png_dpi_or_default(std::span<const std::uint8_t> bytes);
 
-// Method get_image_info: header facts of a Base64 PNG in `content`.
+// Method get_image_info: header facts of the Base64 PNG `content`.
+Result<json> get_image_info(std::string_view content);
 HandlerResult get_image_info(std::string_view method, const json& params);
 
 }  // namespace quorvane::cv

@@ -30,7 +30,7 @@ void put_be32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Frames chunk data without copying it: length and type, the data, then the CRC.
-std::optional<std::string> write_chunk(const PngSink& sink, const char* type, std::span<const std::uint8_t> data) {
+Result<void> write_chunk(const PngSink& sink, const char* type, std::span<const std::uint8_t> data) {
   std::uint8_t head[8];
   put_be32(head, static_cast<std::uint32_t>(data.size()));
   std::memcpy(head + 4, type, 4);
@@ -38,23 +38,22 @@ std::optional<std::string> write_chunk(const PngSink& sink, const char* type, st
   crc = png_crc_update(crc, data.data(), data.size());
   std::uint8_t tail[4];
   put_be32(tail, crc);
-  if (auto e = sink(head)) return e;
+  if (Result<void> e = sink(head); !e) return e;
   if (!data.empty())
-    if (auto e = sink(data)) return e;
+    if (Result<void> e = sink(data); !e) return e;
   return sink(tail);
 }
 
 }  // namespace
 
-std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-                                     unsigned channels, double dpi, const PngSink& sink,
-                                     const PngEncodeOptions& options) {
-  if (width == 0 || height == 0) return "cannot encode an image of zero width or height";
-  if (channels != 3 && channels != 4) return "cannot encode " + std::to_string(channels) + " channels per pixel";
-  if (width > kPngMax || height > kPngMax) return "image dimensions exceed the PNG limit";
-  if (pixels == nullptr) return "no pixel data";
+Result<void> write_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height, unsigned channels,
+                       double dpi, const PngSink& sink, const PngEncodeOptions& options) {
+  if (width == 0 || height == 0) return fail("cannot encode an image of zero width or height");
+  if (channels != 3 && channels != 4) return fail("cannot encode " + std::to_string(channels) + " channels per pixel");
+  if (width > kPngMax || height > kPngMax) return fail("image dimensions exceed the PNG limit");
+  if (pixels == nullptr) return fail("no pixel data");
 
-  if (auto e = sink(kSignature)) return e;
+  if (Result<void> e = sink(kSignature); !e) return e;
 
   std::uint8_t ihdr[13];
   put_be32(ihdr, width);
@@ -62,14 +61,14 @@ std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t w
   ihdr[8] = 8;
   ihdr[9] = channels == 4 ? kPngRgba : kPngRgb;
   ihdr[10] = ihdr[11] = ihdr[12] = 0;
-  if (auto e = write_chunk(sink, "IHDR", ihdr)) return e;
+  if (Result<void> e = write_chunk(sink, "IHDR", ihdr); !e) return e;
 
   std::uint8_t phys[9];
   const std::uint32_t ppm = dpi_to_pixels_per_metre(dpi);
   put_be32(phys, ppm);
   put_be32(phys + 4, ppm);
   phys[8] = 1;
-  if (auto e = write_chunk(sink, "pHYs", phys)) return e;
+  if (Result<void> e = write_chunk(sink, "pHYs", phys); !e) return e;
 
   const PngKernels& kernels = png_kernels();
   const int filter = static_cast<int>(options.filter);
@@ -80,9 +79,9 @@ std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t w
   const std::vector<std::uint8_t> zero_row(row_bytes, 0);
 
   ZlibCompressor z(options.deflate);
-  auto emit_idat = [&](bool all) -> std::optional<std::string> {
-    if (z.output().empty() || (!all && z.output().size() < kIdatBytes)) return std::nullopt;
-    auto e = write_chunk(sink, "IDAT", z.output());
+  auto emit_idat = [&](bool all) -> Result<void> {
+    if (z.output().empty() || (!all && z.output().size() < kIdatBytes)) return {};
+    Result<void> e = write_chunk(sink, "IDAT", z.output());
     z.consume_output();
     return e;
   };
@@ -97,11 +96,11 @@ std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t w
       kernels.filter_row(filter, cur, prev, row_bytes, channels, band + r * filtered_row);
     }
     z.commit(rows * filtered_row);
-    if (auto e = emit_idat(false)) return e;
+    if (Result<void> e = emit_idat(false); !e) return e;
     y0 += static_cast<std::uint32_t>(rows);
   }
   z.finish();
-  if (auto e = emit_idat(true)) return e;
+  if (Result<void> e = emit_idat(true); !e) return e;
   return write_chunk(sink, "IEND", {});
 }
 
@@ -110,14 +109,14 @@ Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::ui
   std::vector<std::uint8_t> bytes;
   // Screens compress to a fraction of their raw size; reserve a guess, not the worst case.
   bytes.reserve(std::size_t{width} * height * channels / 8 + 1024);
-  auto e = write_png(
+  Result<void> written = write_png(
       pixels, width, height, channels, dpi,
-      [&bytes](std::span<const std::uint8_t> piece) -> std::optional<std::string> {
+      [&bytes](std::span<const std::uint8_t> piece) -> Result<void> {
         bytes.insert(bytes.end(), piece.begin(), piece.end());
-        return std::nullopt;
+        return {};
       },
       options);
-  if (e) return fail(std::move(*e));
+  if (!written) return std::move(written).failure();
   return bytes;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,17 +25,16 @@ struct PngEncodeOptions {
   DeflateTuning deflate{};
 };
 
-// Receives the encoded stream piece by piece; returns an error text to abort.
-using PngSink = std::function<std::optional<std::string>(std::span<const std::uint8_t>)>;
+// Receives the encoded stream piece by piece; fails with an error text to abort.
+using PngSink = std::function<Result<void>(std::span<const std::uint8_t>)>;
 
 // Encodes `width` x `height` pixels of `channels` (3 = RGB, 4 = RGBA) interleaved 8-bit
 // samples, rows top to bottom without padding, as signature, IHDR, pHYs (same density
 // on both axes, unit metre), IDAT chunks and IEND. Returns an error text on invalid
 // arguments (zero size, bad channel count, dimensions beyond the PNG limit) or the sink's
 // own error; nothing is written after a sink error.
-std::optional<std::string> write_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-                                     unsigned channels, double dpi, const PngSink& sink,
-                                     const PngEncodeOptions& options = {});
+Result<void> write_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height, unsigned channels,
+                       double dpi, const PngSink& sink, const PngEncodeOptions& options = {});
 
 // The same, collected into one buffer.
 Result<std::vector<std::uint8_t>> encode_png(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,

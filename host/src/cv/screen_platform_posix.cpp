@@ -1,6 +1,7 @@
 // Builds other than Windows have no screen to offer: the portable core and its tests run
 // there, and the host's screen methods answer with an error instead of inventing monitors.
 #include "cv/capture.h"
+#include "cv/errors.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,14 +17,12 @@ namespace quorvane::cv {
 
 namespace {
 
-constexpr const char* kUnavailable = "screen access is only available on Windows";
-
 class NoScreenPlatform final : public ScreenPlatform {
 public:
-  Result<std::vector<MonitorHandle>> enumerate_monitors() override { return fail(kUnavailable); }
-  Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return fail(kUnavailable); }
-  Result<float> monitor_scale_factor(MonitorHandle) override { return fail(kUnavailable); }
-  Result<MonitorInfo> monitor_info(MonitorHandle) override { return fail(kUnavailable); }
+  Result<std::vector<MonitorHandle>> enumerate_monitors() override { return fail(std::string(errors::kNoScreen)); }
+  Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return fail(std::string(errors::kNoScreen)); }
+  Result<float> monitor_scale_factor(MonitorHandle) override { return fail(std::string(errors::kNoScreen)); }
+  Result<MonitorInfo> monitor_info(MonitorHandle) override { return fail(std::string(errors::kNoScreen)); }
   std::optional<std::vector<DisplayConfigPath>> active_display_paths() override { return std::nullopt; }
   std::optional<std::array<char16_t, 32>> source_gdi_name(const DisplayConfigPath&) override { return std::nullopt; }
   std::optional<std::array<char16_t, 64>> target_friendly_name(const DisplayConfigPath&) override {
@@ -31,8 +30,8 @@ public:
   }
   std::uint32_t system_dpi() override { return 96; }
   std::optional<FrameBounds> foreground_browser_frame() override { return std::nullopt; }
-  std::optional<std::string> copy_screen_pixels(const DisplayMode&, std::span<std::uint8_t>) override {
-    return std::string(kUnavailable);
+  Result<void> copy_screen_pixels(const DisplayMode&, std::span<std::uint8_t>) override {
+    return fail(std::string(errors::kNoScreen));
   }
   std::optional<std::string> build_number_text() override { return std::nullopt; }
 };
@@ -89,25 +88,25 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
   return fail(errno_text(EEXIST));
 }
 
-std::optional<std::string> CaptureFile::write(std::span<const std::uint8_t> bytes) {
+Result<void> CaptureFile::write(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
     ssize_t written = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return errno_text(errno);
+      return fail(errno_text(errno));
     }
-    if (written == 0) return std::string("failed to write whole buffer");
+    if (written == 0) return fail(std::string(errors::short_write()));
     bytes = bytes.subspan(static_cast<std::size_t>(written));
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> CaptureFile::commit() {
-  if (handle_ != -1 && ::close(static_cast<int>(std::exchange(handle_, -1))) != 0) return errno_text(errno);
-  if (temporary_.empty()) return std::nullopt;  // written directly
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return errno_text(errno);
+Result<void> CaptureFile::commit() {
+  if (handle_ != -1 && ::close(static_cast<int>(std::exchange(handle_, -1))) != 0) return fail(errno_text(errno));
+  if (temporary_.empty()) return {};  // written directly
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return fail(errno_text(errno));
   committed_ = true;
-  return std::nullopt;
+  return {};
 }
 
 CaptureFile::~CaptureFile() {

@@ -80,7 +80,7 @@ public:
   std::uint32_t system_dpi() override;
 
   std::optional<FrameBounds> foreground_browser_frame() override;
-  std::optional<std::string> copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) override;
+  Result<void> copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) override;
   std::optional<std::string> build_number_text() override;
 };
 

@@ -1,14 +1,14 @@
 #include "cv/screen_search.h"
 
 #include "common/params.h"
-#include "cv/errors.h"
 #include "cv/find_image.h"
-#include "cv/image_input.h"
 #include "cv/search_result.h"
 
 #include <algorithm>
 #include <cmath>
 #include <thread>
+#include <type_traits>
+#include <variant>
 
 namespace quorvane::cv {
 
@@ -31,28 +31,19 @@ public:
   }
 };
 
-Result<DecodedImage> read_pattern(const json& params) {
-  const json* value = find_param(params, "pattern");
-  if (!value) return fail(errors::missing_param("pattern"));
-  return decode_image_param(*value, "pattern");
-}
-
 // Capture pixels to desktop pixels. Monitor origins are whole numbers; rounding only
 // guards the conversion.
 void to_desktop(std::vector<lumetra::Match>& matches, const ScreenImage& screen) {
   offset_matches(matches, round_to_i64(screen.origin_x), round_to_i64(screen.origin_y));
 }
 
-// One capture and search of the screen, matches in desktop coordinates.
-Result<std::vector<lumetra::Match>> search_screen_once(ScreenPlatform& platform, const DecodedImage& pattern,
-                                                       const SearchOptions& options) {
-  Result<ScreenImage> screen = capture_screen_rgb(platform);
-  if (!screen) return fail(std::move(screen).error());
-  SearchOptions moved = options;
-  move_search_area(moved.options, screen->origin_x, screen->origin_y);
-  Result<std::vector<lumetra::Match>> matches = find_image(screen->image, screen->dpi, pattern.image, pattern.dpi, moved);
-  if (!matches) return matches;
-  to_desktop(*matches, *screen);
+// Searches a capture for the pattern; the search area is given in desktop pixels.
+Result<std::vector<lumetra::Match>> search_capture(const ScreenImage& screen, const DecodedImage& pattern,
+                                                   SearchOptions options) {
+  options.area = move_search_area(options.area, screen.origin_x, screen.origin_y);
+  Result<std::vector<lumetra::Match>> matches =
+      find_image(screen.image, screen.dpi, pattern.image, pattern.dpi, options);
+  if (matches) to_desktop(*matches, screen);
   return matches;
 }
 
@@ -72,63 +63,56 @@ std::optional<std::uint64_t> wait_pause_ms(std::uint64_t elapsed_ms, std::uint64
   return std::min(interval_ms, timeout_ms - elapsed_ms);
 }
 
-void move_search_area(json& options, double left, double top) {
-  if (!options.is_object()) return;
-  auto area = options.find("searchArea");
-  if (area == options.end() || !area->is_object()) return;
-  if (auto x = area->find("x"); x != area->end() && x->is_number()) *x = x->get<double>() - left;
-  if (auto y = area->find("y"); y != area->end() && y->is_number()) *y = y->get<double>() - top;
+SearchAreaRequest move_search_area(SearchAreaRequest area, double left, double top) {
+  auto moved = [](const AreaNumber& value, double by) -> AreaNumber {
+    return std::visit(
+        [by](auto v) -> AreaNumber {
+          if constexpr (std::is_same_v<decltype(v), std::monostate>) return v;
+          else return static_cast<double>(v) - by;
+        },
+        value);
+  };
+  area.x = moved(area.x, left);
+  area.y = moved(area.y, top);
+  return area;
 }
 
-Result<json> search_desktop(const json& params, ScreenPlatform& platform) {
-  Result<SearchOptions> options = read_search_options(params);
-  if (!options) return fail(std::move(options).error());
-  Result<DecodedImage> pattern = read_pattern(params);
-  if (!pattern) return fail(std::move(pattern).error());
-
+Result<json> search_desktop(const DesktopSearchRequest& request, ScreenPlatform& platform) {
   Result<ScreenImage> screen = capture_screen_rgb(platform);
-  if (!screen) return fail(std::move(screen).error());
-  move_search_area(options->options, screen->origin_x, screen->origin_y);
+  if (!screen) return std::move(screen).failure();
 
   std::optional<std::string> capture_path;
-  if (std::optional<bool> save = bool_param(options->options, "saveCaptureOnDisk"); save && *save) {
-    std::optional<std::string_view> given = string_param(options->options, "capturePath");
-    const std::filesystem::path path = given ? path_from_text(*given) : default_capture_path();
-    if (std::optional<std::string> failure = save_capture_png(path, screen->image.pixels, screen->image.width,
-                                                              screen->image.height, CaptureColour::Rgb, screen->dpi))
-      return fail(std::move(*failure));
-    capture_path = given ? std::string(*given) : path_text(path);
+  if (request.save) {
+    const std::filesystem::path path = request.save->path();
+    if (Result<void> saved = save_capture_png(path, screen->image.pixels, screen->image.width, screen->image.height,
+                                              CaptureColour::Rgb, screen->dpi);
+        !saved)
+      return std::move(saved).failure();
+    capture_path = request.save->reply_text(path);
   }
 
-  Result<std::vector<lumetra::Match>> matches =
-      find_image(screen->image, screen->dpi, pattern->image, pattern->dpi, *options);
-  if (!matches) return fail(std::move(matches).error());
-  to_desktop(*matches, *screen);
+  Result<std::vector<lumetra::Match>> matches = search_capture(*screen, request.pattern, request.options);
+  if (!matches) return std::move(matches).failure();
 
   json result = build_search_result(*matches);
   if (capture_path) result["capturePath"] = std::move(*capture_path);
   return result;
 }
 
-Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitClock& clock) {
-  Result<SearchOptions> options = read_search_options(params);
-  if (!options) return fail(std::move(options).error());
-  Result<DecodedImage> pattern = read_pattern(params);
-  if (!pattern) return fail(std::move(pattern).error());
-  const std::uint64_t timeout_ms = count_param(params, "timeoutMs").value_or(kDefaultTimeoutMs);
-  const std::uint64_t interval_ms = std::max(count_param(params, "intervalMs").value_or(kDefaultIntervalMs),
-                                             kMinimumIntervalMs);
-
+Result<json> wait_for_image(const WaitRequest& request, ScreenPlatform& platform, WaitClock& clock) {
   const std::chrono::nanoseconds start = clock.now();
   while (true) {
-    Result<std::vector<lumetra::Match>> matches = search_screen_once(platform, *pattern, *options);
-    if (!matches) return fail(std::move(matches).error());
+    Result<ScreenImage> screen = capture_screen_rgb(platform);
+    if (!screen) return std::move(screen).failure();
+    Result<std::vector<lumetra::Match>> matches = search_capture(*screen, request.pattern, request.options);
+    if (!matches) return std::move(matches).failure();
 
     const std::chrono::nanoseconds waited = clock.now() - start;
     const std::uint64_t elapsed_ms =
         waited.count() <= 0 ? 0 : static_cast<std::uint64_t>(waited.count()) / 1'000'000u;
     const bool found = !matches->empty();
-    const std::optional<std::uint64_t> pause = found ? std::nullopt : wait_pause_ms(elapsed_ms, timeout_ms, interval_ms);
+    const std::optional<std::uint64_t> pause =
+        found ? std::nullopt : wait_pause_ms(elapsed_ms, request.timeout_ms, request.interval_ms);
     if (!pause) {
       json result = build_search_result(*matches);
       result["elapsedMs"] = elapsed_ms;
@@ -139,51 +123,34 @@ Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitCl
   }
 }
 
-Result<json> search_relative(const json& params, ScreenPlatform& platform) {
-  const json* offset = find_param(params, "offset");
-  if (!offset) return fail(errors::missing_param("offset"));
-  double box[4];
-  const char* members[4] = {"x", "y", "width", "height"};
-  for (int i = 0; i < 4; ++i) {
-    std::optional<double> value = number_param(*offset, members[i]);
-    if (!value) return fail("bad_params: missing numeric 'offset." + std::string(members[i]) + "'");
-    box[i] = *value;
-  }
-  if (box[2] <= 0 || box[3] <= 0) return fail("bad_params: offset.width/height must be positive");
-
-  Result<SearchOptions> options = read_search_options(params);
-  if (!options) return fail(std::move(options).error());
-  Result<DecodedImage> pattern = read_pattern(params);
-  if (!pattern) return fail(std::move(pattern).error());
-
+Result<json> search_relative(const RelativeSearchRequest& request, ScreenPlatform& platform) {
   // The search area is not moved here: it is given in pixels of the image searched.
   std::int64_t origin_x = 0, origin_y = 0;
   auto search = [&]() -> Result<std::vector<lumetra::Match>> {
-    if (const json* image_value = find_param(params, "image")) {
-      Result<DecodedImage> image = decode_image_param(*image_value, "image");
-      if (!image) return fail(std::move(image).error());
-      return find_image(image->image, image->dpi, pattern->image, pattern->dpi, *options);
-    }
+    const DecodedImage& pattern = request.pattern;
+    if (request.image)
+      return find_image(request.image->image, request.image->dpi, pattern.image, pattern.dpi, request.options);
     Result<ScreenImage> screen = capture_screen_rgb(platform);
-    if (!screen) return fail(std::move(screen).error());
+    if (!screen) return std::move(screen).failure();
     origin_x = round_to_i32(screen->origin_x);
     origin_y = round_to_i32(screen->origin_y);
-    return find_image(screen->image, screen->dpi, pattern->image, pattern->dpi, *options);
+    return find_image(screen->image, screen->dpi, pattern.image, pattern.dpi, request.options);
   };
   Result<std::vector<lumetra::Match>> matches = search();
-  if (!matches) return fail(std::move(matches).error());
+  if (!matches) return std::move(matches).failure();
   offset_matches(*matches, origin_x, origin_y);
 
+  const RequestRect& box = request.offset;
   const std::vector<std::uint32_t> order = reading_order(*matches);
   json regions = json::array();
   for (std::size_t i = 0; i < matches->size(); ++i) {
     const lumetra::Match& anchor = (*matches)[i];
     const double s = static_cast<double>(anchor.scale);
     json target = json::object();
-    target["height"] = float_or_null(std::round(box[3] * s));
-    target["width"] = float_or_null(std::round(box[2] * s));
-    target["x"] = float_or_null(std::round(box[0] * s + anchor.x));
-    target["y"] = float_or_null(std::round(box[1] * s + anchor.y));
+    target["height"] = float_or_null(std::round(box.height * s));
+    target["width"] = float_or_null(std::round(box.width * s));
+    target["x"] = float_or_null(std::round(box.x * s + anchor.x));
+    target["y"] = float_or_null(std::round(box.y * s + anchor.y));
     json region = json::object();
     region["anchorRect"] = rectangle_json(anchor.x, anchor.y, anchor.width, anchor.height);
     region["matchedRect"] = std::move(target);
@@ -194,23 +161,34 @@ Result<json> search_relative(const json& params, ScreenPlatform& platform) {
   return search_result(std::move(regions));
 }
 
-namespace {
-HandlerResult to_handler_result(Result<json> result) {
-  if (!result) return fail(std::move(result).error());
-  return json(std::move(result).value());
+Result<json> search_desktop(const json& params, ScreenPlatform& platform) {
+  Result<DesktopSearchRequest> request = read_search_desktop(params);
+  if (!request) return std::move(request).failure();
+  return search_desktop(*request, platform);
 }
-}  // namespace
+
+Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitClock& clock) {
+  Result<WaitRequest> request = read_wait_for_image(params);
+  if (!request) return std::move(request).failure();
+  return wait_for_image(*request, platform, clock);
+}
+
+Result<json> search_relative(const json& params, ScreenPlatform& platform) {
+  Result<RelativeSearchRequest> request = read_search_relative(params);
+  if (!request) return std::move(request).failure();
+  return search_relative(*request, platform);
+}
 
 HandlerResult search_desktop(std::string_view, const json& params) {
-  return to_handler_result(search_desktop(params, system_screen_platform()));
+  return search_desktop(params, system_screen_platform());
 }
 
 HandlerResult wait_for_image(std::string_view, const json& params) {
-  return to_handler_result(wait_for_image(params, system_screen_platform(), system_wait_clock()));
+  return wait_for_image(params, system_screen_platform(), system_wait_clock());
 }
 
 HandlerResult search_relative(std::string_view, const json& params) {
-  return to_handler_result(search_relative(params, system_screen_platform()));
+  return search_relative(params, system_screen_platform());
 }
 
 }  // namespace quorvane::cv

@@ -4,8 +4,9 @@
 #pragma once
 
 #include "common/handler.h"
-#include "cv/capture.h"
 #include "common/result.h"
+#include "cv/capture.h"
+#include "cv/requests.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,12 +25,6 @@ public:
 
 WaitClock& system_wait_clock();
 
-inline constexpr std::uint64_t kDefaultTimeoutMs = 10000;
-inline constexpr std::uint64_t kDefaultIntervalMs = 200;
-// Between attempts the wait pauses at least this long (or what is left of the time-out,
-// when that is less), so it never spins.
-inline constexpr std::uint64_t kMinimumIntervalMs = 20;
-
 // After an attempt that found nothing, `elapsed_ms` into a wait of `timeout_ms`: how
 // long to pause before the next attempt, or nothing when the time is up. The pause is
 // the interval, cut to what is left of the time-out, so the last attempt comes when the
@@ -37,9 +32,14 @@ inline constexpr std::uint64_t kMinimumIntervalMs = 20;
 std::optional<std::uint64_t> wait_pause_ms(std::uint64_t elapsed_ms, std::uint64_t timeout_ms,
                                            std::uint64_t interval_ms);
 
-// Moves `searchArea.x` and `searchArea.y` of a search-options object (when they are
-// numbers) from desktop into capture coordinates, as floating-point values.
-void move_search_area(json& options, double left, double top);
+// The search area with `x` and `y` (those given) moved from desktop into capture
+// coordinates, as floating-point values.
+SearchAreaRequest move_search_area(SearchAreaRequest area, double left, double top);
+
+// The methods on read requests; the overloads on params read them first (cv/requests.h).
+Result<json> search_desktop(const DesktopSearchRequest& request, ScreenPlatform& platform);
+Result<json> wait_for_image(const WaitRequest& request, ScreenPlatform& platform, WaitClock& clock);
+Result<json> search_relative(const RelativeSearchRequest& request, ScreenPlatform& platform);
 
 Result<json> search_desktop(const json& params, ScreenPlatform& platform);
 Result<json> wait_for_image(const json& params, ScreenPlatform& platform, WaitClock& clock);

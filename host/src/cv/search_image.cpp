@@ -1,36 +1,23 @@
 #include "cv/search_image.h"
 
-#include "common/params.h"
-#include "cv/errors.h"
 #include "cv/find_image.h"
-#include "cv/image_input.h"
 #include "cv/search_result.h"
 
 namespace quorvane::cv {
 
-Result<json> search_image(const json& params) {
-  auto options = read_search_options(params);
-  if (!options) return fail(options.error());
-
-  const json* image_value = find_param(params, "image");
-  if (!image_value) return fail(errors::missing_param("image"));
-  auto image = decode_image_param(*image_value, "image");
-  if (!image) return fail(image.error());
-
-  const json* pattern_value = find_param(params, "pattern");
-  if (!pattern_value) return fail(errors::missing_param("pattern"));
-  auto pattern = decode_image_param(*pattern_value, "pattern");
-  if (!pattern) return fail(pattern.error());
-
-  auto matches = find_image(image->image, image->dpi, pattern->image, pattern->dpi, *options);
-  if (!matches) return fail(matches.error());
+Result<json> search_image(const SearchImageRequest& request) {
+  auto matches =
+      find_image(request.image.image, request.image.dpi, request.pattern.image, request.pattern.dpi, request.options);
+  if (!matches) return std::move(matches).failure();
   return build_search_result(*matches);
 }
 
-HandlerResult search_image(std::string_view, const json& params) {
-  auto result = search_image(params);
-  if (!result) return fail(std::move(result).error());
-  return json(std::move(result).value());
+Result<json> search_image(const json& params) {
+  Result<SearchImageRequest> request = read_search_image(params);
+  if (!request) return std::move(request).failure();
+  return search_image(*request);
 }
+
+HandlerResult search_image(std::string_view, const json& params) { return search_image(params); }
 
 }  // namespace quorvane::cv

@@ -3,11 +3,13 @@
 
 #include "common/handler.h"
 #include "common/result.h"
+#include "cv/requests.h"
 
 #include <string_view>
 
 namespace quorvane::cv {
 
+Result<json> search_image(const SearchImageRequest& request);
 // The search result object, or the first error in the order options, image, pattern,
 // search.
 Result<json> search_image(const json& params);

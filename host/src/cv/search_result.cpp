@@ -20,7 +20,7 @@ std::vector<std::uint32_t> reading_order(std::span<const lumetra::Match> matches
   return order;
 }
 
-json rectangle_json(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height) {
+json rectangle_json(std::int64_t x, std::int64_t y, std::uint32_t width, std::uint32_t height) {
   json rect = json::object();
   rect["height"] = height;
   rect["width"] = width;

@@ -24,7 +24,7 @@ namespace quorvane::cv {
 std::vector<std::uint32_t> reading_order(std::span<const lumetra::Match> matches);
 
 // {"height", "width", "x", "y"} as integers.
-json rectangle_json(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height);
+json rectangle_json(std::int64_t x, std::int64_t y, std::uint32_t width, std::uint32_t height);
 
 // A 32-bit score widened to 64 bits (0.95f is sent as 0.949999988079071); null when not
 // finite.

@@ -7,22 +7,8 @@
 #include <memory>
 #include <string>
 
-// Pictures sent in requests are PNG; every other stb_image format is compiled out so no
-// other file parser is reachable from request data.
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STBI_NO_LINEAR
-#define STBI_NO_HDR
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#include <stb/stb_image.h>
-#pragma GCC diagnostic pop
+// Pictures sent in requests are PNG; every other stb_image format is compiled out.
+#include "cv/stb_image_impl.h"
 
 namespace quorvane::cv {
 

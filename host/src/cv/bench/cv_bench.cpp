@@ -9,7 +9,7 @@
 // without allowSizeVariation.
 #include "common/base64.h"
 #include "cv/find_image.h"
-#include "cv/image_input.h"
+#include "cv/requests.h"
 #include "cv/png.h"
 
 #include "../tests/synthetic_screen.h"
@@ -63,25 +63,9 @@ BENCHMARK(BM_DecodeRawParam)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------
 
-// A screen with a 128x128 panel of text, buttons and an icon; patterns are its top-left
-// corners, so every size cuts through glyphs and edges rather than smooth gradients
-// (a gradient correlates with its own shifts and says little about a matcher's speed).
+// The panel screen, made once.
 const RgbImage& search_screen() {
-  static const RgbImage img = [] {
-    RgbImage s = testing::make_desktop_screen(1920, 1080, 5);
-    RgbImage panel(128, 128);
-    std::fill(panel.pixels.begin(), panel.pixels.end(), std::uint8_t{250});
-    testing::fill_rect(panel, 2, 2, 40, 10, {200, 60, 40});
-    testing::draw_text(panel, 4, 4, "Go", {255, 255, 255});
-    testing::draw_text(panel, 46, 3, "Find it", {20, 20, 120});
-    for (int line = 0; line < 7; ++line)
-      testing::draw_text(panel, 2 + (line % 3) * 3, 16 + line * 10, "Search 42 items", {30, 30, 30});
-    testing::blit(panel, testing::make_icon(24, 42), 96, 96);
-    testing::fill_rect(panel, 4, 100, 80, 20, {60, 140, 60});
-    testing::draw_text(panel, 10, 106, "Continue", {255, 255, 255});
-    testing::blit(s, panel, 1100, 600);
-    return s;
-  }();
+  static const RgbImage img = testing::make_panel_screen();
   return img;
 }
 

@@ -11,7 +11,7 @@
 //
 // Linux only (the figures come from /proc/self/status).
 #include "common/base64.h"
-#include "cv/image_input.h"
+#include "cv/requests.h"
 #include "cv/png.h"
 
 #include "../tests/png_builder.h"

@@ -44,9 +44,9 @@ public:
   }
   std::uint32_t system_dpi() override { return 96; }
   std::optional<FrameBounds> foreground_browser_frame() override { return std::nullopt; }
-  std::optional<std::string> copy_screen_pixels(const DisplayMode&, std::span<std::uint8_t> bgra) override {
+  Result<void> copy_screen_pixels(const DisplayMode&, std::span<std::uint8_t> bgra) override {
     std::memset(bgra.data(), 0x5a, bgra.size());
-    return std::nullopt;
+    return {};
   }
   std::optional<std::string> build_number_text() override { return std::string("7601"); }
 };

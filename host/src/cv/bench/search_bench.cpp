@@ -181,23 +181,6 @@ RgbImage load_screen(const char* name) {
   return std::move(img).value();
 }
 
-// The benchmark screen of cv_bench: a desktop with a 128x128 panel of text, buttons and
-// an icon at (1100, 600); patterns are its top-left corners.
-RgbImage panel_screen() {
-  RgbImage s = testing::make_desktop_screen(1920, 1080, 5);
-  RgbImage panel(128, 128);
-  std::fill(panel.pixels.begin(), panel.pixels.end(), std::uint8_t{250});
-  testing::fill_rect(panel, 2, 2, 40, 10, {200, 60, 40});
-  testing::draw_text(panel, 4, 4, "Go", {255, 255, 255});
-  testing::draw_text(panel, 46, 3, "Find it", {20, 20, 120});
-  for (int line = 0; line < 7; ++line)
-    testing::draw_text(panel, 2 + (line % 3) * 3, 16 + line * 10, "Search 42 items", {30, 30, 30});
-  testing::blit(panel, testing::make_icon(24, 42), 96, 96);
-  testing::fill_rect(panel, 4, 100, 80, 20, {60, 140, 60});
-  testing::draw_text(panel, 10, 106, "Continue", {255, 255, 255});
-  testing::blit(s, panel, 1100, 600);
-  return s;
-}
 
 // 8000x6000 of the two real desktops, side by side and mirrored by turns.
 RgbImage huge_screen(const RgbImage& a, const RgbImage& b) {
@@ -298,7 +281,7 @@ int main(int argc, char** argv) {
   const RgbImage dark = load_screen("desktop_dark.png");
   const RgbImage light = load_screen("desktop_light.png");
   if (wanted("variation")) {
-    size_variation("the panel screen", panel_screen(), 1100, 600);
+    size_variation("the panel screen", testing::make_panel_screen(), 1100, 600);
     size_variation("desktop_dark.png", dark, 400, 800);
     size_variation("desktop_light.png", light, 1200, 300);
   }

@@ -187,7 +187,7 @@ protected:
 TEST_F(CaptureFiles, RgbaAndRgbPngsCarryTheirPixelsAndDpi) {
   const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0, 10, 20, 30, 40, 1, 2, 3, 4, 5, 6, 7, 8};
   const std::filesystem::path path = folder / "rgba.png";
-  ASSERT_EQ(save_capture_png(path, rgba, 3, 2, CaptureColour::Rgba, 144.0), std::nullopt);
+  ASSERT_TRUE(save_capture_png(path, rgba, 3, 2, CaptureColour::Rgba, 144.0).ok());
   std::vector<std::uint8_t> bytes = read_file(path);
   Result<PngHeader> header = probe_png(bytes);
   ASSERT_TRUE(header.ok()) << header.error();
@@ -202,7 +202,7 @@ TEST_F(CaptureFiles, RgbaAndRgbPngsCarryTheirPixelsAndDpi) {
 
   // Overwrites: a smaller RGB image at 96 DPI replaces the file.
   const std::vector<std::uint8_t> rgb = {9, 8, 7, 6, 5, 4};
-  ASSERT_EQ(save_capture_png(path, rgb, 2, 1, CaptureColour::Rgb, 96.0), std::nullopt);
+  ASSERT_TRUE(save_capture_png(path, rgb, 2, 1, CaptureColour::Rgb, 96.0).ok());
   bytes = read_file(path);
   header = probe_png(bytes);
   ASSERT_TRUE(header.ok());
@@ -219,7 +219,7 @@ TEST_F(CaptureFiles, LargeImagesSurviveTheWriteBuffer) {
   std::uint32_t state = 12345;
   for (std::uint8_t& b : rgb) b = static_cast<std::uint8_t>((state = state * 1103515245u + 12345u) >> 24);
   const std::filesystem::path path = folder / "noise.png";
-  ASSERT_EQ(save_capture_png(path, rgb, 300, 200, CaptureColour::Rgb, 96.0), std::nullopt);
+  ASSERT_TRUE(save_capture_png(path, rgb, 300, 200, CaptureColour::Rgb, 96.0).ok());
   std::optional<testing::DecodedRgba> decoded = testing::reference_decode_rgba(read_file(path));
   ASSERT_TRUE(decoded.has_value());
   ASSERT_EQ(decoded->rgba.size(), 300u * 200 * 4);
@@ -231,7 +231,14 @@ TEST_F(CaptureFiles, LargeImagesSurviveTheWriteBuffer) {
 
 TEST_F(CaptureFiles, ErrorsNameTheFileOrTheEncoder) {
   const std::filesystem::path missing = folder / "no such folder" / "x.png";
-  std::optional<std::string> failure = save_capture_png(missing, std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0);
+  // The error text of a save, or nothing when it succeeded.
+  auto save = [](const std::filesystem::path& path, std::vector<std::uint8_t> pixels, std::uint32_t w, std::uint32_t h,
+                 CaptureColour colour) -> std::optional<std::string> {
+    Result<void> saved = save_capture_png(path, pixels, w, h, colour, 96.0);
+    if (saved) return std::nullopt;
+    return saved.error();
+  };
+  std::optional<std::string> failure = save(missing, std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb);
   ASSERT_TRUE(failure.has_value());
   EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
 #ifdef _WIN32
@@ -241,13 +248,13 @@ TEST_F(CaptureFiles, ErrorsNameTheFileOrTheEncoder) {
 #endif
   EXPECT_TRUE(failure->ends_with(" (" + path_text(missing) + ")")) << *failure;
 
-  failure = save_capture_png(folder / "empty.png", {}, 0, 0, CaptureColour::Rgba, 96.0);
+  failure = save(folder / "empty.png", {}, 0, 0, CaptureColour::Rgba);
   ASSERT_TRUE(failure.has_value());
   EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
   EXPECT_GT(failure->size(), std::string("save_failed: ").size());
 
   // A buffer that does not hold the stated size is refused before anything is read.
-  failure = save_capture_png(folder / "short.png", std::vector<std::uint8_t>(5), 2, 1, CaptureColour::Rgb, 96.0);
+  failure = save(folder / "short.png", std::vector<std::uint8_t>(5), 2, 1, CaptureColour::Rgb);
   ASSERT_TRUE(failure.has_value());
   EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
 }
@@ -263,9 +270,9 @@ TEST_F(CaptureFiles, AFailedSaveKeepsTheEarlierFileAndLeavesNothingBeside) {
   const std::filesystem::path path = folder / "shot.png";
   { std::ofstream(path, std::ios::binary) << "an earlier capture"; }
   // The encoder refuses an empty image only after the file would have been opened.
-  std::optional<std::string> failure = save_capture_png(path, {}, 0, 0, CaptureColour::Rgba, 96.0);
-  ASSERT_TRUE(failure.has_value());
-  EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
+  Result<void> failure = save_capture_png(path, {}, 0, 0, CaptureColour::Rgba, 96.0);
+  ASSERT_FALSE(failure.ok());
+  EXPECT_TRUE(failure.error().starts_with("save_failed: ")) << failure.error();
   std::vector<std::uint8_t> kept = read_file(path);
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier capture");
   EXPECT_EQ(names_in(folder), std::vector<std::string>{"shot.png"});
@@ -273,9 +280,9 @@ TEST_F(CaptureFiles, AFailedSaveKeepsTheEarlierFileAndLeavesNothingBeside) {
   // A folder where the file should go is refused with the path, and stays a folder.
   std::filesystem::create_directory(folder / "taken.png");
   failure = save_capture_png(folder / "taken.png", std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0);
-  ASSERT_TRUE(failure.has_value());
-  EXPECT_TRUE(failure->starts_with("save_failed: ")) << *failure;
-  EXPECT_TRUE(failure->ends_with(" (" + path_text(folder / "taken.png") + ")")) << *failure;
+  ASSERT_FALSE(failure.ok());
+  EXPECT_TRUE(failure.error().starts_with("save_failed: ")) << failure.error();
+  EXPECT_TRUE(failure.error().ends_with(" (" + path_text(folder / "taken.png") + ")")) << failure.error();
   EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.png"));
   EXPECT_EQ(names_in(folder), (std::vector<std::string>{"shot.png", "taken.png"}));
 }
@@ -286,8 +293,9 @@ TEST_F(CaptureFiles, PathsWithANulAreRefusedNotCut) {
   const std::string text = path_text(folder / "shot") + std::string(1, '\0') + ".png";
   const std::string expected = "save_failed: strings passed to WinAPI cannot contain NULs (" + text + ")";
   EXPECT_EQ(capture_desktop(screen, json{{"path", text}}).error(), expected);
-  EXPECT_EQ(save_capture_png(path_from_text(text), std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0),
-            expected);
+  EXPECT_EQ(
+      save_capture_png(path_from_text(text), std::vector<std::uint8_t>(3), 1, 1, CaptureColour::Rgb, 96.0).error(),
+      expected);
   // Nothing was written under the name before the NUL.
   EXPECT_TRUE(names_in(folder).empty());
 }

@@ -51,18 +51,18 @@ json regions(const Result<json>& result) {
 
 TEST(ColorParam, HexWithOptionalHash) {
   for (const char* text : {"#FF0000", "ff0000", "Ff0000"}) {
-    Result<lumetra::Rgb8> red = parse_color_param({{"color", text}});
+    Result<lumetra::Rgb8> red = read_color({{"color", text}});
     ASSERT_TRUE(red.ok()) << text;
     EXPECT_EQ(*red, (lumetra::Rgb8{255, 0, 0}));
   }
-  EXPECT_EQ(*parse_color_param({{"color", "0a1B2c"}}), (lumetra::Rgb8{0x0a, 0x1b, 0x2c}));
-  EXPECT_EQ(parse_color_param({{"color", "f00"}}).error(), "bad_params: color 'f00' is not rrggbb");
-  EXPECT_EQ(parse_color_param({{"color", "#f00"}}).error(), "bad_params: color 'f00' is not rrggbb");
-  EXPECT_EQ(parse_color_param({{"color", "gg0000"}}).error(), "bad_params: color is not hex");
-  EXPECT_EQ(parse_color_param({{"color", "##f0000"}}).error(), "bad_params: color is not hex");
-  EXPECT_EQ(parse_color_param({{"color", "+f0000"}}).error(), "bad_params: color is not hex");
-  EXPECT_EQ(parse_color_param({{"color", 0xff0000}}).error(), "bad_params: missing 'color'");
-  EXPECT_EQ(parse_color_param(json::array({"ff0000"})).error(), "bad_params: missing 'color'");
+  EXPECT_EQ(*read_color({{"color", "0a1B2c"}}), (lumetra::Rgb8{0x0a, 0x1b, 0x2c}));
+  EXPECT_EQ(read_color({{"color", "f00"}}).error(), "bad_params: color 'f00' is not rrggbb");
+  EXPECT_EQ(read_color({{"color", "#f00"}}).error(), "bad_params: color 'f00' is not rrggbb");
+  EXPECT_EQ(read_color({{"color", "gg0000"}}).error(), "bad_params: color is not hex");
+  EXPECT_EQ(read_color({{"color", "##f0000"}}).error(), "bad_params: color is not hex");
+  EXPECT_EQ(read_color({{"color", "+f0000"}}).error(), "bad_params: color is not hex");
+  EXPECT_EQ(read_color({{"color", 0xff0000}}).error(), "bad_params: missing 'color'");
+  EXPECT_EQ(read_color(json::array({"ff0000"})).error(), "bad_params: missing 'color'");
 }
 
 TEST(FindColorRegions, BoxesInDesktopCoordinatesInReadingOrder) {

@@ -14,6 +14,7 @@
 
 #include "cv/png_kernels.h"
 #include "lumetra/cpu.h"
+#include "png_unfilter.h"
 
 namespace quorvane::cv {
 namespace {
@@ -34,14 +35,14 @@ Bytes random_bytes(std::size_t n, unsigned seed, unsigned modulo = 256) {
 }
 
 // zlib's inflate, which also checks the header and the Adler-32 at the end.
-testing::AssertionResult inflates_to(const Bytes& stream, const Bytes& expected) {
+::testing::AssertionResult inflates_to(const Bytes& stream, const Bytes& expected) {
   Bytes out(expected.size() + 1);
   uLongf size = static_cast<uLongf>(out.size());
   const int rc = uncompress(out.data(), &size, stream.data(), static_cast<uLong>(stream.size()));
-  if (rc != Z_OK) return testing::AssertionFailure() << "inflate failed with " << rc;
+  if (rc != Z_OK) return ::testing::AssertionFailure() << "inflate failed with " << rc;
   out.resize(size);
-  if (out != expected) return testing::AssertionFailure() << "inflated " << size << " bytes that differ";
-  return testing::AssertionSuccess();
+  if (out != expected) return ::testing::AssertionFailure() << "inflated " << size << " bytes that differ";
+  return ::testing::AssertionSuccess();
 }
 
 // Screen-like bytes: long runs of zeros with short bursts that recur at a few distances,
@@ -178,31 +179,8 @@ TEST(PngKernels, AdlerMatchesZlibAtEveryLevelAndLength) {
 
 // Undoes one filtered row, as a decoder does.
 Bytes unfilter(const std::uint8_t* filtered, const Bytes& prev, unsigned bpp) {
-  const std::size_t n = prev.size();
-  Bytes cur(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const int a = i >= bpp ? cur[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
-    int pred = 0;
-    switch (filtered[0]) {
-      case 1:
-        pred = a;
-        break;
-      case 2:
-        pred = b;
-        break;
-      case 3:
-        pred = (a + b) / 2;
-        break;
-      case 4: {
-        const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-        pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-        break;
-      }
-      default:
-        break;
-    }
-    cur[i] = static_cast<std::uint8_t>(filtered[1 + i] + pred);
-  }
+  Bytes cur(prev.size());
+  EXPECT_TRUE(testing::unfilter_row(filtered, prev.data(), prev.size(), bpp, cur.data())) << int{filtered[0]};
   return cur;
 }
 

@@ -55,7 +55,7 @@ std::vector<Match> fast_find_image(const RgbImage& hay, const RgbImage& pattern,
   SearchOptions options;
   options.min_similarity = threshold;
   options.allow_size_variation = variation;
-  options.options = {{"enableHighDpi", true}};
+  options.high_dpi = true;
   auto r = find_image(hay, hay_dpi, pattern, 96.0, options);
   EXPECT_TRUE(r.ok()) << r.error();
   return r.ok() ? r.value() : std::vector<Match>{};

@@ -1,4 +1,5 @@
 #include "cv/find_image.h"
+#include "cv/requests.h"
 
 #include "synthetic_screen.h"
 
@@ -306,13 +307,31 @@ TEST(SearchOptionsReading, DefaultsTypesAndAnchorBoxes) {
     EXPECT_FALSE(o->allow_size_variation);
     EXPECT_EQ(o->max_results, 16u);
     EXPECT_EQ(o->scale, 1.0f);
-    EXPECT_EQ(o->options, json::object());
+    EXPECT_FALSE(o->high_dpi);
+    EXPECT_FALSE(o->area.limit);
+    EXPECT_FALSE(o->area.given);
   }
-  auto o = read({{"options", {{"minSimilarity", 0.95}, {"allowSizeVariation", true}, {"x", 1}}}});
+  auto o = read({{"options", {{"minSimilarity", 0.95}, {"allowSizeVariation", true}, {"enableHighDpi", true}}}});
   ASSERT_TRUE(o.ok());
   EXPECT_EQ(o->min_similarity, 0.95f);
   EXPECT_TRUE(o->allow_size_variation);
-  EXPECT_EQ(o->options["x"], 1);
+  EXPECT_TRUE(o->high_dpi);
+  EXPECT_FALSE(read({{"options", {{"enableHighDpi", 1}}}})->high_dpi);
+
+  // Area members keep their JSON kind: the screen methods move x and y before rounding.
+  o = read({{"options",
+             {{"limitSearchArea", true},
+              {"searchArea", {{"x", -3}, {"y", 4u}, {"width", 2.5}, {"height", "9"}}}}}});
+  ASSERT_TRUE(o.ok());
+  EXPECT_TRUE(o->area.limit && o->area.given);
+  EXPECT_EQ(std::get<std::int64_t>(o->area.x), -3);
+  EXPECT_EQ(std::get<std::uint64_t>(o->area.y), 4u);
+  EXPECT_EQ(std::get<double>(o->area.width), 2.5);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(o->area.height));
+  o = read({{"options", {{"limitSearchArea", "yes"}, {"searchArea", {1, 2}}}}});
+  EXPECT_FALSE(o->area.limit);
+  EXPECT_TRUE(o->area.given);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(o->area.x));
   EXPECT_EQ(read({{"options", {{"minSimilarity", 1}}}})->min_similarity, 1.0f);
   EXPECT_EQ(read({{"options", {{"minSimilarity", -2}}}})->min_similarity, -2.0f);
   EXPECT_EQ(read({{"options", {{"minSimilarity", "0.9"}}}})->min_similarity, 0.8f);

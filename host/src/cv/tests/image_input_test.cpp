@@ -1,4 +1,4 @@
-#include "cv/image_input.h"
+#include "cv/requests.h"
 
 #include "common/base64.h"
 #include "cv/png.h"

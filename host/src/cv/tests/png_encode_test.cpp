@@ -14,6 +14,7 @@
 #include "cv/png.h"
 #include "lumetra/cpu.h"
 #include "png_builder.h"
+#include "png_unfilter.h"
 #include "stb_reference.h"
 #include "synthetic_screen.h"
 
@@ -75,32 +76,7 @@ std::optional<Inflated> inflate_png(const Bytes& png, std::uint32_t w, std::uint
     std::uint8_t* cur = out.pixels.data() + y * n;
     const std::uint8_t* prev = y > 0 ? cur - n : nullptr;
     out.filters.push_back(f[0]);
-    for (std::size_t i = 0; i < n; ++i) {
-      const int a = i >= channels ? cur[i - channels] : 0, b = prev ? prev[i] : 0;
-      const int c = prev && i >= channels ? prev[i - channels] : 0;
-      int pred = 0;
-      switch (f[0]) {
-        case 0:
-          break;
-        case 1:
-          pred = a;
-          break;
-        case 2:
-          pred = b;
-          break;
-        case 3:
-          pred = (a + b) / 2;
-          break;
-        case 4: {
-          const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-          pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-          break;
-        }
-        default:
-          return std::nullopt;
-      }
-      cur[i] = static_cast<std::uint8_t>(f[1 + i] + pred);
-    }
+    if (!testing::unfilter_row(f, prev, n, channels, cur)) return std::nullopt;
   }
   return out;
 }
@@ -275,11 +251,11 @@ TEST(PngEncode, RefusesWhatItCannotWriteAndPassesSinkErrorsOn) {
   const Bytes big = picture(300, 300, 4, 2, 5);
   for (int fail_at : {1, 3, 7, 12}) {
     int calls = 0;
-    auto failing = [&](std::span<const std::uint8_t>) -> std::optional<std::string> {
-      if (++calls == fail_at) return std::string("disk full");
-      return std::nullopt;
+    auto failing = [&](std::span<const std::uint8_t>) -> Result<void> {
+      if (++calls == fail_at) return fail("disk full");
+      return {};
     };
-    EXPECT_EQ(write_png(big.data(), 300, 300, 4, 96.0, failing), "disk full");
+    EXPECT_EQ(write_png(big.data(), 300, 300, 4, 96.0, failing).error(), "disk full");
     EXPECT_EQ(calls, fail_at);
   }
 }

@@ -284,14 +284,7 @@ protected:
 TEST_F(ScreenE2E, DisplayMethodsDescribeTheRealMonitor) {
   json list = result("get_display_list");
   ASSERT_TRUE(list.is_array());
-  std::vector<HMONITOR> monitors;
-  EnumDisplayMonitors(
-      nullptr, nullptr,
-      [](HMONITOR m, HDC, LPRECT, LPARAM out) {
-        reinterpret_cast<std::vector<HMONITOR>*>(out)->push_back(m);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&monitors));
+  const std::vector<HMONITOR> monitors = quorvane::testing::user32_monitors();
   ASSERT_EQ(list.size(), monitors.size());
 
   for (std::size_t i = 0; i < monitors.size(); ++i) {

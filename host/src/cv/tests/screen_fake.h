@@ -105,17 +105,17 @@ public:
 
   std::optional<FrameBounds> foreground_browser_frame() override { return browser_frame; }
 
-  std::optional<std::string> copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) override {
+  Result<void> copy_screen_pixels(const DisplayMode& mode, std::span<std::uint8_t> bgra) override {
     copies.push_back(mode);
-    if (copy_error) return copy_error;
-    if (bgra.size() != static_cast<std::size_t>(mode.width) * mode.height * 4) return std::string("bad buffer size");
+    if (copy_error) return fail(*copy_error);
+    if (bgra.size() != static_cast<std::size_t>(mode.width) * mode.height * 4) return fail("bad buffer size");
     std::size_t i = 0;
     for (std::uint32_t row = 0; row < mode.height; ++row)
       for (std::uint32_t col = 0; col < mode.width; ++col, i += 4) {
         auto px = desktop(mode.x + static_cast<std::int32_t>(col), mode.y + static_cast<std::int32_t>(row));
         std::copy(px.begin(), px.end(), bgra.begin() + static_cast<std::ptrdiff_t>(i));
       }
-    return std::nullopt;
+    return {};
   }
 
   std::optional<std::string> build_number_text() override { return build_number; }

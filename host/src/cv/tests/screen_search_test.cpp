@@ -111,12 +111,17 @@ TEST(SearchDesktop, SearchAreaIsGivenInDesktopCoordinates) {
 }
 
 TEST(SearchDesktop, MovesOnlyNumericSearchAreaMembers) {
-  json options = {{"searchArea", {{"x", 2000}, {"y", "top"}, {"width", 10}}}};
-  move_search_area(options, 1920.0, -5.0);
-  EXPECT_EQ(options["searchArea"].dump(), "{\"width\":10,\"x\":80.0,\"y\":\"top\"}");
-  json not_object = {{"searchArea", 5}};
-  move_search_area(not_object, 1.0, 1.0);
-  EXPECT_EQ(not_object["searchArea"], 5);
+  auto area_of = [](const json& area) { return read_search_options({{"options", {{"searchArea", area}}}})->area; };
+  const SearchAreaRequest moved = move_search_area(area_of({{"x", 2000}, {"y", "top"}, {"width", 10}}), 1920.0, -5.0);
+  EXPECT_EQ(std::get<double>(moved.x), 80.0);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(moved.y));
+  EXPECT_EQ(std::get<std::int64_t>(moved.width), 10);
+  // Beyond 64 bits an unsigned x moves from its own value, not from the saturated one.
+  const SearchAreaRequest far = move_search_area(area_of({{"x", 18446744073709551615ull}}), 1e19, 0.0);
+  EXPECT_EQ(std::get<double>(far.x), 18446744073709551615.0 - 1e19);
+  const SearchAreaRequest not_object = move_search_area(area_of(5), 1.0, 1.0);
+  EXPECT_TRUE(not_object.given);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(not_object.x));
 }
 
 TEST(SearchDesktop, SavesTheCaptureWhenAsked) {
@@ -168,6 +173,16 @@ TEST(ScreenSearch, ErrorsComeInStepOrder) {
   screen.copy_error = "Get RGBA data failed";
   const json params = {{"pattern", desktop_cutout(0, 0, 4, 4)}};
   EXPECT_EQ(search_desktop(params, screen).error(), "capture_failed: Get RGBA data failed");
+  // A capture that cannot be saved fails before the search area is looked at.
+  screen.copy_error.reset();
+  const std::string folder = path_text(std::filesystem::temp_directory_path() / "no such folder" / "x.png");
+  json saving = params;
+  saving["options"] = {{"saveCaptureOnDisk", true}, {"capturePath", folder}, {"limitSearchArea", true}};
+  EXPECT_TRUE(search_desktop(saving, screen).error().starts_with("save_failed: "))
+      << search_desktop(saving, screen).error();
+  saving["options"]["saveCaptureOnDisk"] = false;
+  EXPECT_EQ(search_desktop(saving, screen).error(), "bad_params: limitSearchArea set but no searchArea");
+  screen.copy_error = "Get RGBA data failed";
   FakeClock clock;
   EXPECT_EQ(wait_for_image(params, screen, clock).error(), "capture_failed: Get RGBA data failed");
   EXPECT_EQ(search_relative({{"offset", {{"x", 0}, {"y", 0}, {"width", 1}, {"height", 1}}}, {"pattern", params["pattern"]}},
@@ -285,6 +300,18 @@ TEST(SearchRelative, OffsetIsCheckedFirstInMemberOrder) {
             "bad_params: offset.width/height must be positive");
   EXPECT_EQ(search_relative({{"offset", {{"x", 1}, {"y", 2}, {"width", 3}, {"height", 4}}}}, screen).error(),
             "bad_params: missing 'pattern'");
+  // Then the options, the pattern and last the image, each fully decoded before the next.
+  const json offset = {{"x", 1}, {"y", 2}, {"width", 3}, {"height", 4}};
+  EXPECT_TRUE(
+      search_relative({{"offset", offset}, {"options", {{"requireGreenPinkBoxes", true}}}, {"image", 5}}, screen)
+          .error()
+          .starts_with("green_pink_not_supported: "));
+  EXPECT_EQ(search_relative({{"offset", offset}, {"image", {{"data", "%%%%"}}}}, screen).error(),
+            "bad_params: missing 'pattern'");
+  EXPECT_EQ(
+      search_relative({{"offset", offset}, {"pattern", desktop_cutout(0, 0, 4, 4)}, {"image", {{"x", 1}}}}, screen)
+          .error(),
+      "bad_params: missing 'image.data'");
   EXPECT_TRUE(screen.copies.empty());
 }
 

@@ -13,17 +13,7 @@
 namespace quorvane::cv {
 namespace {
 
-std::vector<HMONITOR> user32_monitors() {
-  std::vector<HMONITOR> monitors;
-  EnumDisplayMonitors(
-      nullptr, nullptr,
-      [](HMONITOR m, HDC, LPRECT, LPARAM out) {
-        reinterpret_cast<std::vector<HMONITOR>*>(out)->push_back(m);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&monitors));
-  return monitors;
-}
+using quorvane::testing::user32_monitors;
 
 TEST(Win32Screen, MonitorQueriesAgreeWithUser32) {
   ScreenPlatform& screen = system_screen_platform();
@@ -86,7 +76,7 @@ TEST(Win32Screen, CapturesLeaveNoHandleOrGdiObjectBehind) {
     Result<MonitorCapture> capture = capture_target_monitor(screen);
     ASSERT_TRUE(capture.ok()) << capture.error();
     // A zero-sized area fails at GetDIBits, after every object was made: the error path.
-    EXPECT_EQ(screen.copy_screen_pixels(DisplayMode{0, 0, 0, 0}, none), "Get RGBA data failed");
+    EXPECT_EQ(screen.copy_screen_pixels(DisplayMode{0, 0, 0, 0}, none).error(), "Get RGBA data failed");
   }
   const testing::ProcessCounters after = testing::read_counters(GetCurrentProcess());
   EXPECT_EQ(after.gdi, before.gdi);

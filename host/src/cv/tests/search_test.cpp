@@ -135,6 +135,11 @@ TEST_F(SearchImageMethod, ErrorsComeInTheOrderOptionsImagePatternSearch) {
   EXPECT_EQ(error_of({{"image", 5}, {"pattern", good}}), "bad_params: missing 'image.data'");
   EXPECT_EQ(error_of({{"image", nullptr}}), "bad_params: missing 'image.data'");
   EXPECT_EQ(error_of({{"image", good}}), "bad_params: missing 'pattern'");
+  // The image is decoded before the pattern is looked at.
+  EXPECT_EQ(error_of({{"image", {{"data", "%%%%"}}}}),
+            "bad_params: base64 decode failed: Invalid symbol 37, offset 0.");
+  EXPECT_THAT(error_of({{"image", {{"data", "AAAA"}}}, {"pattern", 5}}),
+              ::testing::StartsWith("bad_image: image is neither raw RGB of 0x0x3 bytes nor decodable: "));
   EXPECT_EQ(error_of({{"image", good}, {"pattern", {{"data", "%%%%"}}}}),
             "bad_params: base64 decode failed: Invalid symbol 37, offset 0.");
   EXPECT_THAT(error_of({{"image", good}, {"pattern", {{"data", "AAAA"}, {"width", 3}, {"height", 2}}}}),

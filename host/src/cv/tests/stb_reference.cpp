@@ -2,18 +2,7 @@
 
 #include <cstring>
 
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#include <stb/stb_image.h>
-#pragma GCC diagnostic pop
+#include "cv/stb_image_impl.h"
 
 namespace quorvane::cv::testing {
 

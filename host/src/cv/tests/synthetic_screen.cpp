@@ -239,4 +239,20 @@ RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
   return img;
 }
 
+lumetra::RgbImage make_panel_screen() {
+  lumetra::RgbImage s = make_desktop_screen(1920, 1080, 5);
+  lumetra::RgbImage panel(128, 128);
+  std::fill(panel.pixels.begin(), panel.pixels.end(), std::uint8_t{250});
+  fill_rect(panel, 2, 2, 40, 10, {200, 60, 40});
+  draw_text(panel, 4, 4, "Go", {255, 255, 255});
+  draw_text(panel, 46, 3, "Find it", {20, 20, 120});
+  for (int line = 0; line < 7; ++line)
+    draw_text(panel, 2 + (line % 3) * 3, 16 + line * 10, "Search 42 items", {30, 30, 30});
+  blit(panel, make_icon(24, 42), 96, 96);
+  fill_rect(panel, 4, 100, 80, 20, {60, 140, 60});
+  draw_text(panel, 10, 106, "Continue", {255, 255, 255});
+  blit(s, panel, 1100, 600);
+  return s;
+}
+
 }  // namespace quorvane::cv::testing

@@ -35,4 +35,10 @@ lumetra::RgbImage make_desktop_screen(std::uint32_t w, std::uint32_t h, unsigned
 // most screens are.
 lumetra::RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed);
 
+// The search benchmarks' screen: a 1920x1080 desktop with a 128x128 panel of text,
+// buttons and an icon at (1100, 600). Patterns cut from the panel's top-left corner go
+// through glyphs and edges rather than smooth gradients (a gradient correlates with its
+// own shifts and says little about a matcher's speed).
+lumetra::RgbImage make_panel_screen();
+
 }  // namespace quorvane::cv::testing

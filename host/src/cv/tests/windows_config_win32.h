@@ -18,6 +18,19 @@
 
 namespace quorvane::testing {
 
+// The monitors as user32 enumerates them, to compare the host's lists with.
+inline std::vector<HMONITOR> user32_monitors() {
+  std::vector<HMONITOR> monitors;
+  EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR m, HDC, LPRECT, LPARAM out) {
+        reinterpret_cast<std::vector<HMONITOR>*>(out)->push_back(m);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
+
 struct WindowsConfig {
   std::uint32_t dpi = 96;     // effective DPI of the primary monitor
   std::uint32_t build = 0;    // CurrentBuildNumber, 0 when unreadable
