@@ -1,8 +1,9 @@
-// The JSON text parser and writer: both string scanners give the same verdict, what is
+// The JSON text parser and writer: every string scanner gives the same verdict, what is
 // accepted survives a write and a second parse unchanged, and nlohmann's own strict
 // parser agrees on acceptance and value wherever the two grammars coincide.
 #include "fuzz_support.h"
 #include "common/json.h"
+#include "lumetra/cpu.h"
 
 #include <optional>
 
@@ -10,8 +11,8 @@ using namespace quorvane;
 
 namespace {
 
-std::optional<json> parse_with(std::string_view text, bool avx2) {
-  json_detail::set_avx2_scan(avx2);
+std::optional<json> parse_at(std::string_view text, lumetra::cpu::Level level) {
+  const lumetra::cpu::ScopedCap cap(level);
   json value;
   if (!parse_json(text, value)) return std::nullopt;
   return value;
@@ -30,10 +31,12 @@ std::optional<json> reference_parse(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = fuzz::as_text(data, size);
 
-  const std::optional<json> wide = parse_with(text, true);
-  const std::optional<json> narrow = parse_with(text, false);
-  FUZZ_CHECK(wide.has_value() == narrow.has_value());
-  if (wide) FUZZ_CHECK(fuzz::same_value(*wide, *narrow));
+  const std::optional<json> wide = parse_at(text, lumetra::cpu::kWidest);
+  for (const auto narrower : {lumetra::cpu::Level::Sse2, lumetra::cpu::Level::Scalar}) {
+    const std::optional<json> narrow = parse_at(text, narrower);
+    FUZZ_CHECK(wide.has_value() == narrow.has_value());
+    if (wide) FUZZ_CHECK(fuzz::same_value(*wide, *narrow));
+  }
 
   // Where the grammars differ by design: nlohmann skips a leading byte-order mark and has
   // no nesting limit, while ours refuses both. Its lexer also takes a zero byte for the
@@ -56,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (!wide) return 0;
   const std::string written = to_json_text(*wide);
-  const std::optional<json> again = parse_with(written, true);
+  const std::optional<json> again = parse_at(written, lumetra::cpu::kWidest);
   FUZZ_CHECK(again.has_value());
   FUZZ_CHECK(fuzz::same_value(*wide, *again));
   FUZZ_CHECK(to_json_text(*again) == written);

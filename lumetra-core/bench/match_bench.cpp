@@ -2,14 +2,27 @@
 // template matching on full-HD screens.
 #include "bench_support.h"
 
-#include "simd.h"
+#include "lumetra/cpu.h"
 
 #include <cstdio>
+#include <string_view>
 
 int main(int argc, char** argv) {
   using namespace lumetra;
   using namespace lumetra::bench;
-  std::printf("lumetra kernels: %s\n", detail::simd_level_name(detail::active_simd_level()));
+  // --level=NAME caps the vector level (cpu::level_name's names), to time the narrower paths.
+  if (argc > 1 && std::string_view(argv[1]).starts_with("--level=")) {
+    const auto level = cpu::level_from_name(std::string_view(argv[1]).substr(8));
+    if (!level) {
+      std::fprintf(stderr, "unknown level: %s\n", argv[1] + 8);
+      return 2;
+    }
+    cpu::cap_level(*level);
+    argv[1] = argv[0];
+    --argc;
+    ++argv;
+  }
+  std::printf("lumetra kernels: %s\n", cpu::level_name(cpu::level()));
   std::vector<Contender> contenders = {opencv_full(), opencv_coarse_to_fine()};
   contenders.push_back(Contender{"match_template", [](const Case& c) {
                                    return best_of(match_template(*c.screen, c.pattern, 1.0f, c.min_similarity));

@@ -85,16 +85,12 @@ TEST(BlockBound, GivesUpOnlyCellsBelowTheThresholdAtEverySimdLevel) {
     std::sort(sorted.begin(), sorted.end(), std::greater<>());
     std::vector<float> thresholds = {sorted[0], sorted[7], sorted[sorted.size() / 3], 0.0f, -0.4f};
     std::size_t given_up = 0;
-    const int best = static_cast<int>(detail::detected_simd_level());
-    for (int l = 0; l <= best; ++l) {
-      detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
       // The narrower levels (slow, the scalar one above all) at the hardest threshold.
-      for (const float th : l == best ? thresholds : std::vector<float>{sorted[1]}) {
-        given_up +=
-            check_pruned_map(c, full, th, c.name + " at " + std::to_string(th) + ", level " + std::to_string(l));
+      for (const float th : level == cpu::detected_level() ? thresholds : std::vector<float>{sorted[1]}) {
+        given_up += check_pruned_map(c, full, th, c.name + " at " + std::to_string(th) + ", " + cpu::level_name(level));
       }
-    }
-    detail::set_simd_limit(detail::SimdLevel::Avx512);
+    });
     EXPECT_GT(given_up, 0u) << c.name << ": nothing was pruned, so nothing was tested";
   }
 }

@@ -46,11 +46,9 @@ TEST(ColorMask, VectorMaskAgreesWithScalarAtTheToleranceBoundary) {
     std::vector<std::uint8_t> want(w * h);
     const std::uint8_t cc[3] = {c.r, c.g, c.b};
     detail::mask_scalar(img.pixels.data(), w * h, cc, static_cast<std::uint8_t>(std::min(tol, 255u)), want.data());
-    for (int l = 0; l <= static_cast<int>(detail::detected_simd_level()); ++l) {
-      detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
-      EXPECT_EQ(color_mask(img.pixels, w, h, c, tol), want) << "tolerance " << tol << " level " << l;
-    }
-    detail::set_simd_limit(detail::SimdLevel::Avx512);
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
+      EXPECT_EQ(color_mask(img.pixels, w, h, c, tol), want) << "tolerance " << tol << " " << cpu::level_name(level);
+    });
   }
   // The scalar definition itself, at the edge of the tolerance in each channel.
   RgbImage px(3, 1);

@@ -167,14 +167,16 @@ TEST(MatchTemplate, EverySimdLevelFindsTheSameHits) {
                         {&wide, crop(wide, 320, 110, 72, 56), 0.8f},
                         {&small, crop(small, 100, 60, 40, 24), 0.5f}};
   for (const SearchCase& c : cases) {
-    detail::set_simd_limit(detail::SimdLevel::Scalar);
-    const auto want = match_template(*c.hay, c.t, 1.0f, c.threshold);
-    EXPECT_FALSE(want.empty());
-    for (int l = 1; l <= static_cast<int>(detail::detected_simd_level()); ++l) {
-      detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
-      EXPECT_EQ(match_template(*c.hay, c.t, 1.0f, c.threshold), want) << c.t.width << "x" << c.t.height << " level " << l;
-    }
-    detail::set_simd_limit(detail::SimdLevel::Avx512);
+    std::vector<Match> want;
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
+      if (level == cpu::Level::Scalar) {
+        want = match_template(*c.hay, c.t, 1.0f, c.threshold);
+        EXPECT_FALSE(want.empty());
+        return;
+      }
+      EXPECT_EQ(match_template(*c.hay, c.t, 1.0f, c.threshold), want)
+          << c.t.width << "x" << c.t.height << " " << cpu::level_name(level);
+    });
   }
 }
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace lumetra {
 namespace {
@@ -98,13 +100,41 @@ TEST(Resize, EverySimdLevelGivesTheSameBits) {
   const RgbImage src = testing::noise_image(203, 61, 6);
   for (ResizeFilter f : {ResizeFilter::Triangle, ResizeFilter::Lanczos3}) {
     for (auto [w, h] : {std::pair{50u, 15u}, {410u, 130u}, {203u, 7u}}) {
-      detail::set_simd_limit(detail::SimdLevel::Scalar);
-      const RgbImage want = resize(src, w, h, f);
-      for (int l = 1; l <= static_cast<int>(detail::detected_simd_level()); ++l) {
-        detail::set_simd_limit(static_cast<detail::SimdLevel>(l));
-        EXPECT_EQ(resize(src, w, h, f).pixels, want.pixels) << w << "x" << h << " level " << l;
-      }
-      detail::set_simd_limit(detail::SimdLevel::Avx512);
+      RgbImage want;
+      cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
+        if (level == cpu::Level::Scalar) {
+          want = resize(src, w, h, f);
+          return;
+        }
+        EXPECT_EQ(resize(src, w, h, f).pixels, want.pixels) << w << "x" << h << " " << cpu::level_name(level);
+      });
+    }
+  }
+}
+
+// The vertical kernel directly: lengths that leave every remainder after whole vector
+// steps, and more taps than the tail's table of rows holds.
+TEST(Resize, VerticalKernelOfEveryLevelMatchesScalarBitForBit) {
+  testing::Rng rng(17);
+  for (std::size_t ntaps : {1u, 6u, 70u}) {
+    const std::size_t n = 100;
+    std::vector<std::vector<std::uint8_t>> rows(ntaps, std::vector<std::uint8_t>(n));
+    std::vector<const std::uint8_t*> ptrs;
+    for (auto& r : rows) {
+      for (auto& v : r) v = static_cast<std::uint8_t>(rng.next());
+      ptrs.push_back(r.data());
+    }
+    std::vector<float> weights(ntaps);
+    for (float& w : weights) w = static_cast<float>(rng.uniform(-1000, 1000)) / 977.0f;
+    for (std::size_t len : {1u, 15u, 16u, 17u, 33u, 47u, 64u, 100u}) {
+      std::vector<float> want(len);
+      detail::vresize_scalar(ptrs.data(), weights.data(), ntaps, want.data(), len);
+      cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
+        std::vector<float> got(len, -1.0f);
+        detail::active_kernels().vresize(ptrs.data(), weights.data(), ntaps, got.data(), len);
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), len * sizeof(float)), 0)
+            << cpu::level_name(level) << " taps " << ntaps << " length " << len;
+      });
     }
   }
 }

@@ -16,7 +16,6 @@
 namespace lumetra {
 namespace {
 
-using detail::SimdLevel;
 using testing::noise_image;
 using testing::render_screen;
 using testing::Rng;
@@ -80,18 +79,6 @@ ScoreMap reference_map(const RgbImage& img, const RgbImage& t) {
   return map;
 }
 
-std::vector<SimdLevel> available_levels() {
-  std::vector<SimdLevel> levels;
-  for (int l = 0; l <= static_cast<int>(detail::detected_simd_level()); ++l) levels.push_back(static_cast<SimdLevel>(l));
-  return levels;
-}
-
-// Restores the default limit however a test ends.
-struct SimdLimit {
-  explicit SimdLimit(SimdLevel l) { detail::set_simd_limit(l); }
-  ~SimdLimit() { detail::set_simd_limit(SimdLevel::Avx512); }
-};
-
 void expect_maps_identical(const ScoreMap& got, const ScoreMap& want, const char* what) {
   ASSERT_EQ(got.width, want.width) << what;
   ASSERT_EQ(got.height, want.height) << what;
@@ -129,11 +116,10 @@ TEST(ScoreMap, MatchesDoubleReferenceOnEveryCellAtEverySimdLevel) {
     ASSERT_FALSE(want.scores.empty()) << c.name;
     ASSERT_NE(std::count(want.scores.begin(), want.scores.end(), 0.0f), static_cast<std::ptrdiff_t>(want.scores.size()))
         << c.name << ": a flat template would test nothing";
-    for (SimdLevel level : available_levels()) {
-      SimdLimit limit(level);
+    cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
       expect_maps_identical(score_map(c.image, c.templ), want,
-                            (std::string(c.name) + " at " + detail::simd_level_name(level)).c_str());
-    }
+                            (std::string(c.name) + " at " + cpu::level_name(level)).c_str());
+    });
   }
 }
 
@@ -145,12 +131,11 @@ TEST(ScoreMap, LongTemplatesSplitTheirSumsExactly) {
   for (auto& b : img.pixels) b = static_cast<std::uint8_t>(200 + rng.next() % 56);
   const RgbImage t = crop(img, 2, 1, 260, 260);
   const ScoreMap want = reference_map(img, t);
-  for (SimdLevel level : available_levels()) {
-    SimdLimit limit(level);
+  cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
     const ScoreMap got = score_map(img, t);
-    expect_maps_identical(got, want, detail::simd_level_name(level));
+    expect_maps_identical(got, want, cpu::level_name(level));
     EXPECT_EQ(got.at(2, 1), 1.0f);
-  }
+  });
   // A single row longer than that limit takes the plain 64-bit route.
   RgbImage wide = noise_image(66060, 2, 13);
   const RgbImage wt = crop(wide, 5, 0, 66052, 1);
@@ -171,17 +156,16 @@ TEST(ScoreMap, ExactCopiesScoreOneAndEqualWindowsScoreEqually) {
   const RgbImage strip = crop(screen.image, 0, 36, 900, 48);
   const std::uint32_t y = same[0].y - 36 - 3;
   const RgbImage t = crop(strip, same[0].x - 3, y, 38, 38);
-  for (SimdLevel level : available_levels()) {
-    SimdLimit limit(level);
+  cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
     const ScoreMap map = score_map(strip, t);
-    EXPECT_EQ(map.at(same[0].x - 3, y), 1.0f) << detail::simd_level_name(level);
-    EXPECT_EQ(map.at(same[1].x - 3, y), 1.0f) << detail::simd_level_name(level);
+    EXPECT_EQ(map.at(same[0].x - 3, y), 1.0f) << cpu::level_name(level);
+    EXPECT_EQ(map.at(same[1].x - 3, y), 1.0f) << cpu::level_name(level);
     // Neighbours of the two copies: equal windows, equal scores.
     for (std::uint32_t d = 1; d <= 4; ++d) {
       EXPECT_EQ(map.at(same[0].x - 3 + d, y), map.at(same[1].x - 3 + d, y));
       EXPECT_EQ(map.at(same[0].x - 3, y + d), map.at(same[1].x - 3, y + d));
     }
-  }
+  });
 }
 
 TEST(ScoreMap, FlatTemplatesAndFlatWindowsScoreZero) {
@@ -229,10 +213,10 @@ TEST(ScoreMap, DegenerateSizesGiveEmptyOrZeroMaps) {
 
 TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
   // Which levels this run covered depends on the CPU; say so in the log.
-  std::printf("[   INFO   ] widest kernels here: %s\n", detail::simd_level_name(detail::detected_simd_level()));
+  std::printf("[   INFO   ] widest kernels here: %s\n", cpu::level_name(cpu::detected_level()));
   Rng rng(51);
-  for (SimdLevel level : available_levels()) {
-    const detail::Kernels k = detail::kernels_for(level);
+  cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
+    const detail::Kernels& k = detail::active_kernels();
     for (std::size_t count : {1u, 7u, 31u, 33u, 64u, 65u, 200u}) {
       for (std::size_t npairs : {1u, 2u, 8u, 33u}) {
         const std::size_t nrows = 1 + rng.next() % 5;
@@ -250,7 +234,7 @@ TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
         detail::row_scalar(ptrs.data(), taps.data(), nrows, npairs, want.data(), count);
         k.row(ptrs.data(), taps.data(), nrows, npairs, got.data(), count);
         for (std::size_t x = 0; x < count; ++x)
-          ASSERT_EQ(got[x], want[x]) << detail::simd_level_name(level) << " count " << count << " x " << x;
+          ASSERT_EQ(got[x], want[x]) << cpu::level_name(level) << " count " << count << " x " << x;
       }
     }
     for (std::size_t nblocks : {1u, 2u, 3u, 9u}) {
@@ -262,10 +246,10 @@ TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
         std::uint32_t got[4], want[4];
         k.dot(img.data() + 1, is, tpl.data(), ts, nrows, nblocks, got);
         detail::dot_scalar(img.data() + 1, is, tpl.data(), ts, nrows, nblocks, want);
-        for (int j = 0; j < 4; ++j) EXPECT_EQ(got[j], want[j]) << detail::simd_level_name(level) << " position " << j;
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(got[j], want[j]) << cpu::level_name(level) << " position " << j;
       }
     }
-  }
+  });
 }
 
 }  // namespace

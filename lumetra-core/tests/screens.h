@@ -5,12 +5,19 @@
 #pragma once
 
 #include "lumetra/color.h"
+#include "lumetra/cpu.h"
 #include "lumetra/rgb_image.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace lumetra::testing {
+
+// The levels the kernel tests run at. Every kernel of the SSE2 level is also in use at
+// Scalar (colour mask, channel split) or at SSSE3 (all the others), so a run at SSE2
+// would reach no code that these do not.
+inline constexpr cpu::Level kKernelLevels[] = {cpu::Level::Scalar, cpu::Level::Ssse3, cpu::Level::Avx2,
+                                               cpu::Level::Avx512};
 
 // Small deterministic generator (splitmix64), so screens are identical on every platform.
 class Rng {

@@ -1,5 +1,7 @@
 #include "common/base64.h"
 
+#include "lumetra/cpu.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -15,7 +17,7 @@ namespace quorvane {
 
 namespace {
 
-using base64_detail::Isa;
+using lumetra::cpu::Level;
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::uint8_t kInvalid = 0xFF;
@@ -224,39 +226,23 @@ __attribute__((target("avx2"))) void encode_groups_avx2(const std::uint8_t* src,
 #undef QV_SSSE3
 #undef QV_AVX2
 
-Isa detect_isa() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return Isa::avx2;
-  if (__builtin_cpu_supports("ssse3")) return Isa::ssse3;
-  return Isa::scalar;
-}
-
-#else
-
-Isa detect_isa() { return Isa::scalar; }
-
 #endif
 
-Isa best_isa() {
-  static const Isa isa = detect_isa();
-  return isa;
-}
-
-std::size_t decode_groups(Isa isa, const std::uint8_t* src, std::size_t len, std::uint8_t* dst) {
+std::size_t decode_groups(Level level, const std::uint8_t* src, std::size_t len, std::uint8_t* dst) {
 #if QUORVANE_BASE64_X86
-  if (isa == Isa::avx2) return decode_groups_avx2(src, len, dst);
-  if (isa == Isa::ssse3) return decode_groups_ssse3(src, len, dst);
+  if (level >= Level::Avx2) return decode_groups_avx2(src, len, dst);
+  if (level >= Level::Ssse3) return decode_groups_ssse3(src, len, dst);
 #endif
-  (void)isa;
+  (void)level;
   return decode_groups_scalar(src, len, dst);
 }
 
-void encode_groups(Isa isa, const std::uint8_t* src, std::size_t len, std::size_t readable, char* dst) {
+void encode_groups(Level level, const std::uint8_t* src, std::size_t len, std::size_t readable, char* dst) {
 #if QUORVANE_BASE64_X86
-  if (isa == Isa::avx2) return encode_groups_avx2(src, len, readable, dst);
-  if (isa == Isa::ssse3) return encode_groups_ssse3(src, len, readable, dst);
+  if (level >= Level::Avx2) return encode_groups_avx2(src, len, readable, dst);
+  if (level >= Level::Ssse3) return encode_groups_ssse3(src, len, readable, dst);
 #endif
-  (void)isa;
+  (void)level;
   (void)readable;
   encode_groups_scalar(src, len, dst);
 }
@@ -265,7 +251,7 @@ std::string invalid_symbol(std::uint8_t byte, std::size_t offset) {
   return "Invalid symbol " + std::to_string(byte) + ", offset " + std::to_string(offset) + ".";
 }
 
-std::optional<std::string> decode_impl(Isa isa, std::string_view text, std::vector<std::uint8_t>& out) {
+std::optional<std::string> decode_impl(Level level, std::string_view text, std::vector<std::uint8_t>& out) {
   out.clear();
   const std::size_t n = text.size();
   if (n == 0) return std::nullopt;
@@ -280,7 +266,7 @@ std::optional<std::string> decode_impl(Isa isa, std::string_view text, std::vect
   std::uint8_t buf[kDecodeChunkOut + kSimdSlack];
   for (std::size_t i = 0; i < body;) {
     const std::size_t take = std::min(body - i, kDecodeChunkIn);
-    const std::size_t bad = decode_groups(isa, src + i, take, buf);
+    const std::size_t bad = decode_groups(level, src + i, take, buf);
     if (bad != kNoError) {
       out.clear();
       return invalid_symbol(src[i + bad], i + bad);
@@ -335,7 +321,7 @@ std::optional<std::string> decode_impl(Isa isa, std::string_view text, std::vect
   return std::nullopt;
 }
 
-void encode_append_impl(Isa isa, const void* data, std::size_t size, std::string& out) {
+void encode_append_impl(Level level, const void* data, std::size_t size, std::string& out) {
   const auto* src = static_cast<const std::uint8_t*>(data);
   out.reserve(out.size() + (size + 2) / 3 * 4);
 
@@ -343,7 +329,7 @@ void encode_append_impl(Isa isa, const void* data, std::size_t size, std::string
   char buf[kEncodeChunkOut + kSimdSlack];
   for (std::size_t i = 0; i < whole;) {
     const std::size_t take = std::min(whole - i, kEncodeChunkIn);
-    encode_groups(isa, src + i, take, size - i, buf);
+    encode_groups(level, src + i, take, size - i, buf);
     out.append(buf, take / 3 * 4);
     i += take;
   }
@@ -361,38 +347,17 @@ void encode_append_impl(Isa isa, const void* data, std::size_t size, std::string
 
 std::string base64_encode(const void* data, std::size_t size) {
   std::string out;
-  encode_append_impl(best_isa(), data, size, out);
+  encode_append_impl(lumetra::cpu::level(), data, size, out);
   return out;
 }
 
 void base64_encode_append(const void* data, std::size_t size, std::string& out) {
-  encode_append_impl(best_isa(), data, size, out);
+  encode_append_impl(lumetra::cpu::level(), data, size, out);
 }
 
 Result<void> base64_decode(std::string_view text, std::vector<std::uint8_t>& out) {
-  if (std::optional<std::string> reason = decode_impl(best_isa(), text, out)) return fail(std::move(*reason));
+  if (std::optional<std::string> reason = decode_impl(lumetra::cpu::level(), text, out)) return fail(std::move(*reason));
   return {};
 }
-
-namespace base64_detail {
-
-bool isa_supported(Isa isa) {
-  switch (isa) {
-    case Isa::scalar: return true;
-    case Isa::ssse3: return best_isa() != Isa::scalar;
-    case Isa::avx2: return best_isa() == Isa::avx2;
-  }
-  return false;
-}
-
-std::optional<std::string> decode_with(Isa isa, std::string_view text, std::vector<std::uint8_t>& out) {
-  return decode_impl(isa_supported(isa) ? isa : Isa::scalar, text, out);
-}
-
-void encode_append_with(Isa isa, const void* data, std::size_t size, std::string& out) {
-  encode_append_impl(isa_supported(isa) ? isa : Isa::scalar, data, size, out);
-}
-
-}  // namespace base64_detail
 
 }  // namespace quorvane

@@ -1,6 +1,9 @@
 // Base64, standard alphabet with '=' padding. Output is always padded and has no line
 // breaks; input must be canonical (length a multiple of four, padding only where
 // required, unused bits of the last symbol zero, nothing outside the alphabet).
+// The codec uses the widest instructions lumetra::cpu::level() allows (AVX2, SSSE3 or
+// plain C++); tests cap that level to prove every path gives the same bytes and the same
+// messages.
 #pragma once
 
 #include "common/result.h"
@@ -40,15 +43,5 @@ void base64_encode_append(const void* data, std::size_t size, std::string& out);
 //      bits that are not zero, with that symbol's offset.
 // On failure `out` is left empty. Empty input decodes to nothing.
 Result<void> base64_decode(std::string_view text, std::vector<std::uint8_t>& out);
-
-// The codec picks the widest instruction set the CPU offers once (AVX2, SSSE3 or plain
-// C++). These entry points force one path so tests can prove every path gives the same
-// bytes and the same messages; anything else should use the functions above.
-namespace base64_detail {
-enum class Isa { scalar, ssse3, avx2 };
-bool isa_supported(Isa isa);
-std::optional<std::string> decode_with(Isa isa, std::string_view text, std::vector<std::uint8_t>& out);
-void encode_append_with(Isa isa, const void* data, std::size_t size, std::string& out);
-}  // namespace base64_detail
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #include "common/json.h"
 
 #include "common/utf.h"
+#include "lumetra/cpu.h"
 
 #include <array>
 #include <charconv>
@@ -218,27 +219,27 @@ __attribute__((target("avx2"))) bool valid_utf8_avx2(const char* p, const char* 
 
 #undef QV_AVX2
 
-bool cpu_has_avx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
-
-bool& avx2_scan_enabled() {
-  static bool enabled = cpu_has_avx2();
-  return enabled;
-}
 #endif
+
+// Which scan the level allows: 0 byte by byte, 1 SSE2, 2 AVX2.
+int scan_width() {
+#if QUORVANE_JSON_SSE2
+  const lumetra::cpu::Level level = lumetra::cpu::level();
+  return level >= lumetra::cpu::Level::Avx2 ? 2 : level >= lumetra::cpu::Level::Sse2 ? 1 : 0;
+#else
+  return 0;
+#endif
+}
 
 inline bool parse_stop_byte(unsigned char c) { return c == '"' || c == '\\' || c < 0x20 || c >= 0x80; }
 inline bool write_stop_byte(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
 
 const char* find_parse_stop(const char* p, const char* end) {
 #if QUORVANE_JSON_SSE2
-  if (const char* hit = avx2_scan_enabled() ? find_stop_avx2<true>(p, end) : find_stop<parse_stops>(p, end)) return hit;
-  p += (end - p) / 16 * 16;
+  if (const int width = scan_width(); width > 0) {
+    if (const char* hit = width == 2 ? find_stop_avx2<true>(p, end) : find_stop<parse_stops>(p, end)) return hit;
+    p += (end - p) / 16 * 16;
+  }
 #endif
   while (p < end && !parse_stop_byte(static_cast<unsigned char>(*p))) ++p;
   return p;
@@ -246,8 +247,10 @@ const char* find_parse_stop(const char* p, const char* end) {
 
 const char* find_write_stop(const char* p, const char* end) {
 #if QUORVANE_JSON_SSE2
-  if (const char* hit = avx2_scan_enabled() ? find_stop_avx2<false>(p, end) : find_stop<write_stops>(p, end)) return hit;
-  p += (end - p) / 16 * 16;
+  if (const int width = scan_width(); width > 0) {
+    if (const char* hit = width == 2 ? find_stop_avx2<false>(p, end) : find_stop<write_stops>(p, end)) return hit;
+    p += (end - p) / 16 * 16;
+  }
 #endif
   while (p < end && !write_stop_byte(static_cast<unsigned char>(*p))) ++p;
   return p;
@@ -620,7 +623,7 @@ std::size_t estimate_size(const json& value) {
 // Whether [p, end) is well-formed UTF-8, checked in vector blocks where the CPU allows.
 bool valid_utf8(const char* p, const char* end) {
 #if QUORVANE_JSON_SSE2
-  if (avx2_scan_enabled()) return valid_utf8_avx2(p, end);
+  if (scan_width() == 2) return valid_utf8_avx2(p, end);
 #endif
   while (p != end) {
     if (static_cast<unsigned char>(*p) < 0x80) {
@@ -827,15 +830,6 @@ void write_value(const json& value, std::string& out) {
 namespace json_detail {
 bool well_formed_utf8(std::string_view text) { return valid_utf8(text.data(), text.data() + text.size()); }
 
-bool set_avx2_scan(bool enabled) {
-#if QUORVANE_JSON_SSE2
-  avx2_scan_enabled() = enabled && cpu_has_avx2();
-  return avx2_scan_enabled();
-#else
-  (void)enabled;
-  return false;
-#endif
-}
 }  // namespace json_detail
 
 bool parse_json(std::string_view text, json& out) {

@@ -33,10 +33,9 @@ inline std::string to_json_text(const json& value) {
   return out;
 }
 
+// String scanning uses AVX2, SSE2 or plain loops, the widest lumetra::cpu::level()
+// allows; tests cap that level to cover every path on any machine.
 namespace json_detail {
-// String scanning uses AVX2 where the CPU has it and SSE2 otherwise. Tests switch AVX2
-// off and on again to cover both paths on any machine; returns whether AVX2 is now used.
-bool set_avx2_scan(bool enabled);
 // The writer's check for well-formed UTF-8 (vector blocks with AVX2, else byte by byte).
 bool well_formed_utf8(std::string_view text);
 }  // namespace json_detail

@@ -1,8 +1,7 @@
 #include "cv/png_kernels.h"
 
-#include <atomic>
-
 #include "cv/png_kernels_impl.h"
+#include "lumetra/cpu.h"
 
 namespace quorvane::cv {
 
@@ -40,42 +39,18 @@ std::uint32_t adler32_scalar(std::uint32_t adler, const std::uint8_t* p, std::si
   return (s2 << 16) | s1;
 }
 
-PngKernelLevel detect_level() {
-  __builtin_cpu_init();
-  // GCC's check includes the operating system's support for the wider registers.
-  if (__builtin_cpu_supports("avx2")) return PngKernelLevel::Avx2;
-  return PngKernelLevel::Sse2;
-}
-
-std::atomic<int> g_cap{static_cast<int>(PngKernelLevel::Avx2)};
-
 }  // namespace
 
 namespace kernels {
 const PngKernels kScalar = {filter_row_scalar, adler32_scalar};
 }  // namespace kernels
 
-PngKernelLevel png_kernel_level() {
-  static const PngKernelLevel level = detect_level();
-  return level;
-}
-
-const PngKernels& png_kernels_for(PngKernelLevel level) {
-  if (static_cast<int>(level) > static_cast<int>(png_kernel_level())) level = png_kernel_level();
-  switch (level) {
-    case PngKernelLevel::Scalar:
-      return kernels::kScalar;
-    case PngKernelLevel::Sse2:
-      return kernels::kSse2;
-    default:
-      return kernels::kAvx2;
-  }
-}
-
 const PngKernels& png_kernels() {
-  return png_kernels_for(static_cast<PngKernelLevel>(g_cap.load(std::memory_order_relaxed)));
+  using lumetra::cpu::Level;
+  const Level level = lumetra::cpu::level();
+  if (level >= Level::Avx2) return kernels::kAvx2;
+  if (level >= Level::Sse2) return kernels::kSse2;
+  return kernels::kScalar;
 }
-
-void cap_png_kernel_level(PngKernelLevel level) { g_cap.store(static_cast<int>(level), std::memory_order_relaxed); }
 
 }  // namespace quorvane::cv

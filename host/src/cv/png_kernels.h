@@ -8,8 +8,6 @@
 
 namespace quorvane::cv {
 
-enum class PngKernelLevel : int { Scalar = 0, Sse2 = 1, Avx2 = 2 };
-
 struct PngKernels {
   // Filters one row of `n` bytes with `bpp` bytes per pixel (1..8): out[0] is the filter
   // type, out[1..n] the residues. `prev` is the unfiltered row above (zeros for the first
@@ -22,13 +20,9 @@ struct PngKernels {
 
 inline constexpr int kAdaptiveFilter = 5;
 
-// The kernels of `level`; a level above what the processor has gives the best it has.
-const PngKernels& png_kernels_for(PngKernelLevel level);
-// The best level of this processor.
-PngKernelLevel png_kernel_level();
-// The kernels in use: the best level, unless capped (tests and benchmarks compare levels).
+// The kernels of the level in use, lumetra::cpu::level(): tests and benchmarks compare
+// the levels by capping it.
 const PngKernels& png_kernels();
-void cap_png_kernel_level(PngKernelLevel level);
 
 // Per-level entry points, defined in the files of each level.
 namespace kernels {

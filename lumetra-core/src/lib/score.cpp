@@ -24,6 +24,37 @@ void cross_sums_wide(const RgbImage& image, const RgbImage& templ, std::uint32_t
   }
 }
 
+// Per-channel sums and sums of squares of the template's rows [r0, r1).
+struct RowSums {
+  std::int64_t S[3] = {}, Q[3] = {};
+};
+
+RowSums row_sums(const RgbImage& templ, std::uint32_t r0, std::uint32_t r1) {
+  RowSums sums;
+  for (std::uint32_t y = r0; y < r1; ++y) {
+    const std::uint8_t* row = templ.row(y);
+    for (std::uint32_t x = 0; x < templ.width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const std::int64_t v = row[3 * x + c];
+        sums.S[c] += v;
+        sums.Q[c] += v * v;
+      }
+    }
+  }
+  return sums;
+}
+
+// Upper bound of the sum of (T_c - mean_c)^2 over rows of `n` pixels with these sums, all
+// channels: the centred energy from the uncentred sums, raised by kEnergyAllowance times
+// those sums for the cancellation.
+double centred_energy_bound(const RowSums& sums, double n, const double mean[3]) {
+  double energy = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    energy += static_cast<double>(sums.Q[c]) - 2.0 * mean[c] * static_cast<double>(sums.S[c]) + n * mean[c] * mean[c];
+  }
+  return std::max(energy, 0.0) + kEnergyAllowance * static_cast<double>(sums.Q[0] + sums.Q[1] + sums.Q[2]);
+}
+
 }  // namespace
 
 PreparedTemplate prepare_template(const RgbImage& templ) {
@@ -33,26 +64,16 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
   t.h = templ.height;
   const std::uint64_t n = static_cast<std::uint64_t>(t.w) * t.h;
   t.n = static_cast<double>(n);
-  std::int64_t S[3] = {}, Q[3] = {};
-  for (std::uint32_t y = 0; y < t.h; ++y) {
-    const std::uint8_t* row = templ.row(y);
-    for (std::uint32_t x = 0; x < t.w; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        const std::int64_t v = row[3 * x + c];
-        S[c] += v;
-        Q[c] += v * v;
-      }
-    }
-  }
+  const RowSums all = row_sums(templ, 0, t.h);
   double energy = 0.0;
   for (int c = 0; c < 3; ++c) {
-    const double sc = static_cast<double>(S[c]);
-    const double v = static_cast<double>(Q[c]) - sc * sc / t.n;
+    const double sc = static_cast<double>(all.S[c]);
+    const double v = static_cast<double>(all.Q[c]) - sc * sc / t.n;
     energy += v > 0.0 ? v : 0.0;
     t.mean[c] = sc / t.n;
   }
   t.norm = std::sqrt(energy);
-  t.sum_slack = static_cast<double>(Q[0] + Q[1] + Q[2]) + 1.0;
+  t.sum_slack = static_cast<double>(all.Q[0] + all.Q[1] + all.Q[2]) + 1.0;
   t.consts.n = t.n;
   for (int c = 0; c < 3; ++c) t.consts.mean[c] = t.mean[c];
   t.consts.norm = t.norm;
@@ -71,21 +92,9 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
       b.r0 = r0;
       b.r1 = std::min(t.h, r0 + rows);
       b.n = static_cast<double>(b.r1 - b.r0) * t.w;
-      std::int64_t Qb[3] = {};
-      for (std::uint32_t y = b.r0; y < b.r1; ++y) {
-        const std::uint8_t* row = templ.row(y);
-        for (std::uint32_t x = 0; x < t.w; ++x) {
-          for (int c = 0; c < 3; ++c) {
-            const std::int64_t v = row[3 * x + c];
-            b.S[c] += v;
-            Qb[c] += v * v;
-          }
-        }
-      }
-      for (int c = 0; c < 3; ++c) {
-        b.energy += static_cast<double>(Qb[c]) - 2.0 * t.mean[c] * static_cast<double>(b.S[c]) + b.n * t.mean[c] * t.mean[c];
-      }
-      b.energy = std::max(b.energy, 0.0) + kEnergyAllowance * static_cast<double>(Qb[0] + Qb[1] + Qb[2]);
+      const RowSums sums = row_sums(templ, b.r0, b.r1);
+      for (int c = 0; c < 3; ++c) b.S[c] = sums.S[c];
+      b.energy = centred_energy_bound(sums, b.n, t.mean);
       t.bands.push_back(b);
     }
     // Halves for the whole-map pruning. Below a few hundred pixels the cross sums are
@@ -94,34 +103,17 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
       auto& sp = t.split;
       const std::uint32_t mid = t.h / 2;
       sp.usable = true;
-      std::int64_t S2[2][3] = {}, Q2[2][3] = {};
-      for (std::uint32_t y = 0; y < t.h; ++y) {
-        const std::uint8_t* row = templ.row(y);
-        const int half = y < mid ? 0 : 1;
-        for (std::uint32_t x = 0; x < t.w; ++x) {
-          for (int c = 0; c < 3; ++c) {
-            const std::int64_t v = row[3 * x + c];
-            S2[half][c] += v;
-            Q2[half][c] += v * v;
-          }
-        }
-      }
-      double energy[2] = {};
+      const RowSums halves[2] = {row_sums(templ, 0, mid), row_sums(templ, mid, t.h)};
       const double count[2] = {static_cast<double>(mid) * t.w, static_cast<double>(t.h - mid) * t.w};
-      for (int hf = 0; hf < 2; ++hf) {
-        for (int c = 0; c < 3; ++c) {
-          energy[hf] += static_cast<double>(Q2[hf][c]) - 2.0 * t.mean[c] * static_cast<double>(S2[hf][c]) +
-                        count[hf] * t.mean[c] * t.mean[c];
-        }
-        energy[hf] = std::max(energy[hf], 0.0) + kEnergyAllowance * static_cast<double>(Q2[hf][0] + Q2[hf][1] + Q2[hf][2]);
-      }
+      const double energy[2] = {centred_energy_bound(halves[0], count[0], t.mean),
+                                centred_energy_bound(halves[1], count[1], t.mean)};
       const int a = energy[0] >= energy[1] ? 0 : 1;
       sp.a0 = a == 0 ? 0 : mid;
       sp.a1 = a == 0 ? mid : t.h;
       sp.consts.score = t.consts;
       sp.consts.na = count[a];
       sp.consts.nb = count[1 - a];
-      for (int c = 0; c < 3; ++c) sp.consts.sa[c] = static_cast<double>(S2[a][c]);
+      for (int c = 0; c < 3; ++c) sp.consts.sa[c] = static_cast<double>(halves[a].S[c]);
       sp.consts.energy_b = energy[1 - a];
       sp.consts.sum_slack = t.sum_slack;
     }
@@ -399,82 +391,127 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
   }
 }
 
-ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
-                      std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
-                      ScoreCache& cache, WindowScratch& scratch) {
-  ScoreMap map;
-  const std::uint32_t ww = x1 - x0, wh = y1 - y0;
-  if (ww < t.w || wh < t.h) return map;
-  const std::uint32_t pw = ww - t.w + 1, ph = wh - t.h + 1;
-  map.width = pw;
-  map.height = ph;
-  map.scores.assign(static_cast<std::size_t>(pw) * ph, 0.0f);
-  if (t.flat) return map;
+namespace {
+
+// The scores of one refinement window (see score_window), phase by phase: the window's
+// row sums once, then each row of cells bounded, summed band by band while any cell may
+// still reach the threshold, and written out. Every buffer is overwritten before it is
+// read, so the scratch's sizes only grow and windows after the first cost no allocation
+// or clearing.
+class WindowScorer {
+ public:
+  WindowScorer(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0, std::uint32_t y0, std::uint32_t ww,
+               std::uint32_t wh, float threshold, ScoreCache& cache, WindowScratch& scratch)
+      : image_(image),
+        t_(t),
+        x0_(x0),
+        y0_(y0),
+        ww_(ww),
+        wh_(wh),
+        pw_(ww - t.w + 1),
+        threshold_(threshold),
+        cache_(cache),
+        cum_s_(scratch.cum_s),
+        cum_q_(scratch.cum_q),
+        bytes_(scratch.bytes),
+        planes_(scratch.planes),
+        wide_(t.rows_per_chunk == 0),
+        stride_(ww + 32) {}
 
   // Sums of every template-wide row segment, as prefix sums down the window, so that any
   // band of rows at any position is one subtraction. Integers below 2^53: exact.
-  // Every buffer is overwritten before it is read, so the scratch's sizes only grow and
-  // windows after the first cost no allocation or clearing.
-  auto& cum_s = scratch.cum_s;
-  auto& cum_q = scratch.cum_q;
+  void sum_segments();
+
+  // Row j of cells into `cells`: those already in the cache taken from it, the others
+  // scored or proven below the threshold, and cached.
+  void score_row(std::uint32_t j, float* cells) {
+    if (mark_todo(j) && !wide_) bound_row(j);
+    sum_bands(j);
+    write_row(j, cells);
+  }
+
+ private:
+  enum : std::uint8_t { kDone, kAlive, kGivenUp };
+
+  // Pointers to the prefix sums after rows r1 and r0: their difference, position by
+  // position, is the sum over window rows [r0, r1).
+  std::pair<const double*, const double*> band_sum(const std::vector<double>& cum, std::uint32_t r0,
+                                                   std::uint32_t r1) const {
+    return std::pair{cum.data() + static_cast<std::size_t>(r1) * pw_, cum.data() + static_cast<std::size_t>(r0) * pw_};
+  }
+
+  void prefetch_row(std::uint32_t r) const;
+  void need_rows(std::uint32_t r0, std::uint32_t r1);
+  bool mark_todo(std::uint32_t j);
+  void bound_row(std::uint32_t j);
+  void sum_bands(std::uint32_t j);
+  void write_row(std::uint32_t j, float* cells);
+
+  const RgbImage& image_;
+  const PreparedTemplate& t_;
+  const std::uint32_t x0_, y0_, ww_, wh_, pw_;
+  const float threshold_;
+  ScoreCache& cache_;
+  std::vector<double> (&cum_s_)[3];
+  std::vector<double> (&cum_q_)[3];
+  // The window's rows split into byte planes.
+  std::vector<std::uint8_t> (&bytes_)[3];
+  // The window's samples as 16-bit planes for the dot kernel, each row padded so that it
+  // may read a whole block (and three positions) past the template's last column. Rows
+  // are split out only when a band that still has live cells first needs them: most
+  // cells are given up after a band or two, and most rows are never read.
+  std::vector<std::int16_t> (&planes_)[3];
+  std::vector<std::uint8_t> plane_ready_;
+  const bool wide_;  // scored by cross_sums_wide
+  const std::size_t stride_;
+
+  // Per row of cells: energies, mean samples, limits, the bound on the bands not summed
+  // yet and each band's bound, computed for the whole row in straight loops before the
+  // cells are visited one by one; then each cell's state and exact sums so far.
+  std::vector<double> e_, a_[3], limit_, rest_, bound_, qsum_, scale_;
+  std::vector<std::uint8_t> todo_, state_;
+  std::vector<double> exact_;
+  std::vector<std::int64_t> pp_[3];
+};
+
+void WindowScorer::prefetch_row(std::uint32_t r) const {
+  const std::uint8_t* px = image_.at(x0_, y0_ + r);
+  const std::size_t row_bytes = 3 * static_cast<std::size_t>(ww_);
+  for (std::size_t k = 0; k < row_bytes; k += 64) __builtin_prefetch(px + k);
+  __builtin_prefetch(px + row_bytes - 1);
+}
+
+void WindowScorer::sum_segments() {
+  const std::uint32_t pw = pw_, ww = ww_, wh = wh_;
   for (int c = 0; c < 3; ++c) {
-    cum_s[c].resize(std::max(cum_s[c].size(), static_cast<std::size_t>(wh + 1) * pw));
-    cum_q[c].resize(cum_s[c].size());
-    std::fill(cum_s[c].begin(), cum_s[c].begin() + pw, 0.0);
-    std::fill(cum_q[c].begin(), cum_q[c].begin() + pw, 0.0);
+    cum_s_[c].resize(std::max(cum_s_[c].size(), static_cast<std::size_t>(wh + 1) * pw));
+    cum_q_[c].resize(cum_s_[c].size());
+    std::fill(cum_s_[c].begin(), cum_s_[c].begin() + pw, 0.0);
+    std::fill(cum_q_[c].begin(), cum_q_[c].begin() + pw, 0.0);
   }
-  // The window's rows split into byte planes, filled below.
+  for (auto& b : bytes_) b.resize(std::max(b.size(), static_cast<std::size_t>(ww) * wh));
+  if (!wide_) {
+    for (auto& pl : planes_) pl.resize(std::max(pl.size(), stride_ * wh));
+    plane_ready_.assign(wh, 0);
+  }
   const SplitKernel split = active_kernels().split;
-  auto& bytes = scratch.bytes;
-  for (auto& b : bytes) b.resize(std::max(b.size(), static_cast<std::size_t>(ww) * wh));
-  // The window's samples as 16-bit planes for the dot kernel, each row padded so that
-  // it may read a whole block (and three positions) past the template's last column.
-  // Rows are split out only when a band that still has live cells first needs them:
-  // most cells are given up after a band or two, and most rows are never read.
-  const bool wide = t.rows_per_chunk == 0;
-  const std::size_t stride = ww + 32;
-  auto& planes = scratch.planes;
-  std::vector<std::uint8_t> plane_ready;
-  if (!wide) {
-    for (auto& pl : planes) pl.resize(std::max(pl.size(), stride * wh));
-    plane_ready.assign(wh, 0);
-  }
-  auto need_rows = [&](std::uint32_t r0, std::uint32_t r1) {
-    for (std::uint32_t r = r0; r < r1; ++r) {
-      if (plane_ready[r]) continue;
-      plane_ready[r] = 1;
-      for (int c = 0; c < 3; ++c) {
-        const std::uint8_t* src = bytes[c].data() + r * static_cast<std::size_t>(ww);
-        std::int16_t* dst = planes[c].data() + r * stride;
-        for (std::uint32_t x = 0; x < ww; ++x) dst[x] = src[x];
-        std::fill(dst + ww, dst + stride, 0);
-      }
-    }
-  };
-  // Sums of every template-wide row segment, for the window sums and band bounds.
   // The window's rows lie a whole image row apart, a stride the hardware prefetchers do
   // not follow quickly; ask for a few rows ahead so that the loads below do not wait.
   constexpr std::uint32_t kPrefetchRows = 4;
-  const std::size_t row_bytes = 3 * static_cast<std::size_t>(ww);
-  auto prefetch_row = [&](std::uint32_t r) {
-    const std::uint8_t* px = image.at(x0, y0 + r);
-    for (std::size_t k = 0; k < row_bytes; k += 64) __builtin_prefetch(px + k);
-    __builtin_prefetch(px + row_bytes - 1);
-  };
   for (std::uint32_t r = 0; r < std::min(kPrefetchRows, wh); ++r) prefetch_row(r);
   for (std::uint32_t r = 0; r < wh; ++r) {
     if (r + kPrefetchRows < wh) prefetch_row(r + kPrefetchRows);
-    const std::uint8_t* px = image.at(x0, y0 + r);
+    const std::uint8_t* px = image_.at(x0_, y0_ + r);
     // Sums over the first template-wide segment, then slid along the row. The channels are
     // split first so that the sums are straight vector loops.
     std::int64_t seg[6] = {};
     const std::size_t row_off = static_cast<std::size_t>(r) * ww;
-    split(px, ww, bytes[0].data() + row_off, bytes[1].data() + row_off, bytes[2].data() + row_off);
+    split(px, ww, bytes_[0].data() + row_off, bytes_[1].data() + row_off, bytes_[2].data() + row_off);
     for (int c = 0; c < 3; ++c) {
-      const std::uint8_t* p = bytes[c].data() + row_off;
-      if (t.w <= kMaxTapsPer32BitSum) {
+      const std::uint8_t* p = bytes_[c].data() + row_off;
+      if (t_.w <= kMaxTapsPer32BitSum) {
         std::uint32_t a = 0, b = 0;  // below 255 * 255 * 66051 < 2^32
-        for (std::uint32_t x = 0; x < t.w; ++x) {
+        for (std::uint32_t x = 0; x < t_.w; ++x) {
           const std::uint32_t v = p[x];
           a += v;
           b += v * v;
@@ -482,7 +519,7 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
         seg[c] = a;
         seg[3 + c] = b;
       } else {
-        for (std::uint32_t x = 0; x < t.w; ++x) {
+        for (std::uint32_t x = 0; x < t_.w; ++x) {
           const std::int64_t v = p[x];
           seg[c] += v;
           seg[3 + c] += v * v;
@@ -492,154 +529,189 @@ ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uin
     const std::size_t above = static_cast<std::size_t>(r) * pw, here = above + pw;
     for (std::uint32_t i = 0; i < pw; ++i) {
       for (int c = 0; c < 3; ++c) {
-        cum_s[c][here + i] = cum_s[c][above + i] + static_cast<double>(seg[c]);
-        cum_q[c][here + i] = cum_q[c][above + i] + static_cast<double>(seg[3 + c]);
+        cum_s_[c][here + i] = cum_s_[c][above + i] + static_cast<double>(seg[c]);
+        cum_q_[c][here + i] = cum_q_[c][above + i] + static_cast<double>(seg[3 + c]);
       }
       if (i + 1 < pw) {
         for (int c = 0; c < 3; ++c) {
-          const std::uint8_t* p = bytes[c].data() + row_off;
-          const std::int64_t o = p[i], n = p[i + t.w];
+          const std::uint8_t* p = bytes_[c].data() + row_off;
+          const std::int64_t o = p[i], n = p[i + t_.w];
           seg[c] += n - o;
           seg[3 + c] += n * n - o * o;
         }
       }
     }
   }
-  auto band_sum = [pw](const std::vector<double>& cum, std::uint32_t r0, std::uint32_t r1) {
-    return std::pair{cum.data() + static_cast<std::size_t>(r1) * pw, cum.data() + static_cast<std::size_t>(r0) * pw};
-  };
+  // The per-row buffers, sized once for the window.
+  const std::size_t nbands = t_.bands.size();
+  for (auto* v : {&e_, &a_[0], &a_[1], &a_[2], &limit_, &rest_, &qsum_, &scale_, &exact_}) v->resize(pw);
+  bound_.resize(nbands * pw);
+  todo_.resize(pw);
+  state_.resize(pw);
+  for (auto& v : pp_) v.resize(pw);
+}
 
-  const DotKernel dot = active_kernels().dot;
-  const std::size_t nblocks = t.wpad / 16;
-  const std::size_t nbands = t.bands.size();
-  // Per row of cells: window sums, energies, limits and the per-band bounds, computed
-  // for the whole row in straight loops before the cells are visited one by one.
-  std::vector<double> e(pw), a[3], limit(pw), rest(pw), bound(nbands * pw), qsum(pw);
-  for (auto& v : a) v.resize(pw);
-  std::vector<std::uint8_t> todo(pw), state(pw);
-  std::vector<double> exact(pw);
-  std::vector<std::int64_t> pp[3];
-  for (auto& v : pp) v.resize(pw);
-  std::int64_t s[3], q[3], p[3];
-  for (std::uint32_t j = 0; j < ph; ++j) {
-    bool any = false;
-    for (std::uint32_t i = 0; i < pw; ++i) {
-      todo[i] = std::isnan(cache.at(x0 + i, y0 + j));
-      any = any || todo[i];
-    }
-    if (any && !wide) {
-      std::fill(e.begin(), e.end(), 0.0);
-      std::vector<double> scale(pw, 0.0);
-      for (int c = 0; c < 3; ++c) {
-        const auto [hi_s, lo_s] = band_sum(cum_s[c], j, j + t.h);
-        const auto [hi_q, lo_q] = band_sum(cum_q[c], j, j + t.h);
-        for (std::uint32_t i = 0; i < pw; ++i) {
-          const double sc = hi_s[i] - lo_s[i], qc = hi_q[i] - lo_q[i];
-          const double v = qc - sc * sc / t.n;
-          e[i] += v > 0.0 ? v : 0.0;
-          a[c][i] = sc / t.n;
-          scale[i] += qc;
-        }
-      }
-      // The correlation's numerator splits into one term per band, and each band's term
-      // is at most the root of the product of the window's and the template's centred
-      // energies over that band (Cauchy-Schwarz). Bands are summed exactly one by one;
-      // once the exact part plus the bound on the rest cannot reach the threshold, the
-      // cell is given up. The allowances (see SplitConsts) keep a cell that does reach
-      // the threshold from ever being given up through rounding.
-      for (std::uint32_t i = 0; i < pw; ++i) {
-        limit[i] = (static_cast<double>(threshold) - kScoreAllowance) * std::sqrt(e[i]) * t.norm -
-                   kSumAllowance * (scale[i] + t.sum_slack);
-        rest[i] = 0.0;
-      }
-      for (std::size_t b = 0; b < nbands; ++b) {
-        const auto& band = t.bands[b];
-        double* ub = bound.data() + b * pw;
-        std::fill(ub, ub + pw, 0.0);
-        std::fill(qsum.begin(), qsum.end(), 0.0);
-        for (int c = 0; c < 3; ++c) {
-          const auto [hi_s, lo_s] = band_sum(cum_s[c], j + band.r0, j + band.r1);
-          const auto [hi_q, lo_q] = band_sum(cum_q[c], j + band.r0, j + band.r1);
-          const double* ac = a[c].data();
-          for (std::uint32_t i = 0; i < pw; ++i) {
-            const double sb = hi_s[i] - lo_s[i], qb = hi_q[i] - lo_q[i];
-            ub[i] += qb - 2.0 * ac[i] * sb + band.n * ac[i] * ac[i];
-            qsum[i] += qb;
-          }
-        }
-        for (std::uint32_t i = 0; i < pw; ++i) {
-          ub[i] = std::sqrt(((ub[i] > 0.0 ? ub[i] : 0.0) + kEnergyAllowance * qsum[i]) * band.energy);
-          rest[i] += ub[i];
-        }
-      }
-    }
-
-    // Bands in order, each summed for every cell of the row still in the running, four
-    // neighbouring cells per kernel call so that the band's template rows stay in cache.
-    enum : std::uint8_t { kDone, kAlive, kGivenUp };
-    for (std::uint32_t i = 0; i < pw; ++i) {
-      state[i] = !todo[i] || wide || !(e[i] >= 1e-12) ? kDone : (rest[i] < limit[i] ? kGivenUp : kAlive);
-      exact[i] = 0.0;
-      for (int c = 0; c < 3; ++c) pp[c][i] = 0;
-    }
-    for (std::size_t b = 0; b < nbands; ++b) {
-      const auto& band = t.bands[b];
-      const std::size_t toff = static_cast<std::size_t>(band.r0) * t.wpad;
-      bool any_alive = false;
-      for (std::uint32_t i0 = 0; i0 < pw; i0 += 4) {
-        const std::uint32_t n = std::min<std::uint32_t>(4, pw - i0);
-        bool alive = false;
-        for (std::uint32_t k = 0; k < n; ++k) alive = alive || state[i0 + k] == kAlive;
-        if (!alive) continue;
-        if (!any_alive) need_rows(j + band.r0, j + band.r1);
-        any_alive = true;
-        const std::size_t off = static_cast<std::size_t>(j + band.r0) * stride + i0;
-        for (int c = 0; c < 3; ++c) {
-          std::uint32_t pb[4];
-          dot(planes[c].data() + off, stride, t.planar[c].data() + toff, t.wpad, band.r1 - band.r0, nblocks, pb);
-          const auto [hi_s, lo_s] = band_sum(cum_s[c], j + band.r0, j + band.r1);
-          for (std::uint32_t k = 0; k < n; ++k) {
-            const std::uint32_t i = i0 + k;
-            if (state[i] != kAlive) continue;
-            pp[c][i] += pb[k];
-            const double sb = hi_s[i] - lo_s[i];
-            exact[i] += static_cast<double>(pb[k]) - t.mean[c] * sb - a[c][i] * static_cast<double>(band.S[c]) +
-                        band.n * a[c][i] * t.mean[c];
-          }
-        }
-      }
-      if (!any_alive) break;
-      for (std::uint32_t i = 0; i < pw; ++i) {
-        if (state[i] != kAlive) continue;
-        rest[i] -= bound[b * pw + i];
-        if (exact[i] + rest[i] < limit[i]) state[i] = kGivenUp;
-      }
-    }
-
-    for (std::uint32_t i = 0; i < pw; ++i) {
-      float& slot = cache.at(x0 + i, y0 + j);
-      float& cell = map.scores[static_cast<std::size_t>(j) * pw + i];
-      if (!todo[i]) {
-        cell = slot;
-        continue;
-      }
-      for (int c = 0; c < 3; ++c) {
-        const auto [hi_s, lo_s] = band_sum(cum_s[c], j, j + t.h);
-        const auto [hi_q, lo_q] = band_sum(cum_q[c], j, j + t.h);
-        s[c] = static_cast<std::int64_t>(hi_s[i] - lo_s[i]);
-        q[c] = static_cast<std::int64_t>(hi_q[i] - lo_q[i]);
-        p[c] = pp[c][i];
-      }
-      if (wide) {
-        cross_sums_wide(image, *t.source, x0 + i, y0 + j, p);
-      } else if (state[i] == kGivenUp) {
-        cell = slot = kBelowThreshold;
-        continue;
-      }
-      // Survivors have every band summed; flat windows score 0 whatever p holds.
-      cell = slot = cell_score(t, s, q, p);
+void WindowScorer::need_rows(std::uint32_t r0, std::uint32_t r1) {
+  for (std::uint32_t r = r0; r < r1; ++r) {
+    if (plane_ready_[r]) continue;
+    plane_ready_[r] = 1;
+    for (int c = 0; c < 3; ++c) {
+      const std::uint8_t* src = bytes_[c].data() + r * static_cast<std::size_t>(ww_);
+      std::int16_t* dst = planes_[c].data() + r * stride_;
+      for (std::uint32_t x = 0; x < ww_; ++x) dst[x] = src[x];
+      std::fill(dst + ww_, dst + stride_, 0);
     }
   }
+}
+
+// Which cells of row j the cache does not hold yet; whether there are any.
+bool WindowScorer::mark_todo(std::uint32_t j) {
+  bool any = false;
+  for (std::uint32_t i = 0; i < pw_; ++i) {
+    todo_[i] = std::isnan(cache_.at(x0_ + i, y0_ + j));
+    any = any || todo_[i];
+  }
+  return any;
+}
+
+// The correlation's numerator splits into one term per band, and each band's term is at
+// most the root of the product of the window's and the template's centred energies over
+// that band (Cauchy-Schwarz). Bands are summed exactly one by one; once the exact part
+// plus the bound on the rest cannot reach the threshold, the cell is given up. The
+// allowances (see SplitConsts) keep a cell that does reach the threshold from ever being
+// given up through rounding.
+void WindowScorer::bound_row(std::uint32_t j) {
+  const std::uint32_t pw = pw_;
+  const PreparedTemplate& t = t_;
+  std::fill(e_.begin(), e_.end(), 0.0);
+  std::fill(scale_.begin(), scale_.end(), 0.0);
+  for (int c = 0; c < 3; ++c) {
+    const auto [hi_s, lo_s] = band_sum(cum_s_[c], j, j + t.h);
+    const auto [hi_q, lo_q] = band_sum(cum_q_[c], j, j + t.h);
+    for (std::uint32_t i = 0; i < pw; ++i) {
+      const double sc = hi_s[i] - lo_s[i], qc = hi_q[i] - lo_q[i];
+      const double v = qc - sc * sc / t.n;
+      e_[i] += v > 0.0 ? v : 0.0;
+      a_[c][i] = sc / t.n;
+      scale_[i] += qc;
+    }
+  }
+  for (std::uint32_t i = 0; i < pw; ++i) {
+    limit_[i] = (static_cast<double>(threshold_) - kScoreAllowance) * std::sqrt(e_[i]) * t.norm -
+                kSumAllowance * (scale_[i] + t.sum_slack);
+    rest_[i] = 0.0;
+  }
+  for (std::size_t b = 0; b < t.bands.size(); ++b) {
+    const auto& band = t.bands[b];
+    double* ub = bound_.data() + b * pw;
+    std::fill(ub, ub + pw, 0.0);
+    std::fill(qsum_.begin(), qsum_.end(), 0.0);
+    for (int c = 0; c < 3; ++c) {
+      const auto [hi_s, lo_s] = band_sum(cum_s_[c], j + band.r0, j + band.r1);
+      const auto [hi_q, lo_q] = band_sum(cum_q_[c], j + band.r0, j + band.r1);
+      const double* ac = a_[c].data();
+      for (std::uint32_t i = 0; i < pw; ++i) {
+        const double sb = hi_s[i] - lo_s[i], qb = hi_q[i] - lo_q[i];
+        ub[i] += qb - 2.0 * ac[i] * sb + band.n * ac[i] * ac[i];
+        qsum_[i] += qb;
+      }
+    }
+    for (std::uint32_t i = 0; i < pw; ++i) {
+      ub[i] = std::sqrt(((ub[i] > 0.0 ? ub[i] : 0.0) + kEnergyAllowance * qsum_[i]) * band.energy);
+      rest_[i] += ub[i];
+    }
+  }
+}
+
+// Bands in order, each summed for every cell of the row still in the running, four
+// neighbouring cells per kernel call so that the band's template rows stay in cache.
+void WindowScorer::sum_bands(std::uint32_t j) {
+  const std::uint32_t pw = pw_;
+  const PreparedTemplate& t = t_;
+  for (std::uint32_t i = 0; i < pw; ++i) {
+    state_[i] = !todo_[i] || wide_ || !(e_[i] >= 1e-12) ? kDone : (rest_[i] < limit_[i] ? kGivenUp : kAlive);
+    exact_[i] = 0.0;
+    for (int c = 0; c < 3; ++c) pp_[c][i] = 0;
+  }
+  const DotKernel dot = active_kernels().dot;
+  const std::size_t nblocks = t.wpad / 16;
+  for (std::size_t b = 0; b < t.bands.size(); ++b) {
+    const auto& band = t.bands[b];
+    const std::size_t toff = static_cast<std::size_t>(band.r0) * t.wpad;
+    bool any_alive = false;
+    for (std::uint32_t i0 = 0; i0 < pw; i0 += 4) {
+      const std::uint32_t n = std::min<std::uint32_t>(4, pw - i0);
+      bool alive = false;
+      for (std::uint32_t k = 0; k < n; ++k) alive = alive || state_[i0 + k] == kAlive;
+      if (!alive) continue;
+      if (!any_alive) need_rows(j + band.r0, j + band.r1);
+      any_alive = true;
+      const std::size_t off = static_cast<std::size_t>(j + band.r0) * stride_ + i0;
+      for (int c = 0; c < 3; ++c) {
+        std::uint32_t pb[4];
+        dot(planes_[c].data() + off, stride_, t.planar[c].data() + toff, t.wpad, band.r1 - band.r0, nblocks, pb);
+        const auto [hi_s, lo_s] = band_sum(cum_s_[c], j + band.r0, j + band.r1);
+        for (std::uint32_t k = 0; k < n; ++k) {
+          const std::uint32_t i = i0 + k;
+          if (state_[i] != kAlive) continue;
+          pp_[c][i] += pb[k];
+          const double sb = hi_s[i] - lo_s[i];
+          exact_[i] += static_cast<double>(pb[k]) - t.mean[c] * sb - a_[c][i] * static_cast<double>(band.S[c]) +
+                       band.n * a_[c][i] * t.mean[c];
+        }
+      }
+    }
+    if (!any_alive) break;
+    for (std::uint32_t i = 0; i < pw; ++i) {
+      if (state_[i] != kAlive) continue;
+      rest_[i] -= bound_[b * pw + i];
+      if (exact_[i] + rest_[i] < limit_[i]) state_[i] = kGivenUp;
+    }
+  }
+}
+
+void WindowScorer::write_row(std::uint32_t j, float* cells) {
+  std::int64_t s[3], q[3], p[3];
+  for (std::uint32_t i = 0; i < pw_; ++i) {
+    float& slot = cache_.at(x0_ + i, y0_ + j);
+    float& cell = cells[i];
+    if (!todo_[i]) {
+      cell = slot;
+      continue;
+    }
+    for (int c = 0; c < 3; ++c) {
+      const auto [hi_s, lo_s] = band_sum(cum_s_[c], j, j + t_.h);
+      const auto [hi_q, lo_q] = band_sum(cum_q_[c], j, j + t_.h);
+      s[c] = static_cast<std::int64_t>(hi_s[i] - lo_s[i]);
+      q[c] = static_cast<std::int64_t>(hi_q[i] - lo_q[i]);
+      p[c] = pp_[c][i];
+    }
+    if (wide_) {
+      cross_sums_wide(image_, *t_.source, x0_ + i, y0_ + j, p);
+    } else if (state_[i] == kGivenUp) {
+      cell = slot = kBelowThreshold;
+      continue;
+    }
+    // Survivors have every band summed; flat windows score 0 whatever p holds.
+    cell = slot = cell_score(t_, s, q, p);
+  }
+}
+
+}  // namespace
+
+ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0, std::uint32_t y0,
+                      std::uint32_t x1, std::uint32_t y1, float threshold, ScoreCache& cache, WindowScratch& scratch) {
+  ScoreMap map;
+  const std::uint32_t ww = x1 - x0, wh = y1 - y0;
+  if (ww < t.w || wh < t.h) return map;
+  map.width = ww - t.w + 1;
+  map.height = wh - t.h + 1;
+  map.scores.assign(static_cast<std::size_t>(map.width) * map.height, 0.0f);
+  if (t.flat) return map;
+  WindowScorer scorer(image, t, x0, y0, ww, wh, threshold, cache, scratch);
+  scorer.sum_segments();
+  for (std::uint32_t j = 0; j < map.height; ++j)
+    scorer.score_row(j, map.scores.data() + static_cast<std::size_t>(j) * map.width);
   return map;
 }
 

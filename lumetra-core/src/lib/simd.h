@@ -1,29 +1,17 @@
-// Run-time choice of the vector kernels. The host runs on unknown Windows machines, so
-// the library is built for the x86-64 baseline (SSE2) and picks wider kernels only after
-// asking the CPU. Every level computes exactly the same integers; the levels differ in
-// speed only, which the tests check by running each level against the scalar one.
+// The vector kernels of the matching library and their dispatch. Each x86 level has a
+// file of its own (simd_scalar.cpp, simd_sse2.cpp, simd_avx2.cpp, simd_avx512.cpp); the
+// kernels whose loops are the same at every width are written once in simd_vector.h.
+// Every level computes exactly the same numbers; the levels differ in speed only, which
+// the tests check by running each level against the scalar one.
 #pragma once
+
+#include "lumetra/cpu.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 namespace lumetra::detail {
-
-enum class SimdLevel : int {
-  Scalar = 0,
-  Sse2 = 1,    // x86-64 baseline (plus SSSE3 for the colour mask when present)
-  Avx2 = 2,
-  Avx512 = 3,  // AVX-512 BW/VL with VNNI: fused 16-bit multiply-add-accumulate
-};
-
-const char* simd_level_name(SimdLevel level);
-// The best level this CPU (and OS) supports.
-SimdLevel detected_simd_level();
-// Caps the level used from now on, process-wide; for tests and benchmarks.
-void set_simd_limit(SimdLevel limit);
-// min(detected, limit).
-SimdLevel active_simd_level();
 
 // Cross sums over pair-packed rows. Each row element j holds the 16-bit samples
 // (s[j], s[j+1]) in its low and high half; each tap holds the template samples
@@ -147,9 +135,10 @@ struct Kernels {
   SplitKernel split;
 };
 
-// Kernels of exactly `level` (which must not exceed the detected level).
-Kernels kernels_for(SimdLevel level);
-// Kernels of the active level.
+// The kernels of `level` (capped at the detected level). A level without a vector
+// version of a kernel uses the next narrower one.
+Kernels kernels_for(cpu::Level level);
+// The kernels of the level in use (cpu::level()).
 const Kernels& active_kernels();
 
 // The scalar definitions, which the vector kernels must reproduce.
@@ -166,5 +155,23 @@ void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive
 void finalize_scalar(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n);
 void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
                     const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out);
+
+// Output samples [i, n) of a vertical pass by the `narrower` kernel: what is left after a
+// wider kernel's whole steps.
+void vresize_from(std::size_t i, VResizeKernel narrower, const std::uint8_t* const* rows, const float* weights,
+                  std::size_t ntaps, float* out, std::size_t n);
+
+// What each x86 level brings, over the kernels of the levels below it; only kernels_for
+// may ask for them, after asking the CPU.
+#if defined(__x86_64__) || defined(__i386__)
+void use_sse2_kernels(Kernels& k);
+void use_ssse3_kernels(Kernels& k);
+void use_avx2_kernels(Kernels& k);
+void use_avx512_kernels(Kernels& k);
+// The SSE2 resampling kernels, for the rest of a row the AVX2 ones leave.
+void vresize_sse2(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out, std::size_t n);
+void hresize_sse2(const float* mid, const std::uint32_t* first, const std::uint32_t* count, const std::size_t* offset,
+                  const float* weights, std::uint32_t width, std::uint8_t* out);
+#endif
 
 }  // namespace lumetra::detail

@@ -1,5 +1,7 @@
 #include "common/base64.h"
 
+#include "lumetra/cpu.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,9 +11,10 @@
 namespace quorvane {
 namespace {
 
-using base64_detail::Isa;
+namespace cpu = lumetra::cpu;
 
-constexpr Isa kAllIsas[] = {Isa::scalar, Isa::ssse3, Isa::avx2};
+// The levels at which the codec changes path.
+constexpr cpu::Level kPaths[] = {cpu::Level::Scalar, cpu::Level::Ssse3, cpu::Level::Avx2};
 
 std::vector<std::uint8_t> random_bytes(std::mt19937& rng, std::size_t n) {
   std::vector<std::uint8_t> bytes(n);
@@ -65,35 +68,37 @@ TEST(Base64, RoundTripsEveryShortLengthOnEveryPath) {
   std::mt19937 rng(1234);
   for (std::size_t n = 0; n <= 100; ++n) {
     const auto bytes = random_bytes(rng, n);
-    for (Isa isa : kAllIsas) {
+    cpu::for_each_level(kPaths, [&](cpu::Level level) {
       std::string text;
-      base64_detail::encode_append_with(isa, bytes.data(), bytes.size(), text);
+      base64_encode_append(bytes.data(), bytes.size(), text);
       ASSERT_EQ(text.size(), (n + 2) / 3 * 4);
       std::vector<std::uint8_t> back;
-      ASSERT_FALSE(base64_detail::decode_with(isa, text, back)) << n;
-      ASSERT_EQ(back, bytes) << "length " << n << " isa " << static_cast<int>(isa);
-    }
+      ASSERT_TRUE(base64_decode(text, back).ok()) << n;
+      ASSERT_EQ(back, bytes) << "length " << n << " " << cpu::level_name(level);
+    });
   }
 }
 
 TEST(Base64, VectorPathsMatchPlainPathOnLongInputs) {
-  for (Isa isa : kAllIsas)
-    if (!base64_detail::isa_supported(isa)) std::printf("note: ISA %d not available here\n", static_cast<int>(isa));
+  std::printf("note: widest path here: %s\n", cpu::level_name(cpu::detected_level()));
 
   std::mt19937 rng(99);
   // Lengths around the internal chunk sizes and vector widths, and one of a few MB.
   for (std::size_t n : {6143u, 6144u, 6145u, 6146u, 8191u, 12288u, 100000u, 3u * 1024 * 1024 + 1}) {
     const auto bytes = random_bytes(rng, n);
     std::string reference;
-    base64_detail::encode_append_with(Isa::scalar, bytes.data(), bytes.size(), reference);
-    for (Isa isa : kAllIsas) {
-      std::string text;
-      base64_detail::encode_append_with(isa, bytes.data(), bytes.size(), text);
-      ASSERT_EQ(text, reference) << n;
-      std::vector<std::uint8_t> back;
-      ASSERT_FALSE(base64_detail::decode_with(isa, reference, back));
-      ASSERT_EQ(back, bytes) << n;
+    {
+      const cpu::ScopedCap plain(cpu::Level::Scalar);
+      base64_encode_append(bytes.data(), bytes.size(), reference);
     }
+    cpu::for_each_level(kPaths, [&](cpu::Level level) {
+      std::string text;
+      base64_encode_append(bytes.data(), bytes.size(), text);
+      ASSERT_EQ(text, reference) << n << " " << cpu::level_name(level);
+      std::vector<std::uint8_t> back;
+      ASSERT_TRUE(base64_decode(reference, back).ok());
+      ASSERT_EQ(back, bytes) << n << " " << cpu::level_name(level);
+    });
   }
 }
 
@@ -112,10 +117,10 @@ TEST(Base64, VectorPathsReportTheFirstBadSymbolExactly) {
     if (rng() % 2) text[pos + 1 + rng() % (text.size() - pos - 1)] = '*';  // a later one must not win
     const std::string expected = "Invalid symbol " + std::to_string(static_cast<unsigned char>(bad)) +
                                  ", offset " + std::to_string(pos) + ".";
-    for (Isa isa : kAllIsas) {
+    cpu::for_each_level(kPaths, [&](cpu::Level level) {
       std::vector<std::uint8_t> out;
-      EXPECT_EQ(base64_detail::decode_with(isa, text, out), expected) << "isa " << static_cast<int>(isa);
-    }
+      EXPECT_EQ(base64_decode(text, out).error(), expected) << cpu::level_name(level);
+    });
   }
 }
 
@@ -123,14 +128,14 @@ TEST(Base64, EveryCharacterOutsideTheAlphabetIsRejected) {
   const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   for (int c = 0; c < 256; ++c) {
     if (alphabet.find(static_cast<char>(c)) != std::string::npos) continue;
-    for (Isa isa : kAllIsas) {
+    cpu::for_each_level(kPaths, [&](cpu::Level level) {
       // Offset 37 lies inside the first vector block of every path.
       std::string text(64, 'A');
       text[37] = static_cast<char>(c);
       std::vector<std::uint8_t> out;
-      EXPECT_EQ(base64_detail::decode_with(isa, text, out),
-                "Invalid symbol " + std::to_string(c) + ", offset 37.");
-    }
+      EXPECT_EQ(base64_decode(text, out).error(), "Invalid symbol " + std::to_string(c) + ", offset 37.")
+          << cpu::level_name(level);
+    });
   }
 }
 

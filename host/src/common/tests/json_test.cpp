@@ -1,6 +1,7 @@
 #include "common/json.h"
 
 #include "common/utf.h"
+#include "lumetra/cpu.h"
 
 #include <gtest/gtest.h>
 
@@ -39,16 +40,15 @@ std::string cat(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
-// Runs `body` once with the SSE2 string scan and once with AVX2 where the CPU has it.
+// Runs `body` with the SSE2 string scan and with AVX2 where the CPU has it. (The byte
+// loop that the Scalar level would use alone finishes every vector scan's tail anyway.)
 template <typename Body>
 void with_each_scan(Body body) {
-  for (bool avx2 : {false, true}) {
-    const bool used = json_detail::set_avx2_scan(avx2);
-    if (avx2 && !used) std::printf("note: AVX2 not available, SSE2 scan only\n");
-    SCOPED_TRACE(used ? "AVX2 scan" : "SSE2 scan");
+  constexpr lumetra::cpu::Level kScans[] = {lumetra::cpu::Level::Sse2, lumetra::cpu::Level::Avx2};
+  lumetra::cpu::for_each_level(kScans, [&](lumetra::cpu::Level level) {
+    SCOPED_TRACE(lumetra::cpu::level_name(level));
     body();
-  }
-  json_detail::set_avx2_scan(true);
+  });
 }
 
 std::string read_file(const std::filesystem::path& path) {

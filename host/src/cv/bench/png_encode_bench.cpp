@@ -1,7 +1,8 @@
 // Capture-file encoding on real desktops: our encoder against zlib's level 6 and, where
 // it is installed, OpenCV's imencode at level 6, on the same RGBA pixels in the same run.
 //
-//   png_encode_bench [--runs N] [--kernels scalar|sse2|avx2] [--filter none|sub|up|average|paeth|adaptive]
+//   png_encode_bench [--runs N] [--kernels scalar|sse2|ssse3|avx2|avx512-vnni]
+//                    [--filter none|sub|up|average|paeth|adaptive]
 //                    [--chain N] [--nice N] [--lazy N] [--insert N] [--block N] [picture.png ...]
 //
 // Pictures default to the desktops in testdata/screens; each is made RGBA with opaque
@@ -14,8 +15,8 @@
 
 #include "../tests/stb_reference.h"
 #include "cv/png_encode.h"
-#include "cv/png_kernels.h"
 #include "cv/stb_decode.h"
+#include "lumetra/cpu.h"
 
 #ifdef QUORVANE_BENCH_OPENCV
 #include <opencv2/core.hpp>
@@ -199,10 +200,12 @@ int main(int argc, char** argv) {
     else if (arg == "--block")
       options.deflate.block_symbols = number(value), ++i;
     else if (arg == "--kernels") {
-      const std::string v = value;
-      cap_png_kernel_level(v == "scalar" ? PngKernelLevel::Scalar
-                           : v == "sse2" ? PngKernelLevel::Sse2
-                                         : PngKernelLevel::Avx2);
+      const auto level = lumetra::cpu::level_from_name(value);
+      if (!level) {
+        std::fprintf(stderr, "unknown level: %s\n", value);
+        return 2;
+      }
+      lumetra::cpu::cap_level(*level);
       ++i;
     } else if (arg == "--filter") {
       const std::string v = value;
@@ -220,19 +223,15 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
   }
 
-  const char* level_names[] = {"scalar", "sse2", "avx2"};
-  const PngKernels& active = png_kernels();
-  int level = 0;
-  for (int l = 0; l < 3; ++l)
-    if (&png_kernels_for(static_cast<PngKernelLevel>(l)) == &active) level = l;
 #if defined(CLOCK_THREAD_CPUTIME_ID) && !defined(_WIN32)
   const char* clock_name = "thread CPU time";
 #else
   const char* clock_name = "wall time";
 #endif
   std::printf("kernels %s; chain %u nice %u lazy %u insert %u block %u; %d runs, median (min) ms of %s\n",
-              level_names[level], options.deflate.max_chain, options.deflate.nice_length, options.deflate.lazy_length,
-              options.deflate.insert_limit, options.deflate.block_symbols, runs, clock_name);
+              lumetra::cpu::level_name(lumetra::cpu::level()), options.deflate.max_chain, options.deflate.nice_length,
+              options.deflate.lazy_length, options.deflate.insert_limit, options.deflate.block_symbols, runs,
+              clock_name);
   std::printf("%-22s %17s %9s | %17s %9s | %6s %6s", "picture", "ours ms", "bytes", "zlib-6 ms", "bytes", "time",
               "size");
 #ifdef QUORVANE_BENCH_OPENCV

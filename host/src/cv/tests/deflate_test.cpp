@@ -13,12 +13,19 @@
 #include <vector>
 
 #include "cv/png_kernels.h"
+#include "lumetra/cpu.h"
 #include "png_unfilter.h"
 
 namespace quorvane::cv {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using lumetra::cpu::for_each_level;
+using lumetra::cpu::Level;
+using lumetra::cpu::level_name;
+
+// The levels at which the PNG kernels change path.
+constexpr Level kPngLevels[] = {Level::Scalar, Level::Sse2, Level::Avx2};
 
 Bytes random_bytes(std::size_t n, unsigned seed, unsigned modulo = 256) {
   std::mt19937 rng(seed);
@@ -157,17 +164,17 @@ TEST(Deflate, MatchesReachExactlyTheWindowAndNoFurther) {
 TEST(PngKernels, AdlerMatchesZlibAtEveryLevelAndLength) {
   const Bytes noise = random_bytes(70000, 10);
   const Bytes ones(70000, 0xFF);  // the largest sums: overflow shows here first
-  for (int level = 0; level <= 2; ++level) {
-    const PngKernels& k = png_kernels_for(static_cast<PngKernelLevel>(level));
+  for_each_level(kPngLevels, [&](Level level) {
+    const PngKernels& k = png_kernels();
     for (const Bytes* data : {&noise, &ones}) {
       for (std::size_t n : {0u, 1u, 15u, 16u, 31u, 32u, 33u, 5551u, 5552u, 5553u, 11104u, 70000u}) {
         for (std::uint32_t start : {1u, 0xFFF0FFF0u}) {
           const auto expected = static_cast<std::uint32_t>(adler32(start, data->data(), static_cast<uInt>(n)));
-          EXPECT_EQ(k.adler32(start, data->data(), n), expected) << "level " << level << " length " << n;
+          EXPECT_EQ(k.adler32(start, data->data(), n), expected) << level_name(level) << " length " << n;
         }
       }
     }
-  }
+  });
 }
 
 // Undoes one filtered row, as a decoder does.
@@ -199,12 +206,11 @@ TEST(PngKernels, FiltersAgreeWithScalarAndUndoExactly) {
           Bytes expected(n + 1);
           kernels::kScalar.filter_row(filter, cur.data(), prev.data(), n, bpp, expected.data());
           ASSERT_EQ(unfilter(expected.data(), prev, bpp), cur) << "filter " << filter << " bpp " << bpp;
-          for (int level = 1; level <= 2; ++level) {
+          for_each_level(kPngLevels, [&](Level level) {
             Bytes got(n + 1);
-            png_kernels_for(static_cast<PngKernelLevel>(level))
-                .filter_row(filter, cur.data(), prev.data(), n, bpp, got.data());
-            ASSERT_EQ(got, expected) << "level " << level << " filter " << filter << " bpp " << bpp << " n " << n;
-          }
+            png_kernels().filter_row(filter, cur.data(), prev.data(), n, bpp, got.data());
+            ASSERT_EQ(got, expected) << level_name(level) << " filter " << filter << " bpp " << bpp << " n " << n;
+          });
         }
       }
     }
@@ -218,17 +224,17 @@ TEST(PngKernels, AdaptivePicksTheSmallestResiduesAndTheLowestTypeOnATie) {
   // Noise above, except a black first pixel, so that only Sub (and, at best, Paeth
   // predicting left everywhere) gets a row of one colour down to its first pixel.
   for (std::size_t i = bpp; i < n; ++i) above[i] = static_cast<std::uint8_t>(i * 37);
-  for (int level = 0; level <= 2; ++level) {
-    const PngKernels& k = png_kernels_for(static_cast<PngKernelLevel>(level));
+  for_each_level(kPngLevels, [&](Level level) {
+    const PngKernels& k = png_kernels();
     k.filter_row(kAdaptiveFilter, above.data(), above.data(), n, bpp, out.data());
-    EXPECT_EQ(out[0], 2) << "a repeated row is all zeros under Up";
+    EXPECT_EQ(out[0], 2) << level_name(level) << ": a repeated row is all zeros under Up";
     std::fill(row.begin(), row.end(), std::uint8_t{50});
     k.filter_row(kAdaptiveFilter, row.data(), above.data(), n, bpp, out.data());
-    EXPECT_EQ(out[0], 1) << "a row of one colour is all zeros under Sub after its first pixel";
+    EXPECT_EQ(out[0], 1) << level_name(level) << ": a row of one colour is all zeros under Sub after its first pixel";
     const Bytes zeros(n, 0);
     k.filter_row(kAdaptiveFilter, zeros.data(), zeros.data(), n, bpp, out.data());
-    EXPECT_EQ(out[0], 0) << "all filters tie on zeros";
-  }
+    EXPECT_EQ(out[0], 0) << level_name(level) << ": all filters tie on zeros";
+  });
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "cv/png.h"
-#include "cv/png_kernels.h"
+#include "lumetra/cpu.h"
 #include "png_builder.h"
 #include "png_unfilter.h"
 #include "stb_reference.h"
@@ -147,15 +147,15 @@ TEST(PngEncode, ScreenSizedCapturesDecodeAtEveryKernelLevel) {
   const std::uint32_t w = 1366, h = 200;
   const Bytes src = picture(w, h, 4, 2, 3);
   Bytes first;
-  for (int level = 0; level <= 2; ++level) {
-    cap_png_kernel_level(static_cast<PngKernelLevel>(level));
+  using lumetra::cpu::Level;
+  constexpr Level kPngLevels[] = {Level::Scalar, Level::Sse2, Level::Avx2};
+  lumetra::cpu::for_each_level(kPngLevels, [&](Level level) {
     const auto png = encode_png(src.data(), w, h, 4, 96.0);
-    cap_png_kernel_level(PngKernelLevel::Avx2);
     ASSERT_TRUE(png.ok());
-    expect_same_pixels(*png, src, w, h, 4, "level " + std::to_string(level));
-    if (level == 0) first = *png;
+    expect_same_pixels(*png, src, w, h, 4, lumetra::cpu::level_name(level));
+    if (level == Level::Scalar) first = *png;
     EXPECT_EQ(*png, first) << "every level writes the same file";
-  }
+  });
 }
 
 // The filter with the smallest sum of residue magnitudes, the lowest type on a tie,
