@@ -2,19 +2,19 @@
 // dispatched and answered. Every frame that holds valid JSON gets exactly one reply, in
 // order, and each reply is a valid envelope carrying the request's id; the loop stops at
 // the first frame that is not JSON or cannot be read whole.
-#include "fuzz_support.h"
-#include "common/json.h"
-#include "main/transport.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "common/json.h"
+#include "fuzz_support.h"
+#include "main/transport.h"
 
 using namespace quorvane;
 
 namespace {
 
 class ChunkedInput final : public InputStream {
-public:
+ public:
   ChunkedInput(std::string_view bytes, std::size_t chunk) : bytes_(bytes), chunk_(chunk) {}
   std::size_t read(void* buffer, std::size_t size) override {
     const std::size_t n = std::min({size, chunk_, bytes_.size()});
@@ -23,13 +23,13 @@ public:
     return n;
   }
 
-private:
+ private:
   std::string_view bytes_;
   std::size_t chunk_;
 };
 
 class CollectingOutput final : public OutputStream {
-public:
+ public:
   bool write(const void* data, std::size_t size) override {
     bytes.append(static_cast<const char*>(data), size);
     return true;

@@ -3,9 +3,6 @@
 // exhaust the fuzzer's memory.
 #pragma once
 
-#include "common/base64.h"
-#include "common/handler.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -16,6 +13,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/base64.h"
+#include "common/handler.h"
 
 namespace quorvane::fuzz {
 
@@ -57,7 +57,8 @@ inline bool same_value(const json& a, const json& b) {
         if (ia.key() != ib.key() || !same_value(*ia, *ib)) return false;
       return true;
     }
-    default: return a == b;
+    default:
+      return a == b;
   }
 }
 

@@ -5,11 +5,11 @@
 // Input: with the first byte odd, the next three bytes give width, height and dpiX and the
 // rest is the image data (Base64-encoded here, so the fuzzer works on the bytes); with it
 // even, the rest is the JSON text of the image object itself.
+#include <cmath>
+
+#include "common/json.h"
 #include "cv/requests.h"
 #include "fuzz_support.h"
-#include "common/json.h"
-
-#include <cmath>
 
 using namespace quorvane;
 

@@ -4,10 +4,10 @@
 // or a message; the player asks the keyboard layout it was told about.
 //
 // Input: method (byte 0), screen size and queue behaviour (bytes 1-2), params JSON text.
+#include "common/json.h"
 #include "common/utf.h"
 #include "fuzz_support.h"
 #include "input/injection.h"
-#include "common/json.h"
 #include "recording_input_queue.h"
 
 using namespace quorvane;
@@ -22,15 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static constexpr std::int32_t kExtents[] = {1920, 1, 0, -5, 65536, 3840};
   queue.width = kExtents[data[1] % 6];
   queue.height = kExtents[(data[1] / 6) % 6];
-  if (data[2] & 1) queue.pointer = std::nullopt;         // the cursor cannot be read
+  if (data[2] & 1) queue.pointer = std::nullopt;              // the cursor cannot be read
   if (data[2] & 2) queue.inserted_on_call[data[2] >> 4] = 0;  // the system refuses a batch
   queue.pointer_follows_moves = (data[2] & 4) == 0;
 
   HandlerResult outcome = json();
   switch (data[0] % 3) {
-    case 0: outcome = send_text(params, queue); break;
-    case 1: outcome = send_mouse_event(params, queue); break;
-    default: outcome = send_mouse_wheel_event(params, queue); break;
+    case 0:
+      outcome = send_text(params, queue);
+      break;
+    case 1:
+      outcome = send_mouse_event(params, queue);
+      break;
+    default:
+      outcome = send_mouse_wheel_event(params, queue);
+      break;
   }
   if (!outcome.ok()) {
     const std::string& message = outcome.error();

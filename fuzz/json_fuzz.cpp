@@ -1,11 +1,11 @@
 // The JSON text parser and writer: every string scanner gives the same verdict, what is
 // accepted survives a write and a second parse unchanged, and nlohmann's own strict
 // parser agrees on acceptance and value wherever the two grammars coincide.
-#include "fuzz_support.h"
-#include "common/json.h"
-#include "lumetra/cpu.h"
-
 #include <optional>
+
+#include "common/json.h"
+#include "fuzz_support.h"
+#include "lumetra/cpu.h"
 
 using namespace quorvane;
 

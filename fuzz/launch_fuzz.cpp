@@ -1,13 +1,13 @@
 // The portable half of run_process: PATH splitting, program lookup, both command-line
 // forms and the captured-output result. The input is split at its first zero byte pair
 // into a program name and an arguments/PATH text, both read as UTF-16.
+#include <cstring>
+#include <set>
+
 #include "common/utf.h"
 #include "files/launch.h"
 #include "files/long_path.h"
 #include "fuzz_support.h"
-
-#include <cstring>
-#include <set>
 
 using namespace quorvane;
 using namespace quorvane::files;
@@ -45,13 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::u16string& entry : entries)
     if (entry.size() % 2 == 1) existing.insert(join_path(entry, candidate));
   std::size_t probes = 0;
-  ProgramLookup lookup{
-      [&](std::u16string_view path) -> std::optional<std::u16string> {
-        ++probes;
-        if (existing.count(std::u16string(path))) return std::u16string(path);
-        return std::nullopt;
-      },
-      [&] { return entries; }};
+  ProgramLookup lookup{[&](std::u16string_view path) -> std::optional<std::u16string> {
+                         ++probes;
+                         if (existing.count(std::u16string(path))) return std::u16string(path);
+                         return std::nullopt;
+                       },
+                       [&] { return entries; }};
   const Result<std::u16string, std::string_view> located = locate_program(name, lookup);
   if (located) {
     FUZZ_CHECK(!located->empty());

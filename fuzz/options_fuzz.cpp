@@ -5,11 +5,11 @@
 // hex digits after at most one '#'.
 //
 // Input: two bytes of image width and height, then the JSON text of the params.
+#include "common/json.h"
 #include "cv/requests.h"
 #include "files/content.h"
 #include "files/listing.h"
 #include "fuzz_support.h"
-#include "common/json.h"
 
 using namespace quorvane;
 
@@ -64,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::uint64_t start = files::range_start_param(params);
   const json* given = params.is_object() && params.contains("rangeStart") ? &params["rangeStart"] : nullptr;
-  if (!given || !given->is_number_unsigned()) FUZZ_CHECK(start == 0);
-  else FUZZ_CHECK(start == given->get<std::uint64_t>());
+  if (!given || !given->is_number_unsigned())
+    FUZZ_CHECK(start == 0);
+  else
+    FUZZ_CHECK(start == given->get<std::uint64_t>());
   return 0;
 }

@@ -1,12 +1,12 @@
 // Path handling of the file methods and the text conversions at the system boundary.
 // The input is read twice: as UTF-16 code units (byte pairs) for the path functions, and
 // as UTF-8 bytes for the conversions and the lower-casing of the listing filter.
+#include <cstring>
+
 #include "common/utf.h"
 #include "files/long_path.h"
 #include "files/unicode_lower.h"
 #include "fuzz_support.h"
-
-#include <cstring>
 
 using namespace quorvane;
 using namespace quorvane::files;

@@ -1,13 +1,13 @@
 // PNG bytes as image parameters carry them: the header probe, the picture decoder and the
 // DPI lookup. Where the probe and the decoder both accept a file they agree on its size;
 // a decoded picture encodes and decodes again to the same pixels.
+#include <cmath>
+
 #include "common/utf.h"
 #include "cv/image_input.h"
 #include "cv/png.h"
 #include "cv/stb_decode.h"
 #include "fuzz_support.h"
-
-#include <cmath>
 
 using namespace quorvane;
 

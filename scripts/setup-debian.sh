@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   nlohmann-json3-dev libstb-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
+  clang-format-14  # the format check
   wine wine64 xvfb xauth x11-utils imagemagick xdotool
   nsis chromium firefox-esr  # the Windows installer; the real-browser tests
   osslsigncode openssl zip unzip  # the release script and its test

@@ -9,6 +9,9 @@ bash scripts/setup-debian.sh
 
 jobs=$(nproc)
 status=0
+
+# Every C++ file as clang-format writes it (scripts/check-format.sh --fix rewrites them).
+bash scripts/check-format.sh || status=1
 run_preset() {
   local preset=$1
   shift

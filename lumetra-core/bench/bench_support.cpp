@@ -1,16 +1,16 @@
 #include "bench_support.h"
 
-#include "lumetra/resample.h"
-#include "screens.h"
-
 #include <benchmark/benchmark.h>
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "lumetra/resample.h"
+#include "screens.h"
 
 namespace lumetra::bench {
 namespace {
@@ -56,8 +56,10 @@ std::vector<Case> standard_cases() {
       Case c;
       c.name = std::string(a.kind) + " " + std::to_string(size) + "x" + std::to_string(size);
       c.screen = img;
-      c.cut_x = static_cast<std::uint32_t>(std::clamp<int>(a.x - static_cast<int>(size) / 2, 0, 1920 - static_cast<int>(size)));
-      c.cut_y = static_cast<std::uint32_t>(std::clamp<int>(a.y - static_cast<int>(size) / 2, 0, 1080 - static_cast<int>(size)));
+      c.cut_x = static_cast<std::uint32_t>(
+          std::clamp<int>(a.x - static_cast<int>(size) / 2, 0, 1920 - static_cast<int>(size)));
+      c.cut_y = static_cast<std::uint32_t>(
+          std::clamp<int>(a.y - static_cast<int>(size) / 2, 0, 1080 - static_cast<int>(size)));
       c.pattern = crop(*img, c.cut_x, c.cut_y, size, size);
       cases.push_back(std::move(c));
     }
@@ -112,7 +114,8 @@ Contender opencv_coarse_to_fine() {
       const int y0 = std::max(4 * p.y - 8, 0), y1 = std::min(hay.rows, 4 * p.y + tpl.rows + 8);
       if (x1 - x0 < tpl.cols || y1 - y0 < tpl.rows) continue;
       Best b = full_best(hay(cv::Rect(x0, y0, x1 - x0, y1 - y0)), tpl);
-      if (b.score >= c.min_similarity && (!best.found || b.score > best.score)) best = Best{true, b.x + x0, b.y + y0, b.score};
+      if (b.score >= c.min_similarity && (!best.found || b.score > best.score))
+        best = Best{true, b.x + x0, b.y + y0, b.score};
     }
     return best;
   };
@@ -125,7 +128,7 @@ namespace {
 // CPU time rather than wall time: every contender runs on this one thread, and on a
 // shared machine the wall clock also counts the time others held the core.
 class Collector : public benchmark::ConsoleReporter {
-public:
+ public:
   std::map<std::string, double> ms;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
@@ -140,9 +143,7 @@ public:
 std::string key(const Case& c, const Contender& k) { return c.name + " / " + k.name; }
 
 // Same best match, or both found nothing.
-bool same_place(const Best& a, const Best& b) {
-  return a.found == b.found && (!a.found || (a.x == b.x && a.y == b.y));
-}
+bool same_place(const Best& a, const Best& b) { return a.found == b.found && (!a.found || (a.x == b.x && a.y == b.y)); }
 
 }  // namespace
 

@@ -6,21 +6,21 @@
 // Contender whose `run` returns its best match for a case, and call run_comparison.
 #pragma once
 
-#include "lumetra/matching.h"
-#include "lumetra/rgb_image.h"
-
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "lumetra/matching.h"
+#include "lumetra/rgb_image.h"
+
 namespace lumetra::bench {
 
 struct Case {
-  std::string name;                     // content kind and pattern size, e.g. "icon+label 32x32"
+  std::string name;  // content kind and pattern size, e.g. "icon+label 32x32"
   std::shared_ptr<const RgbImage> screen;
   RgbImage pattern;
-  std::uint32_t cut_x = 0, cut_y = 0;   // where the pattern was cut from the screen
+  std::uint32_t cut_x = 0, cut_y = 0;  // where the pattern was cut from the screen
   float min_similarity = 0.8f;
 };
 
@@ -59,7 +59,6 @@ Contender opencv_coarse_to_fine();
 // Registers one benchmark per case and contender, runs them (honouring the usual Google
 // Benchmark flags), then prints a table of times, ratios against the two baselines (the
 // first two contenders) and agreement of the best matches. Returns the process status.
-int run_comparison(int argc, char** argv, const std::vector<Case>& cases,
-                   const std::vector<Contender>& contenders);
+int run_comparison(int argc, char** argv, const std::vector<Case>& cases, const std::vector<Contender>& contenders);
 
 }  // namespace lumetra::bench

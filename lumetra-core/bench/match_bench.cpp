@@ -1,11 +1,10 @@
 // match_template, at one scale and at the five of size variation, against OpenCV's
 // template matching on full-HD screens.
-#include "bench_support.h"
-
-#include "lumetra/cpu.h"
-
 #include <cstdio>
 #include <string_view>
+
+#include "bench_support.h"
+#include "lumetra/cpu.h"
 
 int main(int argc, char** argv) {
   using namespace lumetra;

@@ -1,8 +1,6 @@
 // The block-mean bound gives up cells before their cross sums: every cell it gives up must
 // truly score below the threshold, and every other cell must hold its exact score, at
 // every SIMD level (its last step runs in the prune kernel).
-#include "block_bound.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "block_bound.h"
 #include "lumetra/matching.h"
 #include "lumetra/resample.h"
 #include "score.h"

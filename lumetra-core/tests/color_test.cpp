@@ -1,12 +1,12 @@
 // Colour masks, regions and rectangles.
-#include "lumetra/color.h"
-#include "screens.h"
-#include "simd.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+
+#include "lumetra/color.h"
+#include "screens.h"
+#include "simd.h"
 
 namespace lumetra {
 namespace {
@@ -59,7 +59,7 @@ TEST(ColorMask, VectorMaskAgreesWithScalarAtTheToleranceBoundary) {
 
 TEST(ColorRegions, FourConnectedAreasFilteredAndOrdered) {
   RgbImage img = canvas(60, 40);
-  fill_rect(img, 30, 2, 5, 5, kRed);   // touches the next square at a corner only
+  fill_rect(img, 30, 2, 5, 5, kRed);  // touches the next square at a corner only
   fill_rect(img, 35, 7, 5, 5, kRed);
   fill_rect(img, 2, 20, 10, 2, kRed);  // a 10x2 line
   fill_rect(img, 2, 7, 4, 4, kRed);    // same top row as the second square, further left
@@ -209,7 +209,8 @@ TEST(FindRectangle, SameAsTheRulesOnCheckerboardsOutlinesAndNoise) {
     }
     const int strays = kind == 3 ? static_cast<int>(w * h / 3) : rng.uniform(0, 20);
     for (int s = 0; s < strays; ++s) {
-      const Rgb8 near{static_cast<std::uint8_t>(255 - rng.uniform(0, 6)), static_cast<std::uint8_t>(rng.uniform(0, 6)), 0};
+      const Rgb8 near{static_cast<std::uint8_t>(255 - rng.uniform(0, 6)), static_cast<std::uint8_t>(rng.uniform(0, 6)),
+                      0};
       fill_rect(img, rng.uniform(0, static_cast<int>(w) - 1), rng.uniform(0, static_cast<int>(h) - 1), 1, 1, near);
     }
     EXPECT_EQ(rectangle(img, kRed), plain_rectangle(img, kRed)) << "round " << round << " " << w << "x" << h;

@@ -1,9 +1,9 @@
 // The one cap on the vector level that every kernel of the program honours.
-#include "lumetra/cpu.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "lumetra/cpu.h"
 
 namespace lumetra {
 namespace {

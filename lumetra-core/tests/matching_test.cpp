@@ -1,10 +1,4 @@
 // Peak finding and single-scale matching, on synthetic screens.
-#include "lumetra/matching.h"
-#include "lumetra/resample.h"
-#include "lumetra/rounding.h"
-#include "screens.h"
-#include "simd.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +6,12 @@
 #include <limits>
 #include <set>
 #include <utility>
+
+#include "lumetra/matching.h"
+#include "lumetra/resample.h"
+#include "lumetra/rounding.h"
+#include "screens.h"
+#include "simd.h"
 
 namespace lumetra {
 namespace {
@@ -83,7 +83,8 @@ std::vector<Match> coarse_to_fine_by_hand(const RgbImage& hay, const RgbImage& t
   const std::uint32_t W = hay.width, H = hay.height, tw = t.width, th = t.height;
   const RgbImage ch = resize(hay, std::max(1u, W / 4), std::max(1u, H / 4), ResizeFilter::Triangle);
   const RgbImage ct = resize(t, tw / 4, th / 4, ResizeFilter::Triangle);
-  auto coarse = by_score(find_peaks(score_map(ch, ct), ct.width, ct.height, std::max(threshold - 0.15f, 0.3f), 0, 0, 1.0f));
+  auto coarse =
+      by_score(find_peaks(score_map(ch, ct), ct.width, ct.height, std::max(threshold - 0.15f, 0.3f), 0, 0, 1.0f));
   if (coarse.size() > 48) coarse.resize(48);
   std::vector<Match> hits;
   for (const Match& p : coarse) {
@@ -163,9 +164,9 @@ TEST(MatchTemplate, EverySimdLevelFindsTheSameHits) {
   const RgbImage wide = crop(screen.image, 0, 30, 1000, 600);  // still coarse-to-fine
   // Scalar kernels are slow: the direct path runs on the smaller haystack.
   const SearchCase cases[] = {{&small, crop(small, 80, 60, 15, 15), 0.7f},
-                        {&wide, crop(wide, 60, 10, 48, 40), 0.6f},
-                        {&wide, crop(wide, 320, 110, 72, 56), 0.8f},
-                        {&small, crop(small, 100, 60, 40, 24), 0.5f}};
+                              {&wide, crop(wide, 60, 10, 48, 40), 0.6f},
+                              {&wide, crop(wide, 320, 110, 72, 56), 0.8f},
+                              {&small, crop(small, 100, 60, 40, 24), 0.5f}};
   for (const SearchCase& c : cases) {
     std::vector<Match> want;
     cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
@@ -242,8 +243,8 @@ TEST(MatchTemplate, LargePatternsAtEverySizeVariationScaleGiveTheExhaustiveHits)
   const RgbImage small = crop(screen.image, 300, 100, 230, 150);
   const RgbImage wide = crop(screen.image, 200, 60, 820, 280);  // the longer side decides the path
   const SearchCase cases[] = {{&small, crop(small, 150, 80, 52, 50), 0.8f},
-                        {&small, crop(small, 160, 90, 61, 47), 0.5f},
-                        {&wide, crop(wide, 100, 40, 232, 226), 0.9f}};
+                              {&small, crop(small, 160, 90, 61, 47), 0.5f},
+                              {&wide, crop(wide, 100, 40, 232, 226), 0.9f}};
   for (const SearchCase& c : cases) {
     for (const float k : {1.0f, 0.9f, 0.95f, 1.05f, 1.1f}) {
       const RgbImage t = resized_for(c.t, k);

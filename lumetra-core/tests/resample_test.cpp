@@ -1,13 +1,13 @@
 // Resizing and cropping.
-#include "lumetra/resample.h"
-#include "screens.h"
-#include "simd.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+#include "lumetra/resample.h"
+#include "screens.h"
+#include "simd.h"
 
 namespace lumetra {
 namespace {

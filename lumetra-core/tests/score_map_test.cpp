@@ -1,10 +1,5 @@
 // Score maps against a plain double-precision evaluation of the correlation, and the
 // vector kernels against the scalar ones.
-#include "lumetra/matching.h"
-#include "lumetra/resample.h"
-#include "screens.h"
-#include "simd.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "lumetra/matching.h"
+#include "lumetra/resample.h"
+#include "screens.h"
+#include "simd.h"
 
 namespace lumetra {
 namespace {
@@ -89,7 +89,8 @@ void expect_maps_identical(const ScoreMap& got, const ScoreMap& want, const char
     // Within 1e-5 is what callers could notice; the implementation promises the very same
     // bits, so check both and report the first few offenders.
     if (std::fabs(a - b) > 1e-5f || std::memcmp(&a, &b, sizeof a) != 0) {
-      if (++bad <= 5) ADD_FAILURE() << what << ": cell " << i % want.width << "," << i / want.width << " got " << a << " want " << b;
+      if (++bad <= 5)
+        ADD_FAILURE() << what << ": cell " << i % want.width << "," << i / want.width << " got " << a << " want " << b;
     }
   }
   EXPECT_EQ(bad, 0u) << what;
@@ -225,11 +226,13 @@ TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
         std::vector<const std::uint32_t*> ptrs;
         for (auto& r : rows) {
           // Mostly 255s: the largest products are where a lane would overflow if any.
-          for (auto& v : r) v = (rng.next() % 4 ? 255u : rng.next() % 256) | (rng.next() % 4 ? 255u : rng.next() % 256) << 16;
+          for (auto& v : r)
+            v = (rng.next() % 4 ? 255u : rng.next() % 256) | (rng.next() % 4 ? 255u : rng.next() % 256) << 16;
           ptrs.push_back(r.data());
         }
         std::vector<std::uint32_t> taps(nrows * npairs);
-        for (auto& v : taps) v = static_cast<std::uint32_t>(rng.next() % 256) | static_cast<std::uint32_t>(rng.next() % 256) << 16;
+        for (auto& v : taps)
+          v = static_cast<std::uint32_t>(rng.next() % 256) | static_cast<std::uint32_t>(rng.next() % 256) << 16;
         std::vector<std::uint32_t> want((count + 63) / 64 * 64), got(want.size());
         detail::row_scalar(ptrs.data(), taps.data(), nrows, npairs, want.data(), count);
         k.row(ptrs.data(), taps.data(), nrows, npairs, got.data(), count);

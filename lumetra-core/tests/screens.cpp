@@ -12,9 +12,7 @@ std::uint64_t Rng::next() {
   return z ^ (z >> 31);
 }
 
-int Rng::uniform(int lo, int hi) {
-  return lo + static_cast<int>(next() % static_cast<std::uint64_t>(hi - lo + 1));
-}
+int Rng::uniform(int lo, int hi) { return lo + static_cast<int>(next() % static_cast<std::uint64_t>(hi - lo + 1)); }
 
 namespace {
 
@@ -61,7 +59,8 @@ void fill_rect(RgbImage& img, std::int64_t x, std::int64_t y, std::int64_t w, st
 }
 
 void draw_icon(RgbImage& img, std::uint32_t x, std::uint32_t y, std::uint32_t size, int id) {
-  static const Rgb8 bases[] = {{52, 120, 246}, {234, 67, 53}, {52, 168, 83}, {251, 188, 5}, {142, 68, 173}, {0, 150, 136}};
+  static const Rgb8 bases[] = {{52, 120, 246}, {234, 67, 53},  {52, 168, 83},
+                               {251, 188, 5},  {142, 68, 173}, {0, 150, 136}};
   const Rgb8 base = bases[id % 6];
   const Rgb8 light = blend(base, {255, 255, 255}, 0.55);
   const Rgb8 dark = blend(base, {0, 0, 0}, 0.45);
@@ -79,12 +78,24 @@ void draw_icon(RgbImage& img, std::uint32_t x, std::uint32_t y, std::uint32_t si
       const double du = u - 0.5, dv = v - 0.5;
       bool mark = false;
       switch (id % 6) {
-        case 0: mark = std::fabs(std::sqrt(du * du + dv * dv) - 0.22) < 0.06; break;          // ring
-        case 1: mark = std::fabs(du) < 0.07 || std::fabs(dv) < 0.07; break;                     // plus
-        case 2: mark = dv > -0.2 && dv < 0.2 && std::fabs(du) < 0.2 - dv * 0.5 && dv > std::fabs(du) - 0.2; break;  // arrow
-        case 3: mark = std::fmod(std::fabs(dv) * 10, 2.0) < 0.8 && std::fabs(du) < 0.25; break; // bars
-        case 4: mark = std::fabs(du + dv) < 0.07 || std::fabs(du - dv) < 0.07; break;          // cross
-        default: mark = du * du + dv * dv < 0.03; break;                                       // dot
+        case 0:
+          mark = std::fabs(std::sqrt(du * du + dv * dv) - 0.22) < 0.06;
+          break;  // ring
+        case 1:
+          mark = std::fabs(du) < 0.07 || std::fabs(dv) < 0.07;
+          break;  // plus
+        case 2:
+          mark = dv > -0.2 && dv < 0.2 && std::fabs(du) < 0.2 - dv * 0.5 && dv > std::fabs(du) - 0.2;
+          break;  // arrow
+        case 3:
+          mark = std::fmod(std::fabs(dv) * 10, 2.0) < 0.8 && std::fabs(du) < 0.25;
+          break;  // bars
+        case 4:
+          mark = std::fabs(du + dv) < 0.07 || std::fabs(du - dv) < 0.07;
+          break;  // cross
+        default:
+          mark = du * du + dv * dv < 0.03;
+          break;  // dot
       }
       if (mark) c = blend(c, {255, 255, 255}, 0.85);
       put(img, x + i, y + j, c);
@@ -92,8 +103,8 @@ void draw_icon(RgbImage& img, std::uint32_t x, std::uint32_t y, std::uint32_t si
   }
 }
 
-std::uint32_t draw_text(RgbImage& img, std::uint32_t x, std::uint32_t y, int words, std::uint32_t scale,
-                        Rgb8 ink, Rng& rng) {
+std::uint32_t draw_text(RgbImage& img, std::uint32_t x, std::uint32_t y, int words, std::uint32_t scale, Rgb8 ink,
+                        Rng& rng) {
   const Font& f = font();
   for (int w = 0; w < words; ++w) {
     const int letters = rng.uniform(2, 9);
@@ -126,7 +137,8 @@ Screen render_screen(std::uint32_t width, std::uint32_t height, std::uint64_t se
   fill_rect(img, 0, 0, W, 36, {32, 44, 72});
   Rng title(seed ^ 0x7171);
   draw_text(img, 48, 11, 4, 2, {230, 232, 240}, title);
-  for (int b = 0; b < 3; ++b) fill_rect(img, W - 46 * (b + 1), 8, 30, 20, b == 0 ? Rgb8{196, 43, 28} : Rgb8{70, 82, 110});
+  for (int b = 0; b < 3; ++b)
+    fill_rect(img, W - 46 * (b + 1), 8, 30, 20, b == 0 ? Rgb8{196, 43, 28} : Rgb8{70, 82, 110});
 
   // Toolbar: icons repeating in a fixed sequence, so the same icon appears several times.
   fill_rect(img, 0, 36, W, 48, {228, 230, 236});
@@ -160,10 +172,12 @@ Screen render_screen(std::uint32_t width, std::uint32_t height, std::uint64_t se
     y += 16;
   }
   // Photo-like area: smooth shapes with a little texture.
-  const std::int64_t px = cx, py = y, pw = std::min<std::int64_t>(520, W - cx - 24), ph = std::min<std::int64_t>(300, H - y - 24);
+  const std::int64_t px = cx, py = y, pw = std::min<std::int64_t>(520, W - cx - 24),
+                     ph = std::min<std::int64_t>(300, H - y - 24);
   for (std::int64_t j = 0; j < ph; ++j) {
     for (std::int64_t i = 0; i < pw; ++i) {
-      const double u = static_cast<double>(i) / std::max<std::int64_t>(pw, 1), v = static_cast<double>(j) / std::max<std::int64_t>(ph, 1);
+      const double u = static_cast<double>(i) / std::max<std::int64_t>(pw, 1),
+                   v = static_cast<double>(j) / std::max<std::int64_t>(ph, 1);
       const double hill = 0.5 + 0.5 * std::sin(u * 7.0 + std::sin(v * 5.0) * 1.7);
       const int grain = static_cast<int>(rng.next() % 9) - 4;
       const Rgb8 sky{static_cast<std::uint8_t>(120 + 60 * v), static_cast<std::uint8_t>(170 + 50 * v), 235};

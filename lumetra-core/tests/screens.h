@@ -4,12 +4,12 @@
 // flat areas have zero variance, text repeats glyphs, icons repeat exactly.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "lumetra/color.h"
 #include "lumetra/cpu.h"
 #include "lumetra/rgb_image.h"
-
-#include <cstdint>
-#include <vector>
 
 namespace lumetra::testing {
 
@@ -21,13 +21,13 @@ inline constexpr cpu::Level kKernelLevels[] = {cpu::Level::Scalar, cpu::Level::S
 
 // Small deterministic generator (splitmix64), so screens are identical on every platform.
 class Rng {
-public:
+ public:
   explicit Rng(std::uint64_t seed) : state_(seed) {}
   std::uint64_t next();
   // Uniform in [lo, hi].
   int uniform(int lo, int hi);
 
-private:
+ private:
   std::uint64_t state_;
 };
 
@@ -47,8 +47,8 @@ void fill_rect(RgbImage& img, std::int64_t x, std::int64_t y, std::int64_t w, st
 // Draws icon `id` of size x size. There are six designs: ids equal modulo 6 draw the same.
 void draw_icon(RgbImage& img, std::uint32_t x, std::uint32_t y, std::uint32_t size, int id);
 // Draws pseudo-words in a 5x7 bitmap font scaled by `scale`; returns the x after the text.
-std::uint32_t draw_text(RgbImage& img, std::uint32_t x, std::uint32_t y, int words, std::uint32_t scale,
-                        Rgb8 ink, Rng& rng);
+std::uint32_t draw_text(RgbImage& img, std::uint32_t x, std::uint32_t y, int words, std::uint32_t scale, Rgb8 ink,
+                        Rng& rng);
 
 Screen render_screen(std::uint32_t width, std::uint32_t height, std::uint64_t seed);
 

@@ -1,11 +1,11 @@
 #include "host_process.h"
 
-#include "common/json.h"
-#include "common/write_all_win32.h"
-
 #include <chrono>
 #include <stdexcept>
 #include <vector>
+
+#include "common/json.h"
+#include "common/write_all_win32.h"
 
 namespace quorvane::standin {
 
@@ -45,7 +45,8 @@ HostProcess::HostProcess(const std::wstring& exe_path) {
   si.hStdError = child_err.get();
   PROCESS_INFORMATION pi{};
   std::wstring command = L"\"" + exe_path + L"\"";
-  BOOL started = CreateProcessW(exe_path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  BOOL started =
+      CreateProcessW(exe_path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   const DWORD start_error = GetLastError();
   // The child holds its own copies now; ours would keep the pipes open after it ends.
   child_in.reset();

@@ -3,20 +3,19 @@
 // tests and by the command-line client.
 #pragma once
 
-#include "common/win32_handle.h"
-
-#include <nlohmann/json.hpp>
-
 #include <windows.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "common/win32_handle.h"
 
 namespace quorvane::standin {
 
@@ -29,7 +28,7 @@ std::string frame_header(std::uint32_t payload_size);
 std::wstring default_host_path();
 
 class HostProcess {
-public:
+ public:
   explicit HostProcess(const std::wstring& exe_path = default_host_path());
   ~HostProcess();
   HostProcess(const HostProcess&) = delete;
@@ -61,7 +60,7 @@ public:
   DWORD pid() const { return pid_; }
   HANDLE process_handle() const { return process_.get(); }
 
-private:
+ private:
   void pump(HANDLE pipe, std::string& sink);
 
   unique_handle process_;

@@ -1,9 +1,9 @@
 // Checks the end-to-end tests share about a host they drove (tests only: needs gtest).
 #pragma once
 
-#include "host_process.h"
-
 #include <gtest/gtest.h>
+
+#include "host_process.h"
 
 namespace quorvane::standin {
 

@@ -2,10 +2,6 @@
 // program with the same framing. Prints figures; it is a benchmark, not a test.
 //
 //   roundtrip_bench [iterations]
-#include "host_process.h"
-
-#include "common/json.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +10,9 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "common/json.h"
+#include "host_process.h"
 
 namespace {
 
@@ -33,7 +32,9 @@ struct Times {
 double cpu_ms(HANDLE process) {
   FILETIME created, exited, kernel, user;
   if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0.0;
-  const auto ticks = [](FILETIME t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  const auto ticks = [](FILETIME t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
   return static_cast<double>(ticks(kernel) + ticks(user)) / 1e4;
 }
 
@@ -61,17 +62,19 @@ int main(int argc, char** argv) {
   int iterations = argc > 1 ? std::atoi(argv[1]) : 15;
   // 1920 x 1080 raw RGB as Base64: 8,294,400 characters.
   std::string data(1920 * 1080 * 4, 'Q');
-  std::string request = quorvane::to_json_text(
-      {{"id", 1}, {"method", "get_version"}, {"params", {{"image", {{"data", data}, {"width", 1920}, {"height", 1080}}}}}});
+  std::string request =
+      quorvane::to_json_text({{"id", 1},
+                              {"method", "get_version"},
+                              {"params", {{"image", {{"data", data}, {"width", 1920}, {"height", 1080}}}}}});
 
   HostProcess null_host(beside_me(L"null-host.exe"));
   HostProcess host;
   const Times baseline = time_ms(null_host, request, iterations);
   const Times ours = time_ms(host, request, iterations);
-  std::printf("request of %zu bytes, %d round trips: median, fastest, the program's processor time\n",
-              request.size(), iterations);
+  std::printf("request of %zu bytes, %d round trips: median, fastest, the program's processor time\n", request.size(),
+              iterations);
   std::printf("  do-nothing host  %8.2f ms  %8.2f ms  %8.2f ms\n", baseline.median, baseline.fastest, baseline.cpu);
-  std::printf("  quorvane-host    %8.2f ms  %8.2f ms  %8.2f ms   (%.2fx, %.2fx)\n", ours.median, ours.fastest,
-              ours.cpu, ours.median / baseline.median, ours.fastest / baseline.fastest);
+  std::printf("  quorvane-host    %8.2f ms  %8.2f ms  %8.2f ms   (%.2fx, %.2fx)\n", ours.median, ours.fastest, ours.cpu,
+              ours.median / baseline.median, ours.fastest / baseline.fastest);
   return 0;
 }

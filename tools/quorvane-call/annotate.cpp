@@ -81,7 +81,7 @@ Box grown(const Box& b, int by) { return {b.x - by, b.y - by, b.width + 2 * by, 
 // it, in the first place that stays in the picture and covers no outline or earlier label;
 // when there is none, above (or inside the top edge).
 class LabelPlacer {
-public:
+ public:
   LabelPlacer(lumetra::RgbImage& image, std::vector<Box> outlines) : image_(image), taken_(std::move(outlines)) {
     for (Box& b : taken_) b = grown(b, kLineWidth);
   }
@@ -109,7 +109,7 @@ public:
     taken_.push_back(at);
   }
 
-private:
+ private:
   lumetra::RgbImage& image_;
   std::vector<Box> taken_;
 };
@@ -145,7 +145,8 @@ int label(lumetra::RgbImage& image, long long x, long long y, std::string_view t
     if (const Glyph* g = glyph(c)) {
       for (int row = 0; row < 7; ++row)
         for (int col = 0; col < 5; ++col)
-          if (g->rows[row] & (0x10 >> col)) fill(image, pen + col * scale, y + scale + row * scale, scale, scale, colour);
+          if (g->rows[row] & (0x10 >> col))
+            fill(image, pen + col * scale, y + scale + row * scale, scale, scale, colour);
     }
     pen += advance;
   }
@@ -154,7 +155,8 @@ int label(lumetra::RgbImage& image, long long x, long long y, std::string_view t
 
 std::string region_label(const json& region) {
   const auto order = region.find("order");
-  const std::string rank = order != region.end() && order->is_number_integer() ? std::to_string(order->get<long long>()) : "-";
+  const std::string rank =
+      order != region.end() && order->is_number_integer() ? std::to_string(order->get<long long>()) : "-";
   return "#" + rank + " " + fixed3(number(region, "score"));
 }
 
@@ -210,7 +212,8 @@ void draw_search(lumetra::RgbImage& image, const SearchPicture& picture) {
   if ((!regions || regions->empty()) && picture.best_candidate && picture.best_candidate->is_object()) {
     const json& best = *picture.best_candidate;
     const auto anchor = best.find("anchorRect");
-    const json& rect = anchor != best.end() && anchor->is_object() ? *anchor : best.value("matchedRect", json::object());
+    const json& rect =
+        anchor != best.end() && anchor->is_object() ? *anchor : best.value("matchedRect", json::object());
     const Box b = box_of(rect, picture.origin_x, picture.origin_y);
     draw(b, kCandidate, true);
     labels.push_back({b, fixed3(number(best, "score")) + "<" + fixed3(picture.threshold), kCandidate});

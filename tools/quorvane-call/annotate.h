@@ -4,13 +4,13 @@
 // Portable: quorvane-call feeds it the image and the host's replies.
 #pragma once
 
-#include "common/handler.h"
-
 #include <lumetra/rgb_image.h>
 
 #include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane::annotate {
 

@@ -15,15 +15,6 @@
 // and labelled "#<order> <score>", the search area dashed in blue, search_relative's
 // targets in magenta and, when nothing matched, the best candidate below the threshold
 // dashed in orange with "<score><<threshold>" (found by asking again with minSimilarity -1).
-#include "annotate.h"
-#include "host_process.h"
-
-#include "common/base64.h"
-#include "common/utf.h"
-#include "cv/requests.h"
-#include "cv/png.h"
-#include "common/json.h"
-
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +24,14 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "annotate.h"
+#include "common/base64.h"
+#include "common/json.h"
+#include "common/utf.h"
+#include "cv/png.h"
+#include "cv/requests.h"
+#include "host_process.h"
 
 namespace {
 
@@ -74,7 +73,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: quorvane-call [--host PATH] METHOD [PARAMS-JSON]\n"
                "       quorvane-call [--host PATH] --file REQUESTS\n"
-               "       quorvane-call [--host PATH] --annotate OUT.png search_image|search_relative|search_desktop PARAMS-JSON\n");
+               "       quorvane-call [--host PATH] --annotate OUT.png search_image|search_relative|search_desktop "
+               "PARAMS-JSON\n");
   return 2;
 }
 
@@ -123,7 +123,8 @@ int run_annotated(quorvane::standin::HostProcess& process, json request, const s
     throw std::runtime_error("--annotate draws search_image, search_relative or search_desktop, not '" + method + "'");
   json& params = member_object(request, "params");
   if (method == "search_relative" && !params.contains("image"))
-    throw std::runtime_error("--annotate needs search_relative's 'image': the host keeps no copy of a screen it searched");
+    throw std::runtime_error(
+        "--annotate needs search_relative's 'image': the host keeps no copy of a screen it searched");
   json& options = member_object(params, "options");
   const bool on_screen = method == "search_desktop";
   std::wstring temporary;
@@ -146,12 +147,15 @@ int run_annotated(quorvane::standin::HostProcess& process, json request, const s
   long long origin_x = 0, origin_y = 0;
   if (on_screen) {
     const std::string capture = result->value("capturePath", "");
-    auto decoded = quorvane::cv::decode_picture(
-        [&] { const std::string b = read_file(capture); return std::vector<std::uint8_t>(b.begin(), b.end()); }());
+    auto decoded = quorvane::cv::decode_picture([&] {
+      const std::string b = read_file(capture);
+      return std::vector<std::uint8_t>(b.begin(), b.end());
+    }());
     if (!temporary.empty()) DeleteFileW(temporary.c_str());
     if (!decoded) throw std::runtime_error("cannot read the capture " + capture + ": " + decoded.error());
     image = std::move(*decoded);
-    const json displays = process.request({{"id", request["id"]}, {"method", "get_display_list"}, {"params", json::object()}});
+    const json displays =
+        process.request({{"id", request["id"]}, {"method", "get_display_list"}, {"params", json::object()}});
     std::tie(origin_x, origin_y) = capture_origin(displays.value("result", json::array()), image, *result);
   } else {
     auto decoded = quorvane::cv::decode_image_param(params["image"], "image");
@@ -205,8 +209,7 @@ int run(const std::vector<std::string>& args) {
       std::string line;
       while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos || line[line.find_first_not_of(" \t")] == '#')
-          continue;
+        if (line.find_first_not_of(" \t") == std::string::npos || line[line.find_first_not_of(" \t")] == '#') continue;
         requests.push_back(parse_or_throw(line, line.c_str()));
       }
     } else if (args[i].rfind("--", 0) == 0) {

@@ -10,11 +10,6 @@
 // With --check it fails when a reply is missing or malformed, a request fails that must
 // not, or the counters grew beyond a generous bound between the end of the first K
 // requests (the warm-up) and the end.
-#include "host_process.h"
-
-#include "common/base64.h"
-#include "cv/tests/process_counters_win32.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -28,6 +23,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/base64.h"
+#include "cv/tests/process_counters_win32.h"
+#include "host_process.h"
 
 namespace {
 
@@ -62,7 +61,8 @@ std::string noise(std::uint32_t width, std::uint32_t height, std::uint32_t seed)
 std::string cut(const std::string& rgb, std::uint32_t width, std::uint32_t x, std::uint32_t y, std::uint32_t w,
                 std::uint32_t h) {
   std::string out;
-  for (std::uint32_t row = 0; row < h; ++row) out.append(rgb, ((y + row) * width + x) * 3, static_cast<std::size_t>(w) * 3);
+  for (std::uint32_t row = 0; row < h; ++row)
+    out.append(rgb, ((y + row) * width + x) * 3, static_cast<std::size_t>(w) * 3);
   return out;
 }
 
@@ -113,9 +113,12 @@ int main(int argc, char** argv) {
   int every = 1000;
   bool check = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--requests") == 0 && i + 1 < argc) requests = std::max(1, std::atoi(argv[++i]));
-    else if (std::strcmp(argv[i], "--every") == 0 && i + 1 < argc) every = std::max(1, std::atoi(argv[++i]));
-    else if (std::strcmp(argv[i], "--check") == 0) check = true;
+    if (std::strcmp(argv[i], "--requests") == 0 && i + 1 < argc)
+      requests = std::max(1, std::atoi(argv[++i]));
+    else if (std::strcmp(argv[i], "--every") == 0 && i + 1 < argc)
+      every = std::max(1, std::atoi(argv[++i]));
+    else if (std::strcmp(argv[i], "--check") == 0)
+      check = true;
   }
   every = std::min(every, requests);
   std::vector<std::string> failures;
@@ -133,7 +136,8 @@ int main(int argc, char** argv) {
   // screen's top-left corner for a piece of noise that is not there.
   const std::string picture = noise(64, 48, 7);
   const json image = {{"data", quorvane::base64_encode(picture)}, {"width", 64}, {"height", 48}};
-  const json piece = {{"data", quorvane::base64_encode(cut(picture, 64, 30, 20, 12, 12))}, {"width", 12}, {"height", 12}};
+  const json piece = {
+      {"data", quorvane::base64_encode(cut(picture, 64, 30, 20, 12, 12))}, {"width", 12}, {"height", 12}};
   const json absent = {{"data", quorvane::base64_encode(noise(12, 12, 99))}, {"width", 12}, {"height", 12}};
   const json corner = {{"x", 0}, {"y", 0}, {"width", 240}, {"height", 160}};
   const json screen_options = {{"limitSearchArea", true}, {"searchArea", corner}};
@@ -146,32 +150,99 @@ int main(int argc, char** argv) {
       {"get_display_list", 4, [](int) { return json::object(); }},
       {"get_desktop_dpi", 3, [](int) { return json::object(); }},
       {"get_active_browser_window_rect", 3, [](int) { return json::object(); }},
-      {"capture_desktop", 4, [&](int) { return json{{"path", capture_file}}; }},
-      {"get_image_info", 3, [&](int) { return json{{"content", tiny_png}}; }},
-      {"search_image", 10, [&](int) { return json{{"image", image}, {"pattern", piece}}; }},
-      {"search_desktop", 5, [&](int) { return json{{"pattern", absent}, {"options", screen_options}}; }},
+      {"capture_desktop", 4,
+       [&](int) {
+         return json{{"path", capture_file}};
+       }},
+      {"get_image_info", 3,
+       [&](int) {
+         return json{{"content", tiny_png}};
+       }},
+      {"search_image", 10,
+       [&](int) {
+         return json{{"image", image}, {"pattern", piece}};
+       }},
+      {"search_desktop", 5,
+       [&](int) {
+         return json{{"pattern", absent}, {"options", screen_options}};
+       }},
       {"wait_for_image", 3,
-       [&](int) { return json{{"pattern", absent}, {"options", screen_options}, {"timeoutMs", 0}}; }},
-      {"find_color_regions", 3, [&](int) { return json{{"color", "ff0000"}, {"searchArea", corner}}; }},
-      {"file_exists", 6, [&](int) { return json{{"path", text_file}}; }},
-      {"get_files", 4, [&](int) { return json{{"path", dir}}; }},
-      {"get_file_system_entry_info", 3, [&](int) { return json{{"path", dir}}; }},
-      {"write_all_text", 6, [&](int i) { return json{{"path", text_file}, {"content", "line " + std::to_string(i) + "\n"}}; }},
-      {"append_all_text", 3, [&](int i) { return json{{"path", text_file}, {"content", std::to_string(i) + "\n"}}; }},
-      {"read_all_text", 6, [&](int) { return json{{"path", text_file}}; }},
-      {"read_file_range", 3, [&](int) { return json{{"path", text_file}, {"rangeStart", 2}}; }},
-      {"write_all_bytes", 3, [&](int) { return json{{"path", bytes_file}, {"content", "AAEC/w=="}}; }},
-      {"read_all_bytes", 3, [&](int) { return json{{"path", bytes_file}}; }},
-      {"copy_file", 2, [&](int) { return json{{"sourcePath", text_file}, {"targetPath", dir + "\\copy.txt"}}; }},
-      {"move_file", 2, [&](int) { return json{{"sourcePath", dir + "\\copy.txt"}, {"targetPath", dir + "\\moved.txt"}}; }},
-      {"delete_file", 2, [&](int) { return json{{"path", dir + "\\moved.txt"}}; }},
-      {"create_directory", 1, [&](int) { return json{{"path", dir + "\\sub\\deeper"}}; }},
-      {"remove_directory", 1, [&](int) { return json{{"path", dir + "\\sub"}}; }},
+       [&](int) {
+         return json{{"pattern", absent}, {"options", screen_options}, {"timeoutMs", 0}};
+       }},
+      {"find_color_regions", 3,
+       [&](int) {
+         return json{{"color", "ff0000"}, {"searchArea", corner}};
+       }},
+      {"file_exists", 6,
+       [&](int) {
+         return json{{"path", text_file}};
+       }},
+      {"get_files", 4,
+       [&](int) {
+         return json{{"path", dir}};
+       }},
+      {"get_file_system_entry_info", 3,
+       [&](int) {
+         return json{{"path", dir}};
+       }},
+      {"write_all_text", 6,
+       [&](int i) {
+         return json{{"path", text_file}, {"content", "line " + std::to_string(i) + "\n"}};
+       }},
+      {"append_all_text", 3,
+       [&](int i) {
+         return json{{"path", text_file}, {"content", std::to_string(i) + "\n"}};
+       }},
+      {"read_all_text", 6,
+       [&](int) {
+         return json{{"path", text_file}};
+       }},
+      {"read_file_range", 3,
+       [&](int) {
+         return json{{"path", text_file}, {"rangeStart", 2}};
+       }},
+      {"write_all_bytes", 3,
+       [&](int) {
+         return json{{"path", bytes_file}, {"content", "AAEC/w=="}};
+       }},
+      {"read_all_bytes", 3,
+       [&](int) {
+         return json{{"path", bytes_file}};
+       }},
+      {"copy_file", 2,
+       [&](int) {
+         return json{{"sourcePath", text_file}, {"targetPath", dir + "\\copy.txt"}};
+       }},
+      {"move_file", 2,
+       [&](int) {
+         return json{{"sourcePath", dir + "\\copy.txt"}, {"targetPath", dir + "\\moved.txt"}};
+       }},
+      {"delete_file", 2,
+       [&](int) {
+         return json{{"path", dir + "\\moved.txt"}};
+       }},
+      {"create_directory", 1,
+       [&](int) {
+         return json{{"path", dir + "\\sub\\deeper"}};
+       }},
+      {"remove_directory", 1,
+       [&](int) {
+         return json{{"path", dir + "\\sub"}};
+       }},
       // A lone Shift tap and pointer moves: input that changes nothing on the desktop.
-      {"send_text", 3, [](int) { return json{{"text", "${KEY_SHIFT}"}}; }},
+      {"send_text", 3,
+       [](int) {
+         return json{{"text", "${KEY_SHIFT}"}};
+       }},
       {"send_mouse_event", 3,
-       [](int i) { return json{{"type", 0}, {"button", 0}, {"x", 100 + i % 600}, {"y", 100 + (i * 7) % 400}}; }},
-      {"run_process", 1, [](int) { return json{{"fileName", "cmd.exe"}, {"arguments", "/c echo soak"}, {"waitForExit", true}}; }},
+       [](int i) {
+         return json{{"type", 0}, {"button", 0}, {"x", 100 + i % 600}, {"y", 100 + (i * 7) % 400}};
+       }},
+      {"run_process", 1,
+       [](int) {
+         return json{{"fileName", "cmd.exe"}, {"arguments", "/c echo soak"}, {"waitForExit", true}};
+       }},
       {"ocr_language_list", 1, [](int) { return json::object(); }, true},
   };
   // A fixed order that spreads each method over the run.
@@ -187,7 +258,9 @@ int main(int argc, char** argv) {
   ProcessCounters warm{};
   ProcessCounters last{};
   const auto started = std::chrono::steady_clock::now();
-  const auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
+  const auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
   std::optional<HostProcess> host;
   try {
     host.emplace();
@@ -196,7 +269,8 @@ int main(int argc, char** argv) {
       const Operation& op = *order[static_cast<std::size_t>(i) % order.size()];
       const auto t0 = std::chrono::steady_clock::now();
       json reply = host->call(op.method, op.params(i), i + 1);
-      times[op.method].push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+      times[op.method].push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
       const bool answered = reply.is_object() && reply.value("id", json()) == json(i + 1);
       if (!answered || (!reply.contains("result") && !op.may_fail)) {
         failures.push_back(std::string(op.method) + ": " + reply.dump().substr(0, 300));

@@ -1,10 +1,10 @@
 #include "common/base64.h"
 
-#include "lumetra/cpu.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#include "lumetra/cpu.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define QUORVANE_BASE64_X86 1
@@ -34,11 +34,11 @@ constexpr std::array<std::uint8_t, 256> kDecode = make_decode_table();
 // std::vector / std::string cannot grow without value-initialising, and zero-filling a
 // multi-megabyte buffer before overwriting it would cost a whole extra pass over fresh
 // memory. The chunk stays in L1 between the two steps.
-constexpr std::size_t kDecodeChunkIn = 8192;                 // multiple of 4 and of 32
+constexpr std::size_t kDecodeChunkIn = 8192;  // multiple of 4 and of 32
 constexpr std::size_t kDecodeChunkOut = kDecodeChunkIn / 4 * 3;
-constexpr std::size_t kEncodeChunkIn = 6144;                 // multiple of 3, 12 and 24
+constexpr std::size_t kEncodeChunkIn = 6144;  // multiple of 3, 12 and 24
 constexpr std::size_t kEncodeChunkOut = kEncodeChunkIn / 3 * 4;
-constexpr std::size_t kSimdSlack = 32;                       // vector stores overshoot
+constexpr std::size_t kSimdSlack = 32;  // vector stores overshoot
 
 constexpr std::size_t kNoError = static_cast<std::size_t>(-1);
 
@@ -48,8 +48,7 @@ constexpr std::size_t kNoError = static_cast<std::size_t>(-1);
 // first symbol outside the alphabet, or kNoError.
 std::size_t decode_groups_scalar(const std::uint8_t* src, std::size_t len, std::uint8_t* dst) {
   for (std::size_t i = 0; i < len; i += 4) {
-    const std::uint32_t a = kDecode[src[i]], b = kDecode[src[i + 1]], c = kDecode[src[i + 2]],
-                        d = kDecode[src[i + 3]];
+    const std::uint32_t a = kDecode[src[i]], b = kDecode[src[i + 1]], c = kDecode[src[i + 2]], d = kDecode[src[i + 3]];
     if (((a | b | c | d) & 0x80) != 0) {  // valid values are below 64, kInvalid has the top bit
       for (std::size_t k = 0; k < 4; ++k)
         if (kDecode[src[i + k]] == kInvalid) return i + k;
@@ -87,10 +86,10 @@ void encode_groups_scalar(const std::uint8_t* src, std::size_t len, char* dst) {
 
 // Returns false when any of the 16 symbols is outside the alphabet ('=' included).
 QV_SSSE3 bool decode16_ssse3(const std::uint8_t* src, std::uint8_t* dst) {
-  const __m128i lut_lo = _mm_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13,
-                                       0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
-  const __m128i lut_hi = _mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10,
-                                       0x10, 0x10, 0x10, 0x10, 0x10);
+  const __m128i lut_lo =
+      _mm_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+  const __m128i lut_hi =
+      _mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
   const __m128i lut_roll = _mm_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
   const __m128i mask_2f = _mm_set1_epi8(0x2F);
 
@@ -106,14 +105,13 @@ QV_SSSE3 bool decode16_ssse3(const std::uint8_t* src, std::uint8_t* dst) {
   str = _mm_add_epi8(str, roll);
   const __m128i merged = _mm_maddubs_epi16(str, _mm_set1_epi32(0x01400140));
   const __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
-  const __m128i out =
-      _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+  const __m128i out = _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), out);  // 12 bytes used, 4 overshoot
   return true;
 }
 
 __attribute__((target("ssse3"))) std::size_t decode_groups_ssse3(const std::uint8_t* src, std::size_t len,
-                                                                  std::uint8_t* dst) {
+                                                                 std::uint8_t* dst) {
   std::size_t i = 0;
   while (i + 16 <= len && decode16_ssse3(src + i, dst)) {
     i += 16;
@@ -152,14 +150,14 @@ __attribute__((target("ssse3"))) void encode_groups_ssse3(const std::uint8_t* sr
 }
 
 QV_AVX2 bool decode32_avx2(const std::uint8_t* src, std::uint8_t* dst) {
-  const __m256i lut_lo = _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13,
-                                          0x1A, 0x1B, 0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11,
-                                          0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
-  const __m256i lut_hi = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10,
-                                          0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08,
-                                          0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
-  const __m256i lut_roll = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16,
-                                            19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i lut_lo =
+      _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A,
+                       0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+  const __m256i lut_hi =
+      _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
+                       0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+  const __m256i lut_roll = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4, -65,
+                                            -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
   const __m256i mask_2f = _mm256_set1_epi8(0x2F);
 
   __m256i str = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
@@ -174,16 +172,15 @@ QV_AVX2 bool decode32_avx2(const std::uint8_t* src, std::uint8_t* dst) {
   str = _mm256_add_epi8(str, roll);
   const __m256i merged = _mm256_maddubs_epi16(str, _mm256_set1_epi32(0x01400140));
   const __m256i packed = _mm256_madd_epi16(merged, _mm256_set1_epi32(0x00011000));
-  __m256i out = _mm256_shuffle_epi8(packed, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1,
-                                                             -1, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1,
-                                                             -1, -1, -1));
+  __m256i out = _mm256_shuffle_epi8(packed, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2,
+                                                             1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
   out = _mm256_permutevar8x32_epi32(out, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), out);  // 24 bytes used, 8 overshoot
   return true;
 }
 
 __attribute__((target("avx2"))) std::size_t decode_groups_avx2(const std::uint8_t* src, std::size_t len,
-                                                                std::uint8_t* dst) {
+                                                               std::uint8_t* dst) {
   std::size_t i = 0;
   while (i + 32 <= len && decode32_avx2(src + i, dst)) {
     i += 32;
@@ -194,22 +191,22 @@ __attribute__((target("avx2"))) std::size_t decode_groups_avx2(const std::uint8_
 }
 
 QV_AVX2 __m256i encode24_avx2(__m256i in) {
-  in = _mm256_shuffle_epi8(in, _mm256_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1, 10, 11, 9, 10,
-                                               7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1));
+  in = _mm256_shuffle_epi8(in, _mm256_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1, 10, 11, 9, 10, 7, 8,
+                                               6, 7, 4, 5, 3, 4, 1, 2, 0, 1));
   const __m256i t0 = _mm256_and_si256(in, _mm256_set1_epi32(0x0FC0FC00));
   const __m256i t1 = _mm256_mulhi_epu16(t0, _mm256_set1_epi32(0x04000040));
   const __m256i t2 = _mm256_and_si256(in, _mm256_set1_epi32(0x003F03F0));
   const __m256i t3 = _mm256_mullo_epi16(t2, _mm256_set1_epi32(0x01000010));
   const __m256i indices6 = _mm256_or_si256(t1, t3);
-  const __m256i lut = _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0, 65, 71, -4,
-                                       -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+  const __m256i lut = _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0, 65, 71, -4, -4,
+                                       -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
   __m256i idx = _mm256_subs_epu8(indices6, _mm256_set1_epi8(51));
   idx = _mm256_sub_epi8(idx, _mm256_cmpgt_epi8(indices6, _mm256_set1_epi8(25)));
   return _mm256_add_epi8(indices6, _mm256_shuffle_epi8(lut, idx));
 }
 
-__attribute__((target("avx2"))) void encode_groups_avx2(const std::uint8_t* src, std::size_t len,
-                                                        std::size_t readable, char* dst) {
+__attribute__((target("avx2"))) void encode_groups_avx2(const std::uint8_t* src, std::size_t len, std::size_t readable,
+                                                        char* dst) {
   std::size_t i = 0;
   // Each 128-bit lane takes 12 input bytes; the upper lane's load starts 12 bytes on.
   while (i + 24 <= len && i + 28 <= readable) {
@@ -337,8 +334,8 @@ void encode_append_impl(Level level, const void* data, std::size_t size, std::st
   const std::size_t tail = size - whole;
   if (tail != 0) {
     const std::uint32_t v = (std::uint32_t{src[whole]} << 16) | (tail == 2 ? std::uint32_t{src[whole + 1]} << 8 : 0);
-    const char last[4] = {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63],
-                          tail == 2 ? kAlphabet[(v >> 6) & 63] : '=', '='};
+    const char last[4] = {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], tail == 2 ? kAlphabet[(v >> 6) & 63] : '=',
+                          '='};
     out.append(last, 4);
   }
 }
@@ -356,7 +353,8 @@ void base64_encode_append(const void* data, std::size_t size, std::string& out) 
 }
 
 Result<void> base64_decode(std::string_view text, std::vector<std::uint8_t>& out) {
-  if (std::optional<std::string> reason = decode_impl(lumetra::cpu::level(), text, out)) return fail(std::move(*reason));
+  if (std::optional<std::string> reason = decode_impl(lumetra::cpu::level(), text, out))
+    return fail(std::move(*reason));
   return {};
 }
 

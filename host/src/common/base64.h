@@ -6,14 +6,14 @@
 // messages.
 #pragma once
 
-#include "common/result.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/result.h"
 
 namespace quorvane {
 

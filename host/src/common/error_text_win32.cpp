@@ -1,8 +1,8 @@
 #include "common/error_text.h"
 
-#include "common/utf.h"
-
 #include <windows.h>
+
+#include "common/utf.h"
 
 namespace quorvane {
 

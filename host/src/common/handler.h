@@ -7,13 +7,12 @@
 // The contract between the dispatcher and every method handler.
 #pragma once
 
-#include "common/result.h"
-
 #include <nlohmann/json.hpp>
-
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "common/result.h"
 
 namespace quorvane {
 

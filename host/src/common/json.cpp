@@ -1,8 +1,5 @@
 #include "common/json.h"
 
-#include "common/utf.h"
-#include "lumetra/cpu.h"
-
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -11,6 +8,9 @@
 #include <limits>
 #include <system_error>
 #include <utility>
+
+#include "common/utf.h"
+#include "lumetra/cpu.h"
 
 #if defined(__SSE2__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -85,13 +85,10 @@ QV_AVX2 __m256i parse_stops_avx2(__m256i v) {
 QV_AVX2 __m256i write_stops_avx2(__m256i v) {
   const __m256i ctrl = _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(0x1F)), v);
   return _mm256_or_si256(
-      _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\'))),
-      ctrl);
+      _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\'))), ctrl);
 }
 
-QV_AVX2 std::uint64_t mask_of_avx2(__m256i v) {
-  return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
-}
+QV_AVX2 std::uint64_t mask_of_avx2(__m256i v) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)); }
 
 template <bool Parse>
 QV_AVX2 __m256i stops_avx2(const char* at) {
@@ -104,8 +101,7 @@ __attribute__((target("avx2"))) const char* find_stop_avx2(const char* p, const 
   while (end - p >= 64) {
     const __m256i s0 = stops_avx2<Parse>(p), s1 = stops_avx2<Parse>(p + 32);
     const __m256i any = _mm256_or_si256(s0, s1);
-    if (!_mm256_testz_si256(any, any))
-      return p + __builtin_ctzll(mask_of_avx2(s0) | mask_of_avx2(s1) << 32);
+    if (!_mm256_testz_si256(any, any)) return p + __builtin_ctzll(mask_of_avx2(s0) | mask_of_avx2(s1) << 32);
     p += 64;
   }
   return Parse ? find_stop<parse_stops>(p, end) : find_stop<write_stops>(p, end);
@@ -149,13 +145,13 @@ QV_AVX2 __m256i previous(__m256i input, __m256i prev) {
 QV_AVX2 __m256i block_errors(__m256i input, __m256i prev_input) {
   const __m256i prev1 = previous<1>(input, prev_input);
   const __m256i byte_1_high = _mm256_shuffle_epi8(
-      QV_TABLE16(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
-                 kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
-                 kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4),
+      QV_TABLE16(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts, kTwoConts,
+                 kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort, kTooShort | kOverlong3 | kSurrogate,
+                 kTooShort | kTooLarge | kTooLarge1000 | kOverlong4),
       nibble_high(prev1));
   const __m256i byte_1_low = _mm256_shuffle_epi8(
-      QV_TABLE16(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
-                 kCarry | kTooLarge, kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+      QV_TABLE16(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry, kCarry | kTooLarge,
+                 kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
                  kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
                  kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
                  kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
@@ -173,9 +169,12 @@ QV_AVX2 __m256i block_errors(__m256i input, __m256i prev_input) {
   const __m256i special = _mm256_and_si256(_mm256_and_si256(byte_1_high, byte_1_low), byte_2_high);
   // Third and fourth bytes of 3- and 4-byte sequences: exactly where two continuations
   // follow each other (the kTwoConts bit above).
-  const __m256i third = _mm256_subs_epu8(previous<2>(input, prev_input), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
-  const __m256i fourth = _mm256_subs_epu8(previous<3>(input, prev_input), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
-  const __m256i must_continue = _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+  const __m256i third =
+      _mm256_subs_epu8(previous<2>(input, prev_input), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+  const __m256i fourth =
+      _mm256_subs_epu8(previous<3>(input, prev_input), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+  const __m256i must_continue =
+      _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
   return _mm256_xor_si256(must_continue, special);
 }
 
@@ -305,12 +304,12 @@ const char* skip_utf8_sequence(const char* p, const char* end) {
 }
 
 class Parser {
-public:
+ public:
   Parser(const char* begin, const char* end) : p_(begin), end_(end) {}
 
   bool parse(json& root);
 
-private:
+ private:
   enum class Next { value, after_value, member };
 
   void skip_ws() {
@@ -348,16 +347,34 @@ bool Parser::parse_escape(std::string& out) {
   if (p_ == end_) return false;
   const char c = *p_++;
   switch (c) {
-    case '"': out.push_back('"'); return true;
-    case '\\': out.push_back('\\'); return true;
-    case '/': out.push_back('/'); return true;
-    case 'b': out.push_back('\b'); return true;
-    case 'f': out.push_back('\f'); return true;
-    case 'n': out.push_back('\n'); return true;
-    case 'r': out.push_back('\r'); return true;
-    case 't': out.push_back('\t'); return true;
-    case 'u': break;
-    default: return false;
+    case '"':
+      out.push_back('"');
+      return true;
+    case '\\':
+      out.push_back('\\');
+      return true;
+    case '/':
+      out.push_back('/');
+      return true;
+    case 'b':
+      out.push_back('\b');
+      return true;
+    case 'f':
+      out.push_back('\f');
+      return true;
+    case 'n':
+      out.push_back('\n');
+      return true;
+    case 'r':
+      out.push_back('\r');
+      return true;
+    case 't':
+      out.push_back('\t');
+      return true;
+    case 'u':
+      break;
+    default:
+      return false;
   }
   std::uint32_t cp = 0;
   if (!read_hex4(cp)) return false;
@@ -602,7 +619,8 @@ bool Parser::parse(json& root) {
 // holding a 30 MB Base64 string must not be copied again by a late reallocation.
 std::size_t estimate_size(const json& value) {
   switch (value.type()) {
-    case json::value_t::string: return value.get_ref<const std::string&>().size() + 2;
+    case json::value_t::string:
+      return value.get_ref<const std::string&>().size() + 2;
     case json::value_t::array: {
       std::size_t n = 2;
       for (const auto& item : value.get_ref<const json::array_t&>()) n += estimate_size(item) + 1;
@@ -614,9 +632,12 @@ std::size_t estimate_size(const json& value) {
       return n;
     }
     case json::value_t::number_integer:
-    case json::value_t::number_unsigned: return 20;
-    case json::value_t::number_float: return 25;
-    default: return 5;  // null, true, false
+    case json::value_t::number_unsigned:
+      return 20;
+    case json::value_t::number_float:
+      return 25;
+    default:
+      return 5;  // null, true, false
   }
 }
 
@@ -638,13 +659,27 @@ bool valid_utf8(const char* p, const char* end) {
 void append_escape(unsigned char c, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
   switch (c) {
-    case '"': out.append("\\\"", 2); break;
-    case '\\': out.append("\\\\", 2); break;
-    case '\b': out.append("\\b", 2); break;
-    case '\t': out.append("\\t", 2); break;
-    case '\n': out.append("\\n", 2); break;
-    case '\f': out.append("\\f", 2); break;
-    case '\r': out.append("\\r", 2); break;
+    case '"':
+      out.append("\\\"", 2);
+      break;
+    case '\\':
+      out.append("\\\\", 2);
+      break;
+    case '\b':
+      out.append("\\b", 2);
+      break;
+    case '\t':
+      out.append("\\t", 2);
+      break;
+    case '\n':
+      out.append("\\n", 2);
+      break;
+    case '\f':
+      out.append("\\f", 2);
+      break;
+    case '\r':
+      out.append("\\r", 2);
+      break;
     default: {
       const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
       out.append(esc, 6);
@@ -782,17 +817,27 @@ void write_integer(Int value, std::string& out) {
 
 void write_value(const json& value, std::string& out) {
   switch (value.type()) {
-    case json::value_t::null: out.append("null", 4); return;
+    case json::value_t::null:
+      out.append("null", 4);
+      return;
     case json::value_t::boolean:
       if (value.get<bool>())
         out.append("true", 4);
       else
         out.append("false", 5);
       return;
-    case json::value_t::number_integer: write_integer(value.get<json::number_integer_t>(), out); return;
-    case json::value_t::number_unsigned: write_integer(value.get<json::number_unsigned_t>(), out); return;
-    case json::value_t::number_float: write_float(value.get<json::number_float_t>(), out); return;
-    case json::value_t::string: write_string(value.get_ref<const std::string&>(), out); return;
+    case json::value_t::number_integer:
+      write_integer(value.get<json::number_integer_t>(), out);
+      return;
+    case json::value_t::number_unsigned:
+      write_integer(value.get<json::number_unsigned_t>(), out);
+      return;
+    case json::value_t::number_float:
+      write_float(value.get<json::number_float_t>(), out);
+      return;
+    case json::value_t::string:
+      write_string(value.get_ref<const std::string&>(), out);
+      return;
     case json::value_t::array: {
       out.push_back('[');
       bool first = true;
@@ -820,7 +865,9 @@ void write_value(const json& value, std::string& out) {
     // Byte arrays and the parser's "discarded" marker never reach the writer from our
     // own code; null keeps the output valid JSON if one ever does.
     case json::value_t::binary:
-    case json::value_t::discarded: out.append("null", 4); return;
+    case json::value_t::discarded:
+      out.append("null", 4);
+      return;
   }
   out.append("null", 4);
 }

@@ -6,10 +6,10 @@
 // requests and replies that carry megabytes of Base64.
 #pragma once
 
-#include "common/handler.h"
-
 #include <string>
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane {
 

@@ -3,11 +3,11 @@
 // counts as absent; counts and sizes are non-negative JSON integers only.
 #pragma once
 
-#include "common/handler.h"
-
 #include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane {
 

@@ -24,18 +24,15 @@ struct Failed {
 inline Failed<std::string> fail(std::string message) { return {std::move(message)}; }
 
 template <typename E>
-  requires(!std::is_convertible_v<E, std::string>)
-Failed<E> fail(E error) {
-  return {std::move(error)};
-}
+requires(!std::is_convertible_v<E, std::string>) Failed<E> fail(E error) { return {std::move(error)}; }
 
 template <typename T, typename E = std::string>
 class Result {
-public:
+ public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   template <typename F>
-    requires std::is_constructible_v<E, F&&>
-  Result(Failed<F> failed) : state_(std::in_place_index<1>, std::move(failed.error)) {}
+  requires std::is_constructible_v<E, F&&> Result(Failed<F> failed)
+      : state_(std::in_place_index<1>, std::move(failed.error)) {}
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -56,18 +53,17 @@ public:
   Failed<E> failure() const& { return {error()}; }
   Failed<E> failure() && { return {std::move(*this).error()}; }
 
-private:
+ private:
   std::variant<T, E> state_;
 };
 
 // Success carries nothing; only the failure says something.
 template <typename E>
 class Result<void, E> {
-public:
+ public:
   Result() = default;
   template <typename F>
-    requires std::is_constructible_v<E, F&&>
-  Result(Failed<F> failed) : failed_(true), error_(std::move(failed.error)) {}
+  requires std::is_constructible_v<E, F&&> Result(Failed<F> failed) : failed_(true), error_(std::move(failed.error)) {}
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
@@ -78,7 +74,7 @@ public:
   Failed<E> failure() const& { return {error_}; }
   Failed<E> failure() && { return {std::move(error_)}; }
 
-private:
+ private:
   bool failed_ = false;
   E error_{};
 };

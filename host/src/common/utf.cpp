@@ -99,8 +99,7 @@ std::string utf16_to_utf8(std::u16string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       append_utf8(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00), out);
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {

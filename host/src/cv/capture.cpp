@@ -1,15 +1,15 @@
 #include "cv/capture.h"
 
-#include "common/params.h"
-#include "cv/errors.h"
-#include "cv/requests.h"
-#include "cv/png.h"
-
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
 #include <utility>
+
+#include "common/params.h"
+#include "cv/errors.h"
+#include "cv/png.h"
+#include "cv/requests.h"
 
 namespace quorvane::cv {
 
@@ -188,8 +188,8 @@ Result<json> capture_desktop(ScreenPlatform& platform, const CaptureTarget& targ
   Result<MonitorCapture> capture = capture_target_monitor(platform);
   if (!capture) return std::move(capture).failure();
 
-  if (Result<void> saved = save_capture_png(path, capture->pixels, capture->width, capture->height,
-                                            CaptureColour::Rgba, capture->scale * 96.0);
+  if (Result<void> saved = save_capture_png(path, capture->pixels, capture->width, capture->height, CaptureColour::Rgba,
+                                            capture->scale * 96.0);
       !saved)
     return std::move(saved).failure();
   return json(target.reply_text(path));

@@ -6,10 +6,6 @@
 // are made here, portably; ScreenPlatform supplies the pixels and the facts they depend on.
 #pragma once
 
-#include "common/handler.h"
-#include "cv/display.h"
-#include "common/result.h"
-
 #include <lumetra/rgb_image.h>
 
 #include <cstdint>
@@ -19,6 +15,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/handler.h"
+#include "common/result.h"
+#include "cv/display.h"
 
 namespace quorvane::cv {
 
@@ -32,7 +32,7 @@ struct FrameBounds {
 
 // The display services plus what a capture needs beyond them.
 class ScreenPlatform : public DisplayPlatform {
-public:
+ public:
   // The DWM frame bounds of the foreground window when it is a browser window; nullopt
   // when no browser window is in front or its bounds cannot be read.
   virtual std::optional<FrameBounds> foreground_browser_frame() = 0;
@@ -126,7 +126,7 @@ HandlerResult capture_desktop(std::string_view method, const json& params);
 // disk) leaves an earlier capture at the path as it was. Errors are the system error
 // text of the failed call.
 class CaptureFile {
-public:
+ public:
   CaptureFile() = default;
   CaptureFile(CaptureFile&& other) noexcept;
   CaptureFile& operator=(CaptureFile&&) = delete;
@@ -139,7 +139,7 @@ public:
   // Closes the new file and puts it in the target's place.
   Result<void> commit();
 
-private:
+ private:
   std::intptr_t handle_ = -1;
   std::filesystem::path target_;
   std::filesystem::path temporary_;

@@ -96,14 +96,16 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return fail(last_system_error_text());
   } else {
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool hidden = GetFileInformationByHandle(probe, &info) &&
-                        (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+    const bool hidden =
+        GetFileInformationByHandle(probe, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
     const bool device = GetFileType(probe) != FILE_TYPE_DISK;
     CloseHandle(probe);
     if (hidden) return fail(system_error_text(ERROR_ACCESS_DENIED));
     // A device cannot be replaced by a file; it is written directly.
     if (device) {
-      HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE handle =
+          CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (handle == INVALID_HANDLE_VALUE) return fail(last_system_error_text());
       CaptureFile file;
       file.handle_ = reinterpret_cast<std::intptr_t>(handle);

@@ -1,11 +1,11 @@
 #include "cv/color_methods.h"
 
-#include "common/params.h"
-#include "cv/search_result.h"
-
 #include <lumetra/resample.h>
 
 #include <algorithm>
+
+#include "common/params.h"
+#include "cv/search_result.h"
 
 namespace quorvane::cv {
 
@@ -54,7 +54,7 @@ Result<json> find_color_regions(const ColorRegionsRequest& request, ScreenPlatfo
   const std::int64_t left = round_to_i64(screen->origin_x), top = round_to_i64(screen->origin_y);
   for (const lumetra::ColorRegion& region : regions)
     result["regions"].push_back(rectangle_json(std::int64_t{area.x0} + region.x + left,
-                                         std::int64_t{area.y0} + region.y + top, region.width, region.height));
+                                               std::int64_t{area.y0} + region.y + top, region.width, region.height));
   return result;
 }
 
@@ -66,7 +66,7 @@ Result<json> find_rectangle(const lumetra::Rgb8& color, ScreenPlatform& platform
       lumetra::find_rectangle(screen->image.pixels, screen->image.width, screen->image.height, color);
   if (!found) return rectangle_json(0, 0, 0, 0);
   return rectangle_json(std::int64_t{found->x} + round_to_i64(screen->origin_x),
-                  std::int64_t{found->y} + round_to_i64(screen->origin_y), found->width, found->height);
+                        std::int64_t{found->y} + round_to_i64(screen->origin_y), found->width, found->height);
 }
 
 Result<json> find_color_regions(const json& params, ScreenPlatform& platform) {

@@ -2,14 +2,14 @@
 // the captured screen (the browser's monitor, or the primary one), in desktop coordinates.
 #pragma once
 
+#include <lumetra/color.h>
+
+#include <string_view>
+
 #include "common/handler.h"
 #include "common/result.h"
 #include "cv/capture.h"
 #include "cv/requests.h"
-
-#include <lumetra/color.h>
-
-#include <string_view>
 
 namespace quorvane::cv {
 

@@ -1,11 +1,10 @@
 #include "cv/display.h"
 
-#include "cv/errors.h"
-
-#include "common/error_text.h"
-
 #include <cmath>
 #include <cstring>
+
+#include "common/error_text.h"
+#include "cv/errors.h"
 
 namespace quorvane::cv {
 

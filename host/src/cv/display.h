@@ -7,15 +7,15 @@
 // show several monitors, negative origins and 150 % scaling where Wine shows one monitor.
 #pragma once
 
-#include "common/handler.h"
-#include "common/result.h"
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/handler.h"
+#include "common/result.h"
 
 namespace quorvane::cv {
 
@@ -57,7 +57,7 @@ struct DisplayConfigPath {
 
 // Monitor and display-configuration services. Failures carry the platform error text.
 class DisplayPlatform {
-public:
+ public:
   virtual ~DisplayPlatform() = default;
 
   virtual Result<std::vector<MonitorHandle>> enumerate_monitors() = 0;

@@ -1,10 +1,10 @@
 // Monitor queries over user32, gdi32 and Shcore.
-#include "common/error_text.h"
-#include "cv/screen_platform_win32.h"
-
 #include <shellscalingapi.h>
 
 #include <cstring>
+
+#include "common/error_text.h"
+#include "cv/screen_platform_win32.h"
 
 namespace quorvane::cv::win32 {
 
@@ -52,8 +52,7 @@ bool read_monitor_info(HMONITOR monitor, MONITORINFOEXW& info) {
 
 Result<std::vector<MonitorHandle>> Win32ScreenPlatform::enumerate_monitors() {
   std::vector<MonitorHandle> monitors;
-  if (!EnumDisplayMonitors(nullptr, nullptr, collect_monitor, reinterpret_cast<LPARAM>(&monitors)))
-    return last_error();
+  if (!EnumDisplayMonitors(nullptr, nullptr, collect_monitor, reinterpret_cast<LPARAM>(&monitors))) return last_error();
   return monitors;
 }
 

@@ -41,8 +41,8 @@ inline std::string no_search_area() { return "bad_params: limitSearchArea set bu
 inline std::string search_area_outside(std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height,
                                        std::uint32_t image_width, std::uint32_t image_height) {
   return "bad_params: searchArea " + std::to_string(width) + "x" + std::to_string(height) + " at (" +
-         std::to_string(x) + "," + std::to_string(y) + ") lies fully outside the " + std::to_string(image_width) +
-         "x" + std::to_string(image_height) + " image";
+         std::to_string(x) + "," + std::to_string(y) + ") lies fully outside the " + std::to_string(image_width) + "x" +
+         std::to_string(image_height) + " image";
 }
 
 // A DPI pair whose ratio is no usable scale: a zero DPI (a pHYs density below 20 pixels
@@ -84,8 +84,7 @@ inline std::string save_failed(std::string_view reason) { return "save_failed: "
 inline std::string save_failed(std::string_view reason, std::string_view path) {
   return "save_failed: " + std::string(reason) + " (" + std::string(path) + ")";
 }
-inline std::string short_pixel_buffer(std::size_t bytes, std::uint32_t width, std::uint32_t height,
-                                      unsigned channels) {
+inline std::string short_pixel_buffer(std::size_t bytes, std::uint32_t width, std::uint32_t height, unsigned channels) {
   return "save_failed: pixel buffer of " + std::to_string(bytes) + " bytes does not hold " + std::to_string(width) +
          "x" + std::to_string(height) + "x" + std::to_string(channels) + " samples";
 }

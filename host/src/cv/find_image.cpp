@@ -1,8 +1,5 @@
 #include "cv/find_image.h"
 
-#include "common/params.h"
-#include "cv/errors.h"
-
 #include <lumetra/resample.h>
 #include <lumetra/rounding.h>
 
@@ -10,6 +7,9 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+
+#include "common/params.h"
+#include "cv/errors.h"
 
 namespace quorvane::cv {
 
@@ -59,7 +59,7 @@ lumetra::Match scaled_back(lumetra::Match m, float k) {
 // The best `capacity` hits of a stream, ranked by score and then by arrival, as a heap
 // with the worst of them on top.
 class BestHits {
-public:
+ public:
   explicit BestHits(std::size_t capacity) : capacity_(capacity) {}
 
   void add(const lumetra::Match& m) {
@@ -83,7 +83,7 @@ public:
     return out;
   }
 
-private:
+ private:
   struct Entry {
     lumetra::Match m;
     std::uint64_t order;
@@ -197,8 +197,8 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
     if (!std::isfinite(base) || !(base > 0.0f)) return fail(errors::unusable_dpi_scale(haystack_dpi, pattern_dpi));
   }
 
-  const bool whole = area->left == 0 && area->top == 0 && area->right == haystack.width &&
-                     area->bottom == haystack.height;
+  const bool whole =
+      area->left == 0 && area->top == 0 && area->right == haystack.width && area->bottom == haystack.height;
   lumetra::RgbImage cropped;
   if (!whole)
     cropped = lumetra::crop(haystack, area->left, area->top, area->right - area->left, area->bottom - area->top);

@@ -3,8 +3,6 @@
 // best score first, in haystack pixels.
 #pragma once
 
-#include "common/result.h"
-
 #include <lumetra/matching.h>
 #include <lumetra/rgb_image.h>
 
@@ -13,6 +11,8 @@
 #include <span>
 #include <variant>
 #include <vector>
+
+#include "common/result.h"
 
 namespace quorvane::cv {
 

@@ -1,14 +1,14 @@
 #include "cv/image_input.h"
 
+#include <limits>
+#include <utility>
+
 #include "common/base64.h"
 #include "common/error_text.h"
 #include "cv/errors.h"
 #include "cv/png.h"
 #include "cv/requests.h"
 #include "cv/stb_decode.h"
-
-#include <limits>
-#include <utility>
 
 namespace quorvane::cv {
 
@@ -29,12 +29,18 @@ Resolution resolution_of(const PngHeader& header) {
 // get_image_info reports the colour type in its own numbering.
 int color_code(std::uint8_t color_type) {
   switch (color_type) {
-    case kPngPalette: return 1;
-    case kPngGrey: return 2;
-    case kPngGreyAlpha: return 3;
-    case kPngRgb: return 4;
-    case kPngRgba: return 5;
-    default: return 0;  // unreachable: the probe rejects other types
+    case kPngPalette:
+      return 1;
+    case kPngGrey:
+      return 2;
+    case kPngGreyAlpha:
+      return 3;
+    case kPngRgb:
+      return 4;
+    case kPngRgba:
+      return 5;
+    default:
+      return 0;  // unreachable: the probe rejects other types
   }
 }
 

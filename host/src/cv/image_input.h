@@ -3,9 +3,6 @@
 // `dpiX`.
 #pragma once
 
-#include "common/handler.h"
-#include "common/result.h"
-
 #include <lumetra/rgb_image.h>
 
 #include <cstdint>
@@ -13,6 +10,9 @@
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "common/handler.h"
+#include "common/result.h"
 
 namespace quorvane::cv {
 

@@ -44,12 +44,18 @@ bool is_chunk_letter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a
 
 unsigned png_channel_count(std::uint8_t color_type) {
   switch (color_type) {
-    case kPngGrey: return 1;
-    case kPngRgb: return 3;
-    case kPngPalette: return 1;
-    case kPngGreyAlpha: return 2;
-    case kPngRgba: return 4;
-    default: return 0;
+    case kPngGrey:
+      return 1;
+    case kPngRgb:
+      return 3;
+    case kPngPalette:
+      return 1;
+    case kPngGreyAlpha:
+      return 2;
+    case kPngRgba:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -126,13 +132,14 @@ Result<PngHeader> walk_png(std::span<const std::uint8_t> bytes, bool whole) {
         return fail("invalid colour type " + std::to_string(header.color_type));
       if (!valid_depth_for_type(header.bit_depth, header.color_type))
         return fail("invalid bit depth " + std::to_string(header.bit_depth) + " for colour type " +
-                     std::to_string(header.color_type));
+                    std::to_string(header.color_type));
       if (data[10] != 0) return fail("unknown compression method " + std::to_string(data[10]));
       if (data[11] != 0) return fail("unknown filter method " + std::to_string(data[11]));
       if (header.interlace > 1) return fail("unknown interlace method " + std::to_string(header.interlace));
       have_header = true;
     } else if (name == "PLTE") {
-      if (length == 0 || length % 3 != 0 || length > 256 * 3) return fail("invalid PLTE length " + std::to_string(length));
+      if (length == 0 || length % 3 != 0 || length > 256 * 3)
+        return fail("invalid PLTE length " + std::to_string(length));
       have_palette = true;
     } else if (name == "pHYs") {
       if (length != 9) return fail("invalid pHYs length " + std::to_string(length));

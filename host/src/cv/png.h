@@ -5,15 +5,15 @@
 // and for a 4K screenshot.
 #pragma once
 
-#include "cv/png_encode.h"
-#include "common/result.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
+#include "cv/png_encode.h"
 
 namespace quorvane::cv {
 

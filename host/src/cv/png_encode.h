@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cv/deflate.h"
 #include "common/result.h"
+#include "cv/deflate.h"
 
 namespace quorvane::cv {
 

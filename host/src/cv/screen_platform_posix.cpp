@@ -1,24 +1,24 @@
 // Builds other than Windows have no screen to offer: the portable core and its tests run
 // there, and the host's screen methods answer with an error instead of inventing monitors.
-#include "cv/capture.h"
-#include "cv/errors.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/error_text.h"
+#include "cv/capture.h"
+#include "cv/errors.h"
 
 namespace quorvane::cv {
 
 namespace {
 
 class NoScreenPlatform final : public ScreenPlatform {
-public:
+ public:
   Result<std::vector<MonitorHandle>> enumerate_monitors() override { return fail(std::string(errors::kNoScreen)); }
   Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return fail(std::string(errors::kNoScreen)); }
   Result<float> monitor_scale_factor(MonitorHandle) override { return fail(std::string(errors::kNoScreen)); }
@@ -72,8 +72,8 @@ Result<CaptureFile> CaptureFile::create(const std::filesystem::path& path) {
 
   static unsigned serial = 0;
   for (int attempt = 0; attempt < 32; ++attempt) {
-    std::filesystem::path temporary = path.parent_path() / (".quorvane-" + std::to_string(::getpid()) + "-" +
-                                                             std::to_string(serial++) + ".tmp");
+    std::filesystem::path temporary =
+        path.parent_path() / (".quorvane-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp");
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;

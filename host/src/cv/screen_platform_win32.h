@@ -1,13 +1,13 @@
 // The Win32 screen services. Included only by the *_win32.cpp files of this folder.
 #pragma once
 
-#include "common/win32_handle.h"
-#include "cv/capture.h"
-
 #include <windows.h>
 
 #include <memory>
 #include <type_traits>
+
+#include "common/win32_handle.h"
+#include "cv/capture.h"
 
 namespace quorvane::cv::win32 {
 
@@ -17,7 +17,7 @@ inline HMONITOR to_hmonitor(MonitorHandle handle) { return reinterpret_cast<HMON
 bool read_monitor_info(HMONITOR monitor, MONITORINFOEXW& info);
 
 class Win32ScreenPlatform final : public ScreenPlatform {
-public:
+ public:
   Result<std::vector<MonitorHandle>> enumerate_monitors() override;
   Result<DisplayMode> monitor_display_mode(MonitorHandle monitor) override;
   Result<float> monitor_scale_factor(MonitorHandle monitor) override;

@@ -1,21 +1,21 @@
 #include "cv/screen_search.h"
 
-#include "common/params.h"
-#include "cv/find_image.h"
-#include "cv/search_result.h"
-
 #include <algorithm>
 #include <cmath>
 #include <thread>
 #include <type_traits>
 #include <variant>
 
+#include "common/params.h"
+#include "cv/find_image.h"
+#include "cv/search_result.h"
+
 namespace quorvane::cv {
 
 namespace {
 
 class SystemWaitClock final : public WaitClock {
-public:
+ public:
   std::chrono::nanoseconds now() override {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
   }
@@ -67,8 +67,10 @@ SearchAreaRequest move_search_area(SearchAreaRequest area, double left, double t
   auto moved = [](const AreaNumber& value, double by) -> AreaNumber {
     return std::visit(
         [by](auto v) -> AreaNumber {
-          if constexpr (std::is_same_v<decltype(v), std::monostate>) return v;
-          else return static_cast<double>(v) - by;
+          if constexpr (std::is_same_v<decltype(v), std::monostate>)
+            return v;
+          else
+            return static_cast<double>(v) - by;
         },
         value);
   };
@@ -108,8 +110,7 @@ Result<json> wait_for_image(const WaitRequest& request, ScreenPlatform& platform
     if (!matches) return std::move(matches).failure();
 
     const std::chrono::nanoseconds waited = clock.now() - start;
-    const std::uint64_t elapsed_ms =
-        waited.count() <= 0 ? 0 : static_cast<std::uint64_t>(waited.count()) / 1'000'000u;
+    const std::uint64_t elapsed_ms = waited.count() <= 0 ? 0 : static_cast<std::uint64_t>(waited.count()) / 1'000'000u;
     const bool found = !matches->empty();
     const std::optional<std::uint64_t> pause =
         found ? std::nullopt : wait_pause_ms(elapsed_ms, request.timeout_ms, request.interval_ms);

@@ -3,21 +3,21 @@
 // one), searches the capture and reports desktop coordinates.
 #pragma once
 
-#include "common/handler.h"
-#include "common/result.h"
-#include "cv/capture.h"
-#include "cv/requests.h"
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
+#include "common/handler.h"
+#include "common/result.h"
+#include "cv/capture.h"
+#include "cv/requests.h"
+
 namespace quorvane::cv {
 
 // The time source and the pause of wait_for_image, replaceable so tests need not wait.
 class WaitClock {
-public:
+ public:
   virtual ~WaitClock() = default;
   virtual std::chrono::nanoseconds now() = 0;  // monotonic
   virtual void sleep_ms(std::uint64_t milliseconds) = 0;

@@ -1,11 +1,11 @@
 // Method search_image: finds a pattern image in an image sent with the request.
 #pragma once
 
+#include <string_view>
+
 #include "common/handler.h"
 #include "common/result.h"
 #include "cv/requests.h"
-
-#include <string_view>
 
 namespace quorvane::cv {
 

@@ -1,10 +1,10 @@
 #include "cv/search_result.h"
 
-#include "common/params.h"
-
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+
+#include "common/params.h"
 
 namespace quorvane::cv {
 

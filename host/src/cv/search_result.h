@@ -9,13 +9,13 @@
 // and score_json().
 #pragma once
 
-#include "common/handler.h"
-
 #include <lumetra/matching.h>
 
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "common/handler.h"
 
 namespace quorvane::cv {
 

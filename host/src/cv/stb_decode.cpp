@@ -1,11 +1,11 @@
 #include "cv/stb_decode.h"
 
-#include "cv/png.h"
-
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "cv/png.h"
 
 // Pictures sent in requests are PNG; every other stb_image format is compiled out.
 #include "cv/stb_image_impl.h"
@@ -29,15 +29,15 @@ Result<lumetra::RgbImage> stb_decode_rgb(std::span<const std::uint8_t> bytes) {
   const std::uint64_t pixels_in_file = std::uint64_t{header->width} * header->height;
   if (pixels_in_file > kMaxPicturePixels)
     return fail("image of " + std::to_string(header->width) + "x" + std::to_string(header->height) + " = " +
-                 std::to_string(pixels_in_file) + " pixels exceeds the limit of " + std::to_string(kMaxPicturePixels) +
-                 " pixels");
+                std::to_string(pixels_in_file) + " pixels exceeds the limit of " + std::to_string(kMaxPicturePixels) +
+                " pixels");
   int width = 0;
   int height = 0;
   int channels_in_file = 0;
   // Asking for three channels makes stb_image expand palettes and grey, drop alpha
   // without compositing and keep the high byte of 16-bit samples.
-  std::unique_ptr<stbi_uc, StbFree> pixels(stbi_load_from_memory(
-      bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels_in_file, 3));
+  std::unique_ptr<stbi_uc, StbFree> pixels(
+      stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels_in_file, 3));
   if (!pixels) {
     // The walk above has refused every chunk the decoder would quote by its raw type
     // bytes, so what remains are the decoder's own fixed ASCII reasons.

@@ -2,12 +2,12 @@
 // that compiles stb_image's implementation stays small.
 #pragma once
 
-#include "common/result.h"
-
 #include <lumetra/rgb_image.h>
 
 #include <cstdint>
 #include <span>
+
+#include "common/result.h"
 
 namespace quorvane::cv {
 

@@ -1,11 +1,11 @@
 // The portable half of the file content methods: range arithmetic and result shapes.
 #pragma once
 
-#include "common/handler.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane::files {
 

@@ -1,16 +1,17 @@
 // File content methods: whole-file reads and writes as text or Base64, appends, sizes
 // and ranged reads.
+#include "files/content.h"
+
+#include <new>
+#include <stdexcept>
+
 #include "common/base64.h"
 #include "common/params.h"
 #include "common/utf.h"
-#include "files/content.h"
 #include "files/errors.h"
 #include "files/fs_win32.h"
 #include "files/handlers.h"
 #include "files/replace_win32.h"
-
-#include <new>
-#include <stdexcept>
 
 namespace quorvane::files {
 
@@ -71,8 +72,8 @@ enum class WriteMode { Replace, Append };
 // disk never leaves a piece of the new content behind.
 bool append_to_file(const std::wstring& system, std::string_view bytes) {
   // Append access without write access makes every write land at the end of the file.
-  unique_handle file(CreateFileW(system.c_str(), FILE_GENERIC_WRITE & ~FILE_WRITE_DATA, kShareAll, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  unique_handle file(CreateFileW(system.c_str(), FILE_GENERIC_WRITE & ~FILE_WRITE_DATA, kShareAll, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
   // Devices (NUL, a console) have no size and nothing to take back.
@@ -194,8 +195,7 @@ HandlerResult read_file_range(std::string_view, const json& params) {
   if (length == 0) return range_result(start, {});
   LARGE_INTEGER offset{};
   offset.QuadPart = static_cast<LONGLONG>(start);
-  if (!SetFilePointerEx(file->get(), offset, nullptr, FILE_BEGIN))
-    return fail(Failure::last().message());
+  if (!SetFilePointerEx(file->get(), offset, nullptr, FILE_BEGIN)) return fail(Failure::last().message());
   std::string bytes(static_cast<std::size_t>(length), '\0');
   std::size_t filled = 0;
   while (filled < bytes.size()) {

@@ -2,6 +2,13 @@
 // and removal, delete, copy, move and the special folders.
 #include "files/fs_win32.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+
 #include "common/params.h"
 #include "common/utf.h"
 #include "files/errors.h"
@@ -10,13 +17,6 @@
 #include "files/handlers.h"
 #include "files/long_path.h"
 #include "files/replace_win32.h"
-
-#include <knownfolders.h>
-#include <shlobj.h>
-
-#include <cstddef>
-#include <cstring>
-#include <memory>
 
 namespace quorvane::files {
 

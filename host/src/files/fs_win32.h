@@ -2,13 +2,13 @@
 // (Windows only). Paths are as the request gave them unless the name says "system".
 #pragma once
 
-#include "files/listing.h"
-#include "files/win32_support.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "files/listing.h"
+#include "files/win32_support.h"
 
 namespace quorvane::files {
 

@@ -10,9 +10,9 @@
 // (get_max_file_range, which needs none, is in files/content.h).
 #pragma once
 
-#include "common/handler.h"
-
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane::files {
 

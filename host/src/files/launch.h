@@ -2,8 +2,6 @@
 // gets, and how its captured output becomes the result.
 #pragma once
 
-#include "common/handler.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +9,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/handler.h"
 
 namespace quorvane::files {
 

@@ -1,8 +1,8 @@
 #include "files/listing.h"
 
-#include "files/unicode_lower.h"
-
 #include <algorithm>
+
+#include "files/unicode_lower.h"
 
 namespace quorvane::files {
 

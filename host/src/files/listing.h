@@ -2,13 +2,13 @@
 // listing methods.
 #pragma once
 
-#include "common/handler.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/handler.h"
 
 namespace quorvane::files {
 

@@ -1,8 +1,8 @@
 #include "files/replace_win32.h"
 
-#include "files/fs_win32.h"
-
 #include <atomic>
+
+#include "files/fs_win32.h"
 
 namespace quorvane::files {
 

@@ -4,10 +4,10 @@
 // point (a full disk above all) leaves the old file as it was and removes the new one.
 #pragma once
 
+#include <string>
+
 #include "common/write_all_win32.h"
 #include "files/win32_support.h"
-
-#include <string>
 
 namespace quorvane::files {
 

@@ -1,5 +1,9 @@
 // run_process: locating the program, starting it, and, when asked, collecting its
 // output and exit code.
+#include <atomic>
+#include <string>
+#include <vector>
+
 #include "common/params.h"
 #include "common/utf.h"
 #include "files/errors.h"
@@ -7,10 +11,6 @@
 #include "files/launch.h"
 #include "files/long_path.h"
 #include "files/win32_support.h"
-
-#include <atomic>
-#include <string>
-#include <vector>
 
 namespace quorvane::files {
 
@@ -319,8 +319,8 @@ HandlerResult run_process(std::string_view, const json& params) {
   // The host turns the system's error dialogs off for itself; a program it starts is
   // the user's and gets the default mode, so its crash or missing DLL is reported.
   if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup.StartupInfo,
-                      &info)) {
+                      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_DEFAULT_ERROR_MODE, nullptr,
+                      nullptr, &startup.StartupInfo, &info)) {
     return failed_on(Failure::last());
   }
   unique_handle process(info.hProcess);

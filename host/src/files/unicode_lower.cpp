@@ -1,10 +1,10 @@
 #include "files/unicode_lower.h"
 
-#include "common/utf.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include "common/utf.h"
 
 namespace quorvane::files {
 

@@ -3,10 +3,6 @@
 // from common/win32_handle.h).
 #pragma once
 
-#include "common/error_text.h"
-#include "common/result.h"
-#include "common/win32_handle.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +10,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "common/error_text.h"
+#include "common/result.h"
+#include "common/win32_handle.h"
 
 namespace quorvane::files {
 

@@ -50,18 +50,31 @@ ActionList mouse_event_actions(int type, MouseButton button, std::int32_t x, std
     actions.emplace_back(ModifierUp{modifier});
   };
   switch (type) {
-    case 1: actions.emplace_back(ButtonDown{button}); break;
-    case 2: actions.emplace_back(ButtonUp{button}); break;
-    case 3: click(); break;
+    case 1:
+      actions.emplace_back(ButtonDown{button});
+      break;
+    case 2:
+      actions.emplace_back(ButtonUp{button});
+      break;
+    case 3:
+      click();
+      break;
     case 4:
       click();
       actions.emplace_back(SleepMs{10});
       click();
       break;
-    case 5: click_with(Modifier::Ctrl); break;
-    case 6: click_with(Modifier::Shift); break;
-    case 7: click(), click(), click(); break;
-    default: break;
+    case 5:
+      click_with(Modifier::Ctrl);
+      break;
+    case 6:
+      click_with(Modifier::Shift);
+      break;
+    case 7:
+      click(), click(), click();
+      break;
+    default:
+      break;
   }
   return actions;
 }

@@ -9,12 +9,12 @@
 // into a recording fake; the Windows build hands them the system queue.
 #pragma once
 
+#include <cstdint>
+#include <string_view>
+
 #include "common/handler.h"
 #include "input/key_sequence.h"
 #include "input/player.h"
-
-#include <cstdint>
-#include <string_view>
 
 namespace quorvane::input {
 

@@ -1,11 +1,11 @@
 #include "input/key_sequence.h"
 
-#include "common/utf.h"
-#include "input/errors.h"
-
 #include <array>
 #include <optional>
 #include <utility>
+
+#include "common/utf.h"
+#include "input/errors.h"
 
 namespace quorvane::input {
 
@@ -14,9 +14,20 @@ namespace {
 // The Unicode White_Space property.
 bool is_white_space(char32_t c) {
   switch (c) {
-    case 0x0009: case 0x000A: case 0x000B: case 0x000C: case 0x000D: case 0x0020:
-    case 0x0085: case 0x00A0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
-    case 0x205F: case 0x3000:
+    case 0x0009:
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0020:
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;
@@ -176,12 +187,24 @@ void append_escaped(std::string& out, std::string_view text) {
   for (std::size_t pos = 0; pos < text.size();) {
     const Utf8Sequence d = utf8_sequence_at(text, pos);
     switch (d.code_point) {
-      case U'"': out += "\\\""; break;
-      case U'\\': out += "\\\\"; break;
-      case U'\n': out += "\\n"; break;
-      case U'\t': out += "\\t"; break;
-      case U'\r': out += "\\r"; break;
-      case U'\0': out += "\\0"; break;
+      case U'"':
+        out += "\\\"";
+        break;
+      case U'\\':
+        out += "\\\\";
+        break;
+      case U'\n':
+        out += "\\n";
+        break;
+      case U'\t':
+        out += "\\t";
+        break;
+      case U'\r':
+        out += "\\r";
+        break;
+      case U'\0':
+        out += "\\0";
+        break;
       default:
         if (!d.valid) {
           // Keep the message valid UTF-8: one U+FFFD for every byte that is not.
@@ -205,7 +228,8 @@ KeySequence parse_key_sequence(std::string_view text) {
   std::size_t pending_start = 0;  // literal text runs from here to the current position
 
   const auto flush_pending = [&](std::size_t end) {
-    if (end > pending_start) actions.emplace_back(TypeText{std::string(text.substr(pending_start, end - pending_start))});
+    if (end > pending_start)
+      actions.emplace_back(TypeText{std::string(text.substr(pending_start, end - pending_start))});
   };
 
   std::size_t pos = 0;
@@ -229,19 +253,26 @@ KeySequence parse_key_sequence(std::string_view text) {
 
 std::string_view modifier_name(Modifier modifier) {
   switch (modifier) {
-    case Modifier::Ctrl: return "Ctrl";
-    case Modifier::Alt: return "Alt";
-    case Modifier::Shift: return "Shift";
-    case Modifier::Meta: return "Meta";
+    case Modifier::Ctrl:
+      return "Ctrl";
+    case Modifier::Alt:
+      return "Alt";
+    case Modifier::Shift:
+      return "Shift";
+    case Modifier::Meta:
+      return "Meta";
   }
   return "?";
 }
 
 std::string_view mouse_button_name(MouseButton button) {
   switch (button) {
-    case MouseButton::Left: return "Left";
-    case MouseButton::Right: return "Right";
-    case MouseButton::Middle: return "Middle";
+    case MouseButton::Left:
+      return "Left";
+    case MouseButton::Right:
+      return "Right";
+    case MouseButton::Middle:
+      return "Middle";
   }
   return "?";
 }
@@ -249,27 +280,48 @@ std::string_view mouse_button_name(MouseButton button) {
 std::string key_text(const Key& key) {
   using K = Key::Kind;
   switch (key.kind) {
-    case K::Up: return "Up";
-    case K::Right: return "Right";
-    case K::Down: return "Down";
-    case K::Left: return "Left";
-    case K::PageUp: return "PageUp";
-    case K::PageDown: return "PageDown";
-    case K::Backspace: return "Backspace";
-    case K::Delete: return "Delete";
-    case K::Enter: return "Enter";
-    case K::Tab: return "Tab";
-    case K::Escape: return "Escape";
-    case K::Home: return "Home";
-    case K::Space: return "Space";
-    case K::End: return "End";
-    case K::F: return "F(" + std::to_string(key.value) + ")";
-    case K::Digit: return "Digit(" + std::to_string(key.value) + ")";
-    case K::Letter: return "Letter(" + std::to_string(key.value) + ")";
-    case K::Comma: return "Comma";
-    case K::Period: return "Period";
-    case K::Semicolon: return "Semicolon";
-    case K::Minus: return "Minus";
+    case K::Up:
+      return "Up";
+    case K::Right:
+      return "Right";
+    case K::Down:
+      return "Down";
+    case K::Left:
+      return "Left";
+    case K::PageUp:
+      return "PageUp";
+    case K::PageDown:
+      return "PageDown";
+    case K::Backspace:
+      return "Backspace";
+    case K::Delete:
+      return "Delete";
+    case K::Enter:
+      return "Enter";
+    case K::Tab:
+      return "Tab";
+    case K::Escape:
+      return "Escape";
+    case K::Home:
+      return "Home";
+    case K::Space:
+      return "Space";
+    case K::End:
+      return "End";
+    case K::F:
+      return "F(" + std::to_string(key.value) + ")";
+    case K::Digit:
+      return "Digit(" + std::to_string(key.value) + ")";
+    case K::Letter:
+      return "Letter(" + std::to_string(key.value) + ")";
+    case K::Comma:
+      return "Comma";
+    case K::Period:
+      return "Period";
+    case K::Semicolon:
+      return "Semicolon";
+    case K::Minus:
+      return "Minus";
   }
   return "?";
 }
@@ -279,10 +331,18 @@ std::string action_text(const InputAction& action) {
     std::string operator()(const MouseMove& a) const {
       return "MouseMove(" + std::to_string(a.x) + ", " + std::to_string(a.y) + ")";
     }
-    std::string operator()(const ButtonDown& a) const { return "ButtonDown(" + std::string(mouse_button_name(a.button)) + ")"; }
-    std::string operator()(const ButtonUp& a) const { return "ButtonUp(" + std::string(mouse_button_name(a.button)) + ")"; }
-    std::string operator()(const ModifierDown& a) const { return "ModifierDown(" + std::string(modifier_name(a.modifier)) + ")"; }
-    std::string operator()(const ModifierUp& a) const { return "ModifierUp(" + std::string(modifier_name(a.modifier)) + ")"; }
+    std::string operator()(const ButtonDown& a) const {
+      return "ButtonDown(" + std::string(mouse_button_name(a.button)) + ")";
+    }
+    std::string operator()(const ButtonUp& a) const {
+      return "ButtonUp(" + std::string(mouse_button_name(a.button)) + ")";
+    }
+    std::string operator()(const ModifierDown& a) const {
+      return "ModifierDown(" + std::string(modifier_name(a.modifier)) + ")";
+    }
+    std::string operator()(const ModifierUp& a) const {
+      return "ModifierUp(" + std::string(modifier_name(a.modifier)) + ")";
+    }
     std::string operator()(const KeyTap& a) const { return "KeyTap(" + key_text(a.key) + ")"; }
     std::string operator()(const TypeText& a) const {
       std::string out = "TypeText(\"";
@@ -292,7 +352,9 @@ std::string action_text(const InputAction& action) {
       return out;
     }
     std::string operator()(const WheelVertical& a) const { return "WheelVertical(" + std::to_string(a.notches) + ")"; }
-    std::string operator()(const WheelHorizontal& a) const { return "WheelHorizontal(" + std::to_string(a.notches) + ")"; }
+    std::string operator()(const WheelHorizontal& a) const {
+      return "WheelHorizontal(" + std::to_string(a.notches) + ")";
+    }
     std::string operator()(const SleepMs& a) const { return "SleepMs(" + std::to_string(a.milliseconds) + ")"; }
   };
   return std::visit(Writer{}, action);

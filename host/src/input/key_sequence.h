@@ -5,13 +5,13 @@
 // is played, so a sequence with an error anywhere in it injects nothing.
 #pragma once
 
-#include "common/result.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "common/result.h"
 
 namespace quorvane::input {
 

@@ -1,11 +1,11 @@
 #include "input/player.h"
 
-#include "common/utf.h"
-#include "input/errors.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
+
+#include "common/utf.h"
+#include "input/errors.h"
 
 namespace quorvane::input {
 
@@ -40,8 +40,15 @@ constexpr std::uint16_t VK_F1 = 0x70;
 
 bool is_extended(std::uint32_t vk) {
   switch (vk) {
-    case VK_UP: case VK_RIGHT: case VK_DOWN: case VK_LEFT: case VK_PRIOR:
-    case VK_NEXT: case VK_HOME: case VK_END: case VK_DELETE:
+    case VK_UP:
+    case VK_RIGHT:
+    case VK_DOWN:
+    case VK_LEFT:
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_HOME:
+    case VK_END:
+    case VK_DELETE:
       return true;
     default:
       return false;
@@ -50,10 +57,14 @@ bool is_extended(std::uint32_t vk) {
 
 std::uint16_t modifier_vk(Modifier modifier) {
   switch (modifier) {
-    case Modifier::Ctrl: return VK_CONTROL;
-    case Modifier::Alt: return VK_MENU;
-    case Modifier::Shift: return VK_SHIFT;
-    case Modifier::Meta: return VK_LWIN;
+    case Modifier::Ctrl:
+      return VK_CONTROL;
+    case Modifier::Alt:
+      return VK_MENU;
+    case Modifier::Shift:
+      return VK_SHIFT;
+    case Modifier::Meta:
+      return VK_LWIN;
   }
   return 0;
 }
@@ -62,34 +73,56 @@ std::uint16_t modifier_vk(Modifier modifier) {
 std::uint16_t fixed_vk(const Key& key) {
   using K = Key::Kind;
   switch (key.kind) {
-    case K::Up: return VK_UP;
-    case K::Right: return VK_RIGHT;
-    case K::Down: return VK_DOWN;
-    case K::Left: return VK_LEFT;
-    case K::PageUp: return VK_PRIOR;
-    case K::PageDown: return VK_NEXT;
-    case K::Home: return VK_HOME;
-    case K::End: return VK_END;
-    case K::Delete: return VK_DELETE;
-    case K::Backspace: return VK_BACK;
-    case K::Enter: return VK_RETURN;
-    case K::Tab: return VK_TAB;
-    case K::Escape: return VK_ESCAPE;
-    case K::Space: return VK_SPACE;
-    case K::F: return static_cast<std::uint16_t>(VK_F1 + key.value - 1);
-    default: return 0;
+    case K::Up:
+      return VK_UP;
+    case K::Right:
+      return VK_RIGHT;
+    case K::Down:
+      return VK_DOWN;
+    case K::Left:
+      return VK_LEFT;
+    case K::PageUp:
+      return VK_PRIOR;
+    case K::PageDown:
+      return VK_NEXT;
+    case K::Home:
+      return VK_HOME;
+    case K::End:
+      return VK_END;
+    case K::Delete:
+      return VK_DELETE;
+    case K::Backspace:
+      return VK_BACK;
+    case K::Enter:
+      return VK_RETURN;
+    case K::Tab:
+      return VK_TAB;
+    case K::Escape:
+      return VK_ESCAPE;
+    case K::Space:
+      return VK_SPACE;
+    case K::F:
+      return static_cast<std::uint16_t>(VK_F1 + key.value - 1);
+    default:
+      return 0;
   }
 }
 
 char16_t layout_character(const Key& key) {
   using K = Key::Kind;
   switch (key.kind) {
-    case K::Digit: return static_cast<char16_t>(u'0' + key.value);
-    case K::Letter: return static_cast<char16_t>(key.value);
-    case K::Comma: return u',';
-    case K::Period: return u'.';
-    case K::Semicolon: return u';';
-    default: return u'-';
+    case K::Digit:
+      return static_cast<char16_t>(u'0' + key.value);
+    case K::Letter:
+      return static_cast<char16_t>(key.value);
+    case K::Comma:
+      return u',';
+    case K::Period:
+      return u'.';
+    case K::Semicolon:
+      return u';';
+    default:
+      return u'-';
   }
 }
 
@@ -113,7 +146,7 @@ bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 class Player {
-public:
+ public:
   explicit Player(InputQueue& queue) : queue_(queue) {}
 
   Result<void> play(std::span<const InputAction> actions) {
@@ -128,7 +161,7 @@ public:
     return outcome;
   }
 
-private:
+ private:
   using Outcome = Result<void, std::string_view>;
 
   Outcome send(std::span<const InputEvent> events) {
@@ -207,7 +240,8 @@ private:
     std::vector<InputEvent> events;
     events.reserve(text.size() * 2);
     for (std::size_t i = 0; i < text.size();) {
-      const std::size_t units = is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1]) ? 2 : 1;
+      const std::size_t units =
+          is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1]) ? 2 : 1;
       const char16_t first = text[i];
       if (first == u'\n' || first == u'\t') {
         if (!layout) layout = queue_.foreground_keyboard_layout();
@@ -239,9 +273,12 @@ private:
 
   static std::uint32_t button_flags(MouseButton button, bool down) {
     switch (button) {
-      case MouseButton::Left: return down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-      case MouseButton::Right: return down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP;
-      case MouseButton::Middle: return down ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP;
+      case MouseButton::Left:
+        return down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+      case MouseButton::Right:
+        return down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP;
+      case MouseButton::Middle:
+        return down ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP;
     }
     return 0;
   }

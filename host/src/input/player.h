@@ -5,13 +5,13 @@
 // decision is testable with a recording fake.
 #pragma once
 
-#include "common/result.h"
-#include "input/key_sequence.h"
-
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+
+#include "common/result.h"
+#include "input/key_sequence.h"
 
 namespace quorvane::input {
 
@@ -69,7 +69,7 @@ using KeyboardLayout = std::uintptr_t;
 
 // The platform services the player needs, one method per call it makes.
 class InputQueue {
-public:
+ public:
   virtual ~InputQueue() = default;
 
   // GetSystemMetrics(SM_CXSCREEN) and (SM_CYSCREEN): the primary monitor in pixels; 0 on failure.

@@ -1,14 +1,14 @@
 // The real InputQueue: SendInput and the user32 queries the player needs (Windows only).
 #pragma once
 
-#include "input/player.h"
-
 #include <memory>
+
+#include "input/player.h"
 
 namespace quorvane::input {
 
 class SystemInputQueue final : public InputQueue {
-public:
+ public:
   std::int32_t primary_screen_width() override;
   std::int32_t primary_screen_height() override;
   std::optional<ScreenPoint> cursor_position() override;

@@ -1,5 +1,8 @@
 #include "main/dispatch.h"
 
+#include <string>
+#include <utility>
+
 #include "cv/capture.h"
 #include "cv/color_methods.h"
 #include "cv/display.h"
@@ -12,9 +15,6 @@
 #include "input/permissions.h"
 #include "ocr/ocr.h"
 #include "window/browser_window.h"
-
-#include <string>
-#include <utility>
 
 namespace quorvane {
 

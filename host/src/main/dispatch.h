@@ -6,11 +6,11 @@
 // This header: the request envelope and the method table.
 #pragma once
 
-#include "common/handler.h"
-
 #include <optional>
 #include <span>
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane {
 

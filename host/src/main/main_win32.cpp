@@ -1,14 +1,14 @@
 // quorvane-host.exe: a native-messaging host started by the browser, driven over its
 // standard input and output.
-#include "common/write_all_win32.h"
-#include "main/transport.h"
-
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
+
+#include "common/write_all_win32.h"
+#include "main/transport.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using namespace quorvane;
 // The raw standard handles, read and written with ReadFile/WriteFile so the C runtime's
 // text mode can never translate a byte of a payload.
 class StdinStream final : public InputStream {
-public:
+ public:
   explicit StdinStream(HANDLE handle) : handle_(handle) {}
   std::size_t read(void* buffer, std::size_t size) override {
     DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
@@ -26,12 +26,12 @@ public:
     return got;
   }
 
-private:
+ private:
   HANDLE handle_;
 };
 
 class StdoutStream final : public OutputStream {
-public:
+ public:
   explicit StdoutStream(HANDLE handle) : handle_(handle) {}
   bool write(const void* data, std::size_t size) override {
     return write_all(handle_, std::string_view(static_cast<const char*>(data), size));
@@ -41,7 +41,7 @@ public:
   // drain it, stalling the loop for no gain.)
   bool flush() override { return true; }
 
-private:
+ private:
   HANDLE handle_;
 };
 
@@ -70,8 +70,8 @@ void make_dpi_aware() {
   using SetContextFn = BOOL(WINAPI*)(HANDLE);
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
   if (!user32) return;
-  auto set_context = reinterpret_cast<SetContextFn>(
-      reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
+  auto set_context =
+      reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
   if (!set_context) return;
   if (!set_context(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) (void)GetLastError();
 }

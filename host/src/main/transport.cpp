@@ -1,13 +1,13 @@
 #include "main/transport.h"
 
-#include "main/dispatch.h"
-#include "common/json.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include "common/json.h"
+#include "main/dispatch.h"
 
 #ifdef _WIN32
 #include <windows.h>

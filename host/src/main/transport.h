@@ -12,14 +12,14 @@
 namespace quorvane {
 
 class InputStream {
-public:
+ public:
   virtual ~InputStream() = default;
   // Reads up to `size` bytes; returns how many were read, 0 at end of input or on error.
   virtual std::size_t read(void* buffer, std::size_t size) = 0;
 };
 
 class OutputStream {
-public:
+ public:
   virtual ~OutputStream() = default;
   // Writes all `size` bytes or reports failure.
   virtual bool write(const void* data, std::size_t size) = 0;
@@ -33,7 +33,7 @@ public:
 // declared length set aside up front so that growing never moves or copies the bytes
 // already read, and so that the pages go back to the system once the frame is done.
 class FrameBuffer {
-public:
+ public:
   // A buffer for a payload of `size` bytes, with room for its first bytes; nullopt when
   // the memory cannot be had.
   static std::optional<FrameBuffer> for_payload(std::size_t size);
@@ -53,7 +53,7 @@ public:
   // The room a buffer starts with when its payload is larger.
   static constexpr std::size_t kInitialCapacity = 64 * 1024;
 
-private:
+ private:
   struct Release {
     std::size_t size;
     void operator()(char* p) const;

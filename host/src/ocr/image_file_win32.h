@@ -1,12 +1,12 @@
 // Reading the image file named by an ocr_image request.
 #pragma once
 
-#include "common/result.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/result.h"
 
 namespace quorvane::ocr {
 

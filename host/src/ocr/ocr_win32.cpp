@@ -1,3 +1,5 @@
+#include "ocr/ocr.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -5,7 +7,6 @@
 
 #include "common/error_text.h"
 #include "ocr/image_file_win32.h"
-#include "ocr/ocr.h"
 #include "ocr/ocr_core.h"
 #include "ocr/winrt_runtime_win32.h"
 
@@ -138,8 +139,7 @@ HandlerResult ocr_image(std::string_view, const json& params) {
   output.reset();
 
   if (!fits_runtime_writer(image.size()))
-    return fail(
-        ocr_failed_message("write", platform_error_text(static_cast<std::uint32_t>(kImageTooLongForWriter))));
+    return fail(ocr_failed_message("write", platform_error_text(static_cast<std::uint32_t>(kImageTooLongForWriter))));
   BYTE empty = 0;  // an empty image still passes a valid pointer
   hr = writer->WriteBytes(static_cast<UINT32>(image.size()), image.empty() ? &empty : image.data());
   if (FAILED(hr)) return failed("write", hr);

@@ -111,9 +111,7 @@ json get_active_browser_outer_rect(WindowPlatform& platform) {
   return rect ? rectangle_json(*rect) : json(nullptr);
 }
 
-HandlerResult focus_browser(std::string_view, const json&) {
-  return json(focus_browser(system_window_platform()));
-}
+HandlerResult focus_browser(std::string_view, const json&) { return json(focus_browser(system_window_platform())); }
 
 HandlerResult get_active_browser_window_rect(std::string_view, const json&) {
   return json(get_active_browser_window_rect(system_window_platform()));

@@ -7,14 +7,14 @@
 // with a Win32 implementation and fakes in the native tests.
 #pragma once
 
-#include "common/handler.h"
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/handler.h"
 
 namespace quorvane::window {
 
@@ -31,7 +31,7 @@ struct WindowRect {
 };
 
 inline constexpr std::array<std::string_view, 10> BROWSER_EXECUTABLES = {
-    "chrome.exe",  "msedge.exe",   "brave.exe", "opera.exe",   "opera_gx.exe",
+    "chrome.exe",  "msedge.exe",   "brave.exe",   "opera.exe",    "opera_gx.exe",
     "vivaldi.exe", "chromium.exe", "firefox.exe", "waterfox.exe", "librewolf.exe"};
 
 // Classes starting with "Chrome_WidgetWin_", or exactly "MozillaWindowClass".
@@ -42,7 +42,7 @@ bool is_browser_window_class(std::string_view class_name);
 bool is_browser_executable_path(std::string_view image_path);
 
 class WindowPlatform {
-public:
+ public:
   virtual ~WindowPlatform() = default;
 
   virtual std::optional<WindowHandle> foreground_window() = 0;

@@ -7,7 +7,7 @@ namespace quorvane::window {
 namespace {
 
 class NoWindowPlatform final : public WindowPlatform {
-public:
+ public:
   std::optional<WindowHandle> foreground_window() override { return std::nullopt; }
   std::optional<std::string> class_name(WindowHandle) override { return std::nullopt; }
   bool is_visible(WindowHandle) override { return false; }

@@ -1,12 +1,12 @@
 // The window-manager primitives of the browser-window search over user32, kernel32 and dwmapi.
-#include "common/utf.h"
-#include "common/win32_handle.h"
 #include "window/browser_window.h"
 
-#include <windows.h>
 #include <dwmapi.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
+#include "common/utf.h"
+#include "common/win32_handle.h"
 
 namespace quorvane::window {
 
@@ -28,7 +28,7 @@ WindowRect from_rect(const RECT& rect) {
 }
 
 class Win32WindowPlatform final : public WindowPlatform {
-public:
+ public:
   std::optional<WindowHandle> foreground_window() override {
     HWND window = GetForegroundWindow();
     if (!window) return std::nullopt;

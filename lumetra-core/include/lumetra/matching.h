@@ -22,12 +22,12 @@
 // (its buffer is not exactly width * height * 3 bytes).
 #pragma once
 
-#include "lumetra/rgb_image.h"
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
+
+#include "lumetra/rgb_image.h"
 
 namespace lumetra {
 
@@ -38,9 +38,7 @@ struct ScoreMap {
   std::uint32_t height = 0;
   std::vector<float> scores;  // width * height, every value in [-1, 1]
 
-  float at(std::uint32_t x, std::uint32_t y) const {
-    return scores[static_cast<std::size_t>(y) * width + x];
-  }
+  float at(std::uint32_t x, std::uint32_t y) const { return scores[static_cast<std::size_t>(y) * width + x]; }
 };
 
 // One hit.
@@ -65,9 +63,8 @@ ScoreMap score_map(const RgbImage& image, const RgbImage& templ);
 // cell of it. Each hit is reported at (offset_x + column, offset_y + row), saturated to
 // 32-bit, with the given width, height and scale. A NaN threshold matches nothing.
 // Throws std::invalid_argument when the map's buffer does not hold width * height scores.
-std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height,
-                              float threshold, std::int32_t offset_x, std::int32_t offset_y,
-                              float scale);
+std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height, float threshold,
+                              std::int32_t offset_x, std::int32_t offset_y, float scale);
 
 // Single-scale search of `templ` in `haystack`, without overlap suppression.
 //
@@ -88,21 +85,20 @@ std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uin
 // Returns no hits when the resized template does not fit in the haystack (checked before
 // any resize, so an absurd scale never allocates), when `scale` is not finite, when either
 // image has no pixels, or when `threshold` is NaN.
-std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale,
-                                  float threshold);
+std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale, float threshold);
 
 // A haystack searched several times, at several scales or for several templates: what
 // does not depend on the template, its quarter-resolution copy for the coarse pass, is
 // built once, on first use, instead of once per search. Holds a reference to `image`,
 // which must outlive it. Not safe to share between threads (the copy is built lazily).
 class SearchHaystack {
-public:
+ public:
   explicit SearchHaystack(const RgbImage& image);
   const RgbImage& image() const { return *image_; }
   // The haystack reduced 4x (triangle), as the coarse pass of match_template uses it.
   const RgbImage& coarse() const;
 
-private:
+ private:
   const RgbImage* image_;
   mutable std::optional<RgbImage> coarse_;
 };
@@ -111,8 +107,7 @@ private:
 using MatchSink = std::function<void(const Match&)>;
 
 // match_template on a prepared haystack: the same hits in the same order.
-std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale,
-                                  float threshold);
+std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale, float threshold);
 
 // The same search, handing each hit to `sink` instead of collecting them, so that a
 // caller that keeps only the best few never holds the millions of hits a flat pattern

@@ -10,9 +10,9 @@
 // to 0..255 (Lanczos overshoots near sharp edges).
 #pragma once
 
-#include "lumetra/rgb_image.h"
-
 #include <cstdint>
+
+#include "lumetra/rgb_image.h"
 
 namespace lumetra {
 
@@ -31,7 +31,6 @@ RgbImage resize(const RgbImage& src, std::uint32_t width, std::uint32_t height, 
 // Copies the rectangle [x, x + width) x [y, y + height) out of `src`, clipped to the
 // source; a rectangle lying outside the source gives an empty image.
 // Throws std::invalid_argument when `src` is not well formed.
-RgbImage crop(const RgbImage& src, std::uint32_t x, std::uint32_t y, std::uint32_t width,
-              std::uint32_t height);
+RgbImage crop(const RgbImage& src, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height);
 
 }  // namespace lumetra

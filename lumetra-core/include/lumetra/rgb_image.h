@@ -14,8 +14,7 @@ struct RgbImage {
   std::vector<std::uint8_t> pixels;  // exactly width * height * 3 bytes
 
   RgbImage() = default;
-  RgbImage(std::uint32_t w, std::uint32_t h)
-      : width(w), height(h), pixels(static_cast<std::size_t>(w) * h * 3) {}
+  RgbImage(std::uint32_t w, std::uint32_t h) : width(w), height(h), pixels(static_cast<std::size_t>(w) * h * 3) {}
 
   std::size_t stride() const { return static_cast<std::size_t>(width) * 3; }
   bool empty() const { return width == 0 || height == 0; }

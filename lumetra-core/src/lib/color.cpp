@@ -1,9 +1,9 @@
 #include "lumetra/color.h"
 
+#include <algorithm>
+
 #include "checks.h"
 #include "simd.h"
-
-#include <algorithm>
 
 namespace lumetra {
 namespace {
@@ -16,8 +16,8 @@ std::uint8_t clamp_tolerance(std::uint32_t tolerance) {
 
 }  // namespace
 
-std::vector<std::uint8_t> color_mask(std::span<const std::uint8_t> rgb, std::uint32_t width,
-                                     std::uint32_t height, Rgb8 color, std::uint32_t tolerance) {
+std::vector<std::uint8_t> color_mask(std::span<const std::uint8_t> rgb, std::uint32_t width, std::uint32_t height,
+                                     Rgb8 color, std::uint32_t tolerance) {
   detail::require_rgb_size(rgb.size(), width, height, "color_mask");
   const std::size_t n = static_cast<std::size_t>(width) * height;
   std::vector<std::uint8_t> mask(n);
@@ -27,9 +27,8 @@ std::vector<std::uint8_t> color_mask(std::span<const std::uint8_t> rgb, std::uin
 }
 
 std::vector<ColorRegion> find_color_regions(std::span<const std::uint8_t> rgb, std::uint32_t width,
-                                            std::uint32_t height, Rgb8 color,
-                                            std::uint32_t tolerance, std::uint32_t min_width,
-                                            std::uint32_t min_height) {
+                                            std::uint32_t height, Rgb8 color, std::uint32_t tolerance,
+                                            std::uint32_t min_width, std::uint32_t min_height) {
   std::vector<std::uint8_t> mask = color_mask(rgb, width, height, color, tolerance);
   const std::uint32_t need_w = std::max<std::uint32_t>(min_width, 1);
   const std::uint32_t need_h = std::max<std::uint32_t>(min_height, 1);
@@ -69,14 +68,13 @@ std::vector<ColorRegion> find_color_regions(std::span<const std::uint8_t> rgb, s
       if (w >= need_w && h >= need_h) regions.push_back(ColorRegion{min_x, min_y, w, h});
     }
   }
-  std::stable_sort(regions.begin(), regions.end(), [](const ColorRegion& a, const ColorRegion& b) {
-    return a.y != b.y ? a.y < b.y : a.x < b.x;
-  });
+  std::stable_sort(regions.begin(), regions.end(),
+                   [](const ColorRegion& a, const ColorRegion& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
   return regions;
 }
 
-std::optional<ColorRegion> find_rectangle(std::span<const std::uint8_t> rgb, std::uint32_t width,
-                                          std::uint32_t height, Rgb8 color) {
+std::optional<ColorRegion> find_rectangle(std::span<const std::uint8_t> rgb, std::uint32_t width, std::uint32_t height,
+                                          Rgb8 color) {
   const std::vector<std::uint8_t> mask = color_mask(rgb, width, height, color, kRectangleTolerance);
   auto set = [&](std::int64_t x, std::int64_t y) {
     return x >= 0 && y >= 0 && x < width && y < height && mask[static_cast<std::size_t>(y) * width + x] != 0;

@@ -1,14 +1,14 @@
 #include "lumetra/matching.h"
 
-#include "checks.h"
-#include "lumetra/resample.h"
-#include "lumetra/rounding.h"
-#include "score.h"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
+
+#include "checks.h"
+#include "lumetra/resample.h"
+#include "lumetra/rounding.h"
+#include "score.h"
 
 namespace lumetra {
 namespace {
@@ -26,8 +26,8 @@ constexpr float kCoarseThresholdDrop = 0.15f;
 constexpr float kCoarseThresholdFloor = 0.3f;
 
 std::int32_t saturate_i32(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                             std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 ScoreMap empty_map_for(const RgbImage& image, const RgbImage& templ) {
@@ -97,9 +97,8 @@ void for_each_peak(const ScoreMap& map, std::uint32_t width, std::uint32_t heigh
 
 }  // namespace
 
-std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height,
-                              float threshold, std::int32_t offset_x, std::int32_t offset_y,
-                              float scale) {
+std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height, float threshold,
+                              std::int32_t offset_x, std::int32_t offset_y, float scale) {
   std::vector<Match> hits;
   for_each_peak(map, width, height, threshold, offset_x, offset_y, scale,
                 [&hits](const Match& m) { hits.push_back(m); });
@@ -116,13 +115,11 @@ const RgbImage& SearchHaystack::coarse() const {
   return *coarse_;
 }
 
-std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale,
-                                  float threshold) {
+std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale, float threshold) {
   return match_template(SearchHaystack(haystack), templ, scale, threshold);
 }
 
-std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale,
-                                  float threshold) {
+std::vector<Match> match_template(const SearchHaystack& haystack, const RgbImage& templ, float scale, float threshold) {
   std::vector<Match> hits;
   match_template(haystack, templ, scale, threshold, [&hits](const Match& m) { hits.push_back(m); });
   return hits;
@@ -159,9 +156,8 @@ void match_template(const SearchHaystack& prepared_haystack, const RgbImage& tem
   const RgbImage& coarse_hay = prepared_haystack.coarse();
   const RgbImage coarse_t = resize(t, tw / kCoarseFactor, th / kCoarseFactor, ResizeFilter::Triangle);
   const float coarse_threshold = std::max(threshold - kCoarseThresholdDrop, kCoarseThresholdFloor);
-  std::vector<Match> coarse =
-      find_peaks(map_for_peaks(coarse_hay, coarse_t, coarse_threshold), coarse_t.width, coarse_t.height,
-                 coarse_threshold, 0, 0, scale);
+  std::vector<Match> coarse = find_peaks(map_for_peaks(coarse_hay, coarse_t, coarse_threshold), coarse_t.width,
+                                         coarse_t.height, coarse_threshold, 0, 0, scale);
   std::stable_sort(coarse.begin(), coarse.end(), [](const Match& a, const Match& b) { return a.score > b.score; });
   if (coarse.size() > kMaxCoarsePeaks) coarse.resize(kMaxCoarsePeaks);
 
@@ -182,8 +178,7 @@ void match_template(const SearchHaystack& prepared_haystack, const RgbImage& tem
     const ScoreMap window =
         detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
                              static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, cache, scratch);
-    for_each_peak(window, tw, th, threshold, static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), scale,
-                  sink);
+    for_each_peak(window, tw, th, threshold, static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), scale, sink);
   }
 }
 

@@ -1,13 +1,13 @@
 #include "lumetra/resample.h"
 
-#include "checks.h"
-#include "simd.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <vector>
+
+#include "checks.h"
+#include "simd.h"
 
 namespace lumetra {
 namespace {
@@ -124,8 +124,7 @@ RgbImage resize(const RgbImage& src, std::uint32_t width, std::uint32_t height, 
   return dst;
 }
 
-RgbImage crop(const RgbImage& src, std::uint32_t x, std::uint32_t y, std::uint32_t width,
-              std::uint32_t height) {
+RgbImage crop(const RgbImage& src, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height) {
   detail::require_well_formed(src, "crop");
   if (x >= src.width || y >= src.height) return RgbImage();
   const std::uint32_t w = std::min<std::uint32_t>(width, src.width - x);

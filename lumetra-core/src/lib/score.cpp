@@ -1,9 +1,9 @@
 #include "score.h"
 
+#include <algorithm>
+
 #include "block_bound.h"
 #include "simd.h"
-
-#include <algorithm>
 
 namespace lumetra::detail {
 namespace {
@@ -117,8 +117,9 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
       sp.consts.energy_b = energy[1 - a];
       sp.consts.sum_slack = t.sum_slack;
     }
-    std::stable_sort(t.bands.begin(), t.bands.end(),
-                     [](const PreparedTemplate::Band& a, const PreparedTemplate::Band& b) { return a.energy > b.energy; });
+    std::stable_sort(
+        t.bands.begin(), t.bands.end(),
+        [](const PreparedTemplate::Band& a, const PreparedTemplate::Band& b) { return a.energy > b.energy; });
   }
   t.wpad = round_up(t.w, 16);
   t.rows_per_chunk = t.w > kMaxTapsPer32BitSum ? 0 : std::max<std::size_t>(1, kMaxTapsPer32BitSum / t.w);
@@ -167,8 +168,7 @@ struct ColumnSums {
     }
   }
   // Window sums of w columns for each of `count` positions; exact in doubles.
-  void windows(std::uint32_t w, std::uint32_t count, std::vector<double> ws[3],
-               std::vector<double> wq[3]) const {
+  void windows(std::uint32_t w, std::uint32_t count, std::vector<double> ws[3], std::vector<double> wq[3]) const {
     std::int64_t a[3] = {}, b[3] = {};
     for (std::uint32_t x = 0; x < w; ++x) {
       for (int c = 0; c < 3; ++c) {
@@ -358,8 +358,8 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
     cols_a.windows(w, P, wsa, wqa);
     const std::uint32_t na = split.a1 - split.a0;
     for (int c = 0; c < 3; ++c) {
-      k.row(ptrs[c].data() + split.a0, t.taps[c].data() + static_cast<std::size_t>(split.a0) * t.npairs, na,
-            t.npairs, out32[c].data(), P);
+      k.row(ptrs[c].data() + split.a0, t.taps[c].data() + static_cast<std::size_t>(split.a0) * t.npairs, na, t.npairs,
+            out32[c].data(), P);
     }
     SplitRow srow;
     for (int c = 0; c < 3; ++c) {
@@ -382,7 +382,8 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
       }
       for (int c = 0; c < 3; ++c) {
         for (std::uint32_t r = 0; r < nb; ++r) rows_b[r] = ptrs[c][b0 + r] + x0;
-        k.row(rows_b.data(), t.taps[c].data() + static_cast<std::size_t>(b0) * t.npairs, nb, t.npairs, rest32.data(), n);
+        k.row(rows_b.data(), t.taps[c].data() + static_cast<std::size_t>(b0) * t.npairs, nb, t.npairs, rest32.data(),
+              n);
         // Both parts are exact and their total is below 2^32.
         for (std::uint32_t i = 0; i < n; ++i) wp[c][x0 + i] = static_cast<std::uint32_t>(out32[c][x0 + i] + rest32[i]);
       }

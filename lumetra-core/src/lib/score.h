@@ -1,15 +1,15 @@
 // The score engine behind score_map and match_template.
 #pragma once
 
-#include "lumetra/matching.h"
-#include "lumetra/rgb_image.h"
-#include "simd.h"
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
+
+#include "lumetra/matching.h"
+#include "lumetra/rgb_image.h"
+#include "simd.h"
 
 namespace lumetra::detail {
 
@@ -29,10 +29,10 @@ struct PreparedTemplate {
   ScoreConsts consts;    // n, mean and norm again, for the finalisers
   bool flat = true;      // m < 1e-6: every score is 0
   std::size_t npairs = 0;
-  std::vector<std::uint32_t> taps[3];     // h * npairs sample pairs, for the row kernel
-  std::size_t wpad = 0;                   // w rounded up to 16
-  std::vector<std::int16_t> planar[3];    // h * wpad samples, zero padded, for the dot kernel
-  std::size_t rows_per_chunk = 0;         // template rows per 32-bit partial sum
+  std::vector<std::uint32_t> taps[3];   // h * npairs sample pairs, for the row kernel
+  std::size_t wpad = 0;                 // w rounded up to 16
+  std::vector<std::int16_t> planar[3];  // h * wpad samples, zero padded, for the dot kernel
+  std::size_t rows_per_chunk = 0;       // template rows per 32-bit partial sum
 
   // Horizontal bands of template rows, for bounding a cell's score before all of its
   // cross sums are known. Ordered by energy, highest first: the bound tightens fastest
@@ -48,9 +48,9 @@ struct PreparedTemplate {
   // The two halves of the template's rows, the more energetic half (part A) first, for
   // pruning whole maps: see SplitConsts.
   struct Split {
-    bool usable = false;     // worth it, and each half's cross sums fit in 32 bits
+    bool usable = false;           // worth it, and each half's cross sums fit in 32 bits
     std::uint32_t a0 = 0, a1 = 0;  // part A: template rows [a0, a1); part B: the others
-    SplitConsts consts;      // threshold filled in per use
+    SplitConsts consts;            // threshold filled in per use
   };
   Split split;
 };
@@ -81,9 +81,10 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
 // Stored in tiles allocated on first use, so that a few windows on a large image cost
 // only their own neighbourhood.
 class ScoreCache {
-public:
+ public:
   ScoreCache(std::uint32_t width, std::uint32_t height)
-      : tiles_x_((width + kTile - 1) / kTile), tiles_(static_cast<std::size_t>(tiles_x_) * ((height + kTile - 1) / kTile)) {}
+      : tiles_x_((width + kTile - 1) / kTile),
+        tiles_(static_cast<std::size_t>(tiles_x_) * ((height + kTile - 1) / kTile)) {}
   // The slot of position (x, y); NaN while unknown.
   float& at(std::uint32_t x, std::uint32_t y) {
     auto& tile = tiles_[static_cast<std::size_t>(y / kTile) * tiles_x_ + x / kTile];
@@ -94,7 +95,7 @@ public:
     return tile[(y % kTile) * kTile + x % kTile];
   }
 
-private:
+ private:
   static constexpr std::uint32_t kTile = 64;
   std::uint32_t tiles_x_;
   std::vector<std::unique_ptr<float[]>> tiles_;
@@ -113,8 +114,7 @@ struct WindowScratch {
 // be a peak nor outscore a neighbour that is one, so the peaks are exactly those of the
 // true map. Every other cell holds its exact score. Cells already scored by an earlier
 // window (at the same threshold) are taken from `cache`.
-ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0,
-                      std::uint32_t y0, std::uint32_t x1, std::uint32_t y1, float threshold,
-                      ScoreCache& cache, WindowScratch& scratch);
+ScoreMap score_window(const RgbImage& image, const PreparedTemplate& t, std::uint32_t x0, std::uint32_t y0,
+                      std::uint32_t x1, std::uint32_t y1, float threshold, ScoreCache& cache, WindowScratch& scratch);
 
 }  // namespace lumetra::detail

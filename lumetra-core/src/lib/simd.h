@@ -5,11 +5,11 @@
 // the tests check by running each level against the scalar one.
 #pragma once
 
-#include "lumetra/cpu.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+
+#include "lumetra/cpu.h"
 
 namespace lumetra::detail {
 
@@ -20,9 +20,8 @@ namespace lumetra::detail {
 // in arithmetic modulo 2^32 (exact when the caller keeps true sums below 2^32).
 // Rows must be readable up to index round_up(count, 64) + 2 * npairs, and `out` writable
 // up to round_up(count, 64).
-using RowKernel = void (*)(const std::uint32_t* const* rows, const std::uint32_t* taps,
-                           std::size_t nrows, std::size_t npairs, std::uint32_t* out,
-                           std::size_t count);
+using RowKernel = void (*)(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
+                           std::size_t npairs, std::uint32_t* out, std::size_t count);
 
 // Cross sums at four neighbouring positions over 16-bit planar rows: for j < 4,
 //   out[j] = sum over r < nrows, i < 16 * nblocks of img[r * img_stride + j + i] * tpl[r * tpl_stride + i]
@@ -34,23 +33,22 @@ using DotKernel = void (*)(const std::int16_t* img, std::size_t img_stride, cons
 
 // Colour mask of `pixels` interleaved RGB pixels: out[i] = 1 when every channel of pixel i
 // is within `tol` of `color`, else 0.
-using MaskKernel = void (*)(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
-                            std::uint8_t tol, std::uint8_t* out);
+using MaskKernel = void (*)(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3], std::uint8_t tol,
+                            std::uint8_t* out);
 
 // One output row of a vertical resampling pass: for i < n,
 //   out[i] = (((0 + w[0] * rows[0][i]) + w[1] * rows[1][i]) + ...) + w[ntaps-1] * rows[ntaps-1][i]
 // in single precision, multiply and add rounded separately, in exactly that order, so that
 // every level gives the same bits.
-using VResizeKernel = void (*)(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps,
-                               float* out, std::size_t n);
+using VResizeKernel = void (*)(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
+                               std::size_t n);
 
 // One output row of a horizontal resampling pass over an interleaved RGB row of floats
 // (readable one float past its last pixel): output pixel x, channel c is
 //   sum over k < count[x], in order, of weights[offset[x] + k] * mid[3 * (first[x] + k) + c]
 // accumulated from 0 like VResizeKernel, then clamped to [0, 255] and rounded half up.
 using HResizeKernel = void (*)(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
-                               const std::size_t* offset, const float* weights, std::uint32_t width,
-                               std::uint8_t* out);
+                               const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out);
 
 // What the score of a cell needs from its template.
 struct ScoreConsts {
@@ -142,19 +140,19 @@ Kernels kernels_for(cpu::Level level);
 const Kernels& active_kernels();
 
 // The scalar definitions, which the vector kernels must reproduce.
-void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
-                std::size_t npairs, std::uint32_t* out, std::size_t count);
+void row_scalar(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows, std::size_t npairs,
+                std::uint32_t* out, std::size_t count);
 void dot_scalar(const std::int16_t* img, std::size_t img_stride, const std::int16_t* tpl, std::size_t tpl_stride,
                 std::size_t nrows, std::size_t nblocks, std::uint32_t out[4]);
-void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3],
-                 std::uint8_t tol, std::uint8_t* out);
+void mask_scalar(const std::uint8_t* rgb, std::size_t pixels, const std::uint8_t color[3], std::uint8_t tol,
+                 std::uint8_t* out);
 void vresize_scalar(const std::uint8_t* const* rows, const float* weights, std::size_t ntaps, float* out,
                     std::size_t n);
 void split_scalar(const std::uint8_t* rgb, std::size_t pixels, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b);
 void prune_scalar(const SplitRow& row, const SplitConsts& k, std::uint8_t* alive, std::size_t n);
 void finalize_scalar(const CellRow& row, const ScoreConsts& k, float* out, std::size_t n);
-void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count,
-                    const std::size_t* offset, const float* weights, std::uint32_t width, std::uint8_t* out);
+void hresize_scalar(const float* mid, const std::uint32_t* first, const std::uint32_t* count, const std::size_t* offset,
+                    const float* weights, std::uint32_t width, std::uint8_t* out);
 
 // Output samples [i, n) of a vertical pass by the `narrower` kernel: what is left after a
 // wider kernel's whole steps.

@@ -1,9 +1,8 @@
-#include "annotate.h"
+#include <gtest/gtest.h>
 
+#include "annotate.h"
 #include "cv/image_input.h"
 #include "cv/png.h"
-
-#include <gtest/gtest.h>
 
 namespace quorvane::annotate {
 namespace {
@@ -62,7 +61,8 @@ TEST(Annotate, RegionsAreOutlinedWhereTheyAreAndLabelledWithRankAndScore) {
 TEST(Annotate, DesktopCoordinatesAreMovedByTheCaptureOrigin) {
   // A monitor left of the primary one: its pixel (0, 0) is desktop (-1920, 0).
   auto image = grey(240, 120);
-  const json result = json::parse(R"({"regions":[{"matchedRect":{"height":8,"width":8,"x":-1880,"y":30},"order":0,"score":0.95}]})");
+  const json result =
+      json::parse(R"({"regions":[{"matchedRect":{"height":8,"width":8,"x":-1880,"y":30},"order":0,"score":0.95}]})");
   SearchPicture picture = of(result);
   picture.search_area = Box{-1900, 10, 160, 80};
   picture.origin_x = -1920;
@@ -76,7 +76,8 @@ TEST(Annotate, DesktopCoordinatesAreMovedByTheCaptureOrigin) {
 }
 
 TEST(Annotate, TheBestCandidateIsDrawnOnlyWhenNothingMatched) {
-  const json candidate = json::parse(R"({"matchedRect":{"height":10,"width":10,"x":50,"y":50},"order":0,"score":0.61})");
+  const json candidate =
+      json::parse(R"({"matchedRect":{"height":10,"width":10,"x":50,"y":50},"order":0,"score":0.61})");
   const json none = json::parse(R"({"regions":[]})");
   auto image = grey(120, 120);
   SearchPicture nothing = of(none);
@@ -87,7 +88,8 @@ TEST(Annotate, TheBestCandidateIsDrawnOnlyWhenNothingMatched) {
   EXPECT_GT(orange, 4);
   EXPECT_EQ(at(image, 55, 55), kGrey);
 
-  const json some = json::parse(R"({"regions":[{"matchedRect":{"height":4,"width":4,"x":5,"y":5},"order":0,"score":0.9}]})");
+  const json some =
+      json::parse(R"({"regions":[{"matchedRect":{"height":4,"width":4,"x":5,"y":5},"order":0,"score":0.9}]})");
   auto other = grey(120, 120);
   SearchPicture matched = of(some);
   matched.best_candidate = &candidate;
@@ -133,7 +135,8 @@ TEST(Annotate, ShapesPartlyOrWhollyOutsideTheImageAreClipped) {
 
 TEST(Annotate, ThePictureSurvivesPngEncodingPixelForPixel) {
   auto image = grey(160, 100);
-  const json result = json::parse(R"({"regions":[{"matchedRect":{"height":12,"width":16,"x":30,"y":20},"order":0,"score":0.875}]})");
+  const json result =
+      json::parse(R"({"regions":[{"matchedRect":{"height":12,"width":16,"x":30,"y":20},"order":0,"score":0.875}]})");
   draw_search(image, of(result));
   auto png = cv::encode_png(image.pixels.data(), image.width, image.height, 3, 96.0);
   ASSERT_TRUE(png.ok()) << png.error();

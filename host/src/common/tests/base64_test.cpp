@@ -1,12 +1,11 @@
-#include "common/base64.h"
-
-#include "lumetra/cpu.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+#include "common/base64.h"
+#include "lumetra/cpu.h"
 
 namespace quorvane {
 namespace {
@@ -40,8 +39,13 @@ std::string decoded_text(std::string_view text) {
 TEST(Base64, KnownVectors) {
   // The test vectors of RFC 4648, section 10.
   const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [plain, encoded] : vectors) {
     EXPECT_EQ(base64_encode(plain), encoded);
@@ -115,8 +119,8 @@ TEST(Base64, VectorPathsReportTheFirstBadSymbolExactly) {
     const char bad = bad_bytes[rng() % sizeof bad_bytes];
     text[pos] = bad;
     if (rng() % 2) text[pos + 1 + rng() % (text.size() - pos - 1)] = '*';  // a later one must not win
-    const std::string expected = "Invalid symbol " + std::to_string(static_cast<unsigned char>(bad)) +
-                                 ", offset " + std::to_string(pos) + ".";
+    const std::string expected =
+        "Invalid symbol " + std::to_string(static_cast<unsigned char>(bad)) + ", offset " + std::to_string(pos) + ".";
     cpu::for_each_level(kPaths, [&](cpu::Level level) {
       std::vector<std::uint8_t> out;
       EXPECT_EQ(base64_decode(text, out).error(), expected) << cpu::level_name(level);
@@ -145,7 +149,7 @@ TEST(Base64, Messages) {
   EXPECT_EQ(decode_error("Zm9vYmF\n"), "Invalid symbol 10, offset 7.");
   EXPECT_EQ(decode_error(" Zm9v"), "Invalid symbol 32, offset 0.");
   EXPECT_EQ(decode_error("Zm9vYg==\n"), "Invalid symbol 61, offset 6.");  // padding mid-text comes first
-  EXPECT_EQ(decode_error("Zm-_"), "Invalid symbol 45, offset 2.");  // URL-safe alphabet is not ours
+  EXPECT_EQ(decode_error("Zm-_"), "Invalid symbol 45, offset 2.");        // URL-safe alphabet is not ours
   // '=' where no padding can be: before the final group, in its first two places, or
   // followed by a symbol.
   EXPECT_EQ(decode_error("Zg==Zm9v"), "Invalid symbol 61, offset 2.");
@@ -173,10 +177,10 @@ TEST(Base64, Messages) {
 TEST(Base64, MessagePrecedence) {
   // The earliest bad symbol wins over a later one and over every other problem.
   EXPECT_EQ(decode_error("Zm!v*"), "Invalid symbol 33, offset 2.");
-  EXPECT_EQ(decode_error("Zm9!Y"), "Invalid symbol 33, offset 3.");         // not the length
-  EXPECT_EQ(decode_error("Zh!"), "Invalid symbol 33, offset 2.");           // not the padding
+  EXPECT_EQ(decode_error("Zm9!Y"), "Invalid symbol 33, offset 3.");  // not the length
+  EXPECT_EQ(decode_error("Zh!"), "Invalid symbol 33, offset 2.");    // not the padding
   EXPECT_EQ(decode_error("Z!=="), "Invalid symbol 33, offset 1.");
-  EXPECT_EQ(decode_error("Zm9vY\n"), "Invalid symbol 10, offset 5.");       // not the padding
+  EXPECT_EQ(decode_error("Zm9vY\n"), "Invalid symbol 10, offset 5.");  // not the padding
   // Length before padding and last-symbol checks; padding before the last symbol.
   EXPECT_EQ(decode_error("Zm9vh"), "Invalid input length: 5");
   EXPECT_EQ(decode_error("Zh"), "Invalid padding");

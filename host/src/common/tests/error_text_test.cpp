@@ -1,6 +1,6 @@
-#include "common/error_text.h"
-
 #include <gtest/gtest.h>
+
+#include "common/error_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,8 +24,7 @@ TEST(ErrorText, PlatformFormat) {
 TEST(ErrorText, SystemFormat) {
   EXPECT_EQ(format_system_error("The system cannot find the file specified.\r\n", 2),
             "The system cannot find the file specified. (os error 2)");
-  EXPECT_EQ(format_system_error_no_message(15100, 317),
-            "OS Error 15100 (FormatMessageW() returned error 317)");
+  EXPECT_EQ(format_system_error_no_message(15100, 317), "OS Error 15100 (FormatMessageW() returned error 317)");
   EXPECT_EQ(format_system_error_bad_utf16(7), "OS Error 7 (FormatMessageW() returned invalid UTF-16)");
   EXPECT_EQ(trim_trailing_space("a b \v\f"), "a b");
   EXPECT_FALSE(strict_utf16_to_utf8(std::u16string{u'x', char16_t(0xD800)}));

@@ -1,8 +1,3 @@
-#include "common/json.h"
-
-#include "common/utf.h"
-#include "lumetra/cpu.h"
-
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -10,14 +5,18 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <initializer_list>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/json.h"
+#include "common/utf.h"
+#include "lumetra/cpu.h"
 
 namespace quorvane {
 namespace {
@@ -171,9 +170,34 @@ TEST(JsonParse, WhitespaceLiteralsAndStructure) {
   EXPECT_TRUE(accepts("[]"));
   EXPECT_TRUE(accepts("null"));
 
-  for (const char* bad : {"", " ", "\f1", "\v1", "\xC2\xA0" "1", "\xEF\xBB\xBF{}", "/*c*/1", "1//c", "[1,]",
-                          "{\"a\":1,}", "[,1]", "1 2", "tru", "nul", "True", "[", "]", "{\"a\"}", "{\"a\" 1}",
-                          "{1:2}", "{'a':1}", "[1]x", "{\"a\":1}}", "[\"a\":1]", "\"abc", "[1,2", "nulll"}) {
+  for (const char* bad : {"",
+                          " ",
+                          "\f1",
+                          "\v1",
+                          "\xC2\xA0"
+                          "1",
+                          "\xEF\xBB\xBF{}",
+                          "/*c*/1",
+                          "1//c",
+                          "[1,]",
+                          "{\"a\":1,}",
+                          "[,1]",
+                          "1 2",
+                          "tru",
+                          "nul",
+                          "True",
+                          "[",
+                          "]",
+                          "{\"a\"}",
+                          "{\"a\" 1}",
+                          "{1:2}",
+                          "{'a':1}",
+                          "[1]x",
+                          "{\"a\":1}}",
+                          "[\"a\":1]",
+                          "\"abc",
+                          "[1,2",
+                          "nulll"}) {
     EXPECT_FALSE(accepts(bad)) << ::testing::PrintToString(std::string(bad));
   }
   EXPECT_FALSE(accepts(std::string_view("1\0", 2)));
@@ -197,27 +221,41 @@ TEST(JsonParse, StringEscapes) {
   EXPECT_EQ((*v)[3].get<std::string>(), std::string("a\0b", 3));
 
   for (const char* bad : {R"("\ud83d")", R"("\ude00")", R"("\ud83dx")", R"("\ud83d\u0041")", R"("\ud83d\ud83d")",
-                          R"("\ud83d\")", R"("\u12")", R"("\u12g4")", R"("\x41")", R"("\a")", R"("\U0041")",
-                          R"("\)", "\"tab\there\"", "\"nl\nhere\"", "\"\x1f\""}) {
+                          R"("\ud83d\")", R"("\u12")", R"("\u12g4")", R"("\x41")", R"("\a")", R"("\U0041")", R"("\)",
+                          "\"tab\there\"", "\"nl\nhere\"", "\"\x1f\""}) {
     EXPECT_FALSE(accepts(bad)) << bad;
   }
   EXPECT_TRUE(accepts("\"\x7f\""));  // DEL is not a control character for JSON
 }
 
 TEST(JsonParse, Utf8Validation) {
-  const char* good[] = {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
-                        "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
+  const char* good[] = {"\xC2\x80",     "\xDF\xBF",     "\xE0\xA0\x80",     "\xED\x9F\xBF",
+                        "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
   for (const char* s : good) {
     auto v = parsed(cat({"\"", s, "\""}));
     ASSERT_TRUE(v) << ::testing::PrintToString(std::string(s));
     EXPECT_EQ(*v, s);
   }
   const char* bad[] = {
-      "\x80",             "\xBF",             "\xC0\xAF",         "\xC1\xBF",          // stray, overlong
-      "\xE0\x80\xAF",     "\xE0\x9F\xBF",     "\xF0\x80\x80\xAF", "\xF0\x8F\xBF\xBF",  // overlong
-      "\xED\xA0\x80",     "\xED\xBF\xBF",                                              // surrogates
-      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80\x80", "\xFF", "\xFE",  // too large
-      "\xC3",             "\xE2\x82",         "\xF0\x9F\x98",     "\xC3\x41",          // truncated
+      "\x80",
+      "\xBF",
+      "\xC0\xAF",
+      "\xC1\xBF",  // stray, overlong
+      "\xE0\x80\xAF",
+      "\xE0\x9F\xBF",
+      "\xF0\x80\x80\xAF",
+      "\xF0\x8F\xBF\xBF",  // overlong
+      "\xED\xA0\x80",
+      "\xED\xBF\xBF",  // surrogates
+      "\xF4\x90\x80\x80",
+      "\xF5\x80\x80\x80",
+      "\xF8\x88\x80\x80\x80",
+      "\xFF",
+      "\xFE",  // too large
+      "\xC3",
+      "\xE2\x82",
+      "\xF0\x9F\x98",
+      "\xC3\x41",  // truncated
       "\xE2\x28\xA1",
   };
   for (const char* s : bad) {
@@ -237,8 +275,14 @@ TEST(JsonParse, SpecialBytesAtEveryPosition) {
     std::optional<std::string> decoded;  // nullopt: must be rejected
   };
   const Case cases[] = {
-      {"\\n", "\n"},         {"\\\"", "\""},       {"\xC3\xA9", "\xC3\xA9"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-      {"\x01", std::nullopt}, {"\xFF", std::nullopt}, {"\xC3", std::nullopt},  {"\x7F", "\x7F"},
+      {"\\n", "\n"},
+      {"\\\"", "\""},
+      {"\xC3\xA9", "\xC3\xA9"},
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      {"\x01", std::nullopt},
+      {"\xFF", std::nullopt},
+      {"\xC3", std::nullopt},
+      {"\x7F", "\x7F"},
   };
   with_each_scan([&] {
     for (std::size_t len = 0; len <= 140; ++len) {
@@ -258,24 +302,26 @@ TEST(JsonParse, SpecialBytesAtEveryPosition) {
   });
 }
 
-TEST(JsonParse, LongStrings) { with_each_scan([] {
-  std::string big(3 * 1024 * 1024 + 5, 'Q');
-  for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('A' + i % 26);
-  auto v = parsed(cat({"{\"data\":\"", big, "\",\"n\":1}"}));
-  ASSERT_TRUE(v);
-  EXPECT_EQ((*v)["data"].get_ref<const std::string&>(), big);
+TEST(JsonParse, LongStrings) {
+  with_each_scan([] {
+    std::string big(3 * 1024 * 1024 + 5, 'Q');
+    for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('A' + i % 26);
+    auto v = parsed(cat({"{\"data\":\"", big, "\",\"n\":1}"}));
+    ASSERT_TRUE(v);
+    EXPECT_EQ((*v)["data"].get_ref<const std::string&>(), big);
 
-  // An escape and a non-ASCII character near the end of a long run.
-  auto w = parsed(cat({"\"", big, "\\t\xC3\xA9", big, "\""}));
-  ASSERT_TRUE(w);
-  EXPECT_EQ(w->get_ref<const std::string&>(), big + "\t\xC3\xA9" + big);
+    // An escape and a non-ASCII character near the end of a long run.
+    auto w = parsed(cat({"\"", big, "\\t\xC3\xA9", big, "\""}));
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->get_ref<const std::string&>(), big + "\t\xC3\xA9" + big);
 
-  // An unterminated long string, and one with a raw control character deep inside.
-  EXPECT_FALSE(accepts(cat({"\"", big})));
-  std::string broken = cat({"\"", big, "\""});
-  broken[big.size() / 2] = '\n';
-  EXPECT_FALSE(accepts(broken));
-}); }
+    // An unterminated long string, and one with a raw control character deep inside.
+    EXPECT_FALSE(accepts(cat({"\"", big})));
+    std::string broken = cat({"\"", big, "\""});
+    broken[big.size() / 2] = '\n';
+    EXPECT_FALSE(accepts(broken));
+  });
+}
 
 TEST(JsonWrite, ScalarsAndStructure) {
   EXPECT_EQ(to_json_text(nullptr), "null");
@@ -390,8 +436,7 @@ TEST(JsonWrite, FloatsAreShortestAndReadBack) {
   }
   // Short decimals of every magnitude, where the choice between notations is closest.
   for (int e = -30; e <= 30; ++e)
-    for (double m : {1.0, 2.0, 5.0, 12.0, 125.0, 3.5, 99.0, 1234.0, 0.3})
-      values.push_back(m * std::pow(10.0, e));
+    for (double m : {1.0, 2.0, 5.0, 12.0, 125.0, 3.5, 99.0, 1234.0, 0.3}) values.push_back(m * std::pow(10.0, e));
   for (int i = 0; i < 50000; ++i) values.push_back(static_cast<double>(rng() >> (rng() % 64)));
 
   for (double value : values) {
@@ -421,17 +466,21 @@ TEST(JsonWrite, MalformedUtf8BecomesReplacementCharacters) {
   const std::string r = "\xEF\xBF\xBD";
   const std::pair<std::string, std::string> cases[] = {
       {std::string("\xC1\xFF\x00T PNG chunk not known", 24), r + r + "\\u0000T PNG chunk not known"},
-      {"\x80" "AAA", r + "AAA"},
-      {"\xE2\x82", r},                       // cut 3-byte sequence: one replacement
-      {"\xE2\x82" "A", r + "A"},
-      {"\xF0\x9F\x98", r},                   // cut 4-byte sequence
+      {"\x80"
+       "AAA",
+       r + "AAA"},
+      {"\xE2\x82", r},  // cut 3-byte sequence: one replacement
+      {"\xE2\x82"
+       "A",
+       r + "A"},
+      {"\xF0\x9F\x98", r},  // cut 4-byte sequence
       {"\xF0\x9F\x98\xF0\x9F\x98\x80", r + "\xF0\x9F\x98\x80"},
-      {"\xED\xA0\x80", r + r + r},           // encoded surrogate
-      {"\xC0\xAF", r + r},                   // overlong
+      {"\xED\xA0\x80", r + r + r},  // encoded surrogate
+      {"\xC0\xAF", r + r},          // overlong
       {"\xE0\x80\xAF", r + r + r},
-      {"\xF4\x90\x80\x80", r + r + r + r},   // above U+10FFFF
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
       {"\xF5\xFF\xFE", r + r + r},
-      {"\xEF\xBF\xBD", r},                   // a real U+FFFD stays
+      {"\xEF\xBF\xBD", r},  // a real U+FFFD stays
       {"caf\xC3\xA9 \xC3", "caf\xC3\xA9 " + r},
       {"\"\x80\\", "\\\"" + r + "\\\\"},
   };
@@ -454,8 +503,17 @@ TEST(JsonWrite, MalformedUtf8BecomesReplacementCharacters) {
   // Long strings of well-formed sequences, some with one byte damaged, so that errors
   // fall at every place relative to the 32-byte blocks of the vector check: the check
   // agrees with the shared helper, and the writer's output with its replacement.
-  static const char* pieces[] = {"a", "\n", "\xC3\xA9", "\xDF\xBF", "\xE2\x82\xAC", "\xED\x9F\xBF", "\xEE\x80\x80",
-                                 "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xE0\xA0\x80"};
+  static const char* pieces[] = {"a",
+                                 "\n",
+                                 "\xC3\xA9",
+                                 "\xDF\xBF",
+                                 "\xE2\x82\xAC",
+                                 "\xED\x9F\xBF",
+                                 "\xEE\x80\x80",
+                                 "\xEF\xBF\xBF",
+                                 "\xF0\x90\x80\x80",
+                                 "\xF4\x8F\xBF\xBF",
+                                 "\xE0\xA0\x80"};
   std::mt19937 gen(11);
   with_each_scan([&] {
     for (int i = 0; i < 20000; ++i) {
@@ -464,9 +522,15 @@ TEST(JsonWrite, MalformedUtf8BecomesReplacementCharacters) {
       if (!s.empty() && gen() % 2) {
         const std::size_t at = gen() % s.size();
         switch (gen() % 3) {
-          case 0: s[at] = static_cast<char>(gen()); break;
-          case 1: s.erase(at, 1); break;
-          default: s.insert(at, 1, static_cast<char>(0x80 | gen())); break;
+          case 0:
+            s[at] = static_cast<char>(gen());
+            break;
+          case 1:
+            s.erase(at, 1);
+            break;
+          default:
+            s.insert(at, 1, static_cast<char>(0x80 | gen()));
+            break;
         }
       }
       ASSERT_EQ(json_detail::well_formed_utf8(s), is_valid_utf8(s)) << ::testing::PrintToString(s);
@@ -491,17 +555,23 @@ TEST(JsonWrite, MalformedUtf8BecomesReplacementCharacters) {
 // apart from floats, whose shortest forms may be spelled differently, our text matches
 // nlohmann's compact dump byte for byte.
 class RandomJson {
-public:
+ public:
   explicit RandomJson(unsigned seed) : rng_(seed) {}
 
   json value(int depth, bool with_floats) {
     switch (depth > 0 ? pick(8) : pick(6)) {
-      case 0: return nullptr;
-      case 1: return pick(2) == 0;
-      case 2: return static_cast<std::int64_t>(rng_()) | std::int64_t{1} << 63;  // negative
-      case 3: return static_cast<std::uint64_t>(rng_()) >> pick(64);
-      case 4: return with_floats ? json(finite_double()) : json(pick(1000));
-      case 5: return text();
+      case 0:
+        return nullptr;
+      case 1:
+        return pick(2) == 0;
+      case 2:
+        return static_cast<std::int64_t>(rng_()) | std::int64_t{1} << 63;  // negative
+      case 3:
+        return static_cast<std::uint64_t>(rng_()) >> pick(64);
+      case 4:
+        return with_floats ? json(finite_double()) : json(pick(1000));
+      case 5:
+        return text();
       case 6: {
         json a = json::array();
         for (int i = pick(5); i > 0; --i) a.push_back(value(depth - 1, with_floats));
@@ -515,7 +585,7 @@ public:
     }
   }
 
-private:
+ private:
   int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
 
   double finite_double() {
@@ -529,8 +599,21 @@ private:
   }
 
   std::string text() {
-    static const char* pieces[] = {"a", "Z", " ", "\"", "\\", "/", "\n", "\t", "\x01", "\x1f", "\x7f",
-                                   "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "0123456789abcdef"};
+    static const char* pieces[] = {"a",
+                                   "Z",
+                                   " ",
+                                   "\"",
+                                   "\\",
+                                   "/",
+                                   "\n",
+                                   "\t",
+                                   "\x01",
+                                   "\x1f",
+                                   "\x7f",
+                                   "\xC3\xA9",
+                                   "\xE2\x82\xAC",
+                                   "\xF0\x9F\x98\x80",
+                                   "0123456789abcdef"};
     std::string s;
     for (int i = pick(40); i > 0; --i) s += pieces[pick(std::size(pieces))];
     return s;
@@ -560,9 +643,23 @@ TEST(JsonWrite, RandomRoundTrips) {
 // grammar for inputs this shallow (it differs only on nesting depth and a leading BOM,
 // which the soup never produces). Both must agree on acceptance and on the value.
 TEST(JsonParse, AgreesWithReferenceParserOnRandomInput) {
-  static const char* pieces[] = {"[", "]", "{", "}", ",", ":", "\"", "\"k\"", "\"\\u", "d83d", "de00", "00e9",
-                                 "\\", "n", "0", "1", "9", "-", ".", "e", "E", "+", "true", "null", "fals", " ",
-                                 "\n", "\t", "\x01", "\xC3\xA9", "\xC3", "\xED\xA0\x80", "x", "18446744073709551616"};
+  static const char* pieces[] = {"[",     "]",
+                                 "{",     "}",
+                                 ",",     ":",
+                                 "\"",    "\"k\"",
+                                 "\"\\u", "d83d",
+                                 "de00",  "00e9",
+                                 "\\",    "n",
+                                 "0",     "1",
+                                 "9",     "-",
+                                 ".",     "e",
+                                 "E",     "+",
+                                 "true",  "null",
+                                 "fals",  " ",
+                                 "\n",    "\t",
+                                 "\x01",  "\xC3\xA9",
+                                 "\xC3",  "\xED\xA0\x80",
+                                 "x",     "18446744073709551616"};
   std::mt19937 rng(5);
   int accepted = 0;
   for (int i = 0; i < 20000; ++i) {
@@ -589,16 +686,23 @@ TEST(JsonParse, AgreesWithReferenceParserOnRandomInput) {
 TEST(JsonParse, AgreesWithReferenceParserOnMutatedDocuments) {
   RandomJson gen(77);
   std::mt19937 rng(78);
-  const char replacements[] = {'"', '\\', ',', ':', '[', ']', '{', '}', '0', '-', 'e', '.', ' ', '\x01', '\x80', '\xC3', 'u'};
+  const char replacements[] = {'"', '\\', ',', ':', '[',    ']',    '{',    '}', '0',
+                               '-', 'e',  '.', ' ', '\x01', '\x80', '\xC3', 'u'};
   int accepted = 0;
   for (int i = 0; i < 5000; ++i) {
     std::string text = to_json_text(gen.value(3, true));
     const std::size_t pos = rng() % (text.size() + 1);
     const char c = replacements[rng() % sizeof replacements];
     switch (rng() % 3) {
-      case 0: if (pos < text.size()) text[pos] = c; break;
-      case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(pos), c); break;
-      default: if (pos < text.size()) text.erase(pos, 1); break;
+      case 0:
+        if (pos < text.size()) text[pos] = c;
+        break;
+      case 1:
+        text.insert(text.begin() + static_cast<std::ptrdiff_t>(pos), c);
+        break;
+      default:
+        if (pos < text.size()) text.erase(pos, 1);
+        break;
     }
     const auto ours = parsed(text);
     json reference;

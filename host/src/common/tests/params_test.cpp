@@ -1,8 +1,8 @@
-#include "common/params.h"
-
 #include <gtest/gtest.h>
 
 #include <limits>
+
+#include "common/params.h"
 
 namespace quorvane {
 namespace {

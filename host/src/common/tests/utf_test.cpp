@@ -1,8 +1,8 @@
-#include "common/utf.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
+
+#include "common/utf.h"
 
 namespace quorvane {
 namespace {
@@ -24,10 +24,12 @@ TEST(Utf, UnpairedSurrogatesBecomeReplacementCharacters) {
 }
 
 TEST(Utf, MalformedUtf8IsReplacedNotDropped) {
-  EXPECT_EQ(utf8_to_utf16("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(utf8_to_utf16("\xC0\xAF"), u"\uFFFD\uFFFD");           // overlong
-  EXPECT_EQ(utf8_to_utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(utf8_to_utf16("\xE2\x82"), u"\uFFFD");                  // truncated
+  EXPECT_EQ(utf8_to_utf16("a\xFF"
+                          "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(utf8_to_utf16("\xC0\xAF"), u"\uFFFD\uFFFD");                      // overlong
+  EXPECT_EQ(utf8_to_utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");            // encoded surrogate
+  EXPECT_EQ(utf8_to_utf16("\xE2\x82"), u"\uFFFD");                            // truncated
   EXPECT_EQ(utf8_to_utf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
   EXPECT_EQ(sanitize_utf8("ok\xE2\x82!"), "ok\xEF\xBF\xBD!");
 }

@@ -1,8 +1,8 @@
-#include "common/win32_handle.h"
-
 #include <gtest/gtest.h>
 
 #include <utility>
+
+#include "common/win32_handle.h"
 
 namespace quorvane {
 namespace {

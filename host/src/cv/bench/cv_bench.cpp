@@ -7,16 +7,15 @@
 // (Capture-file encoding has its own benchmark on real desktops: png_encode_bench.)
 // Search: find_image on a 1920x1080 screen for patterns of 15..128 pixels, with and
 // without allowSizeVariation.
-#include "common/base64.h"
-#include "cv/find_image.h"
-#include "cv/requests.h"
-#include "cv/png.h"
-
-#include "../tests/synthetic_screen.h"
-
 #include <benchmark/benchmark.h>
 
 #include <string>
+
+#include "../tests/synthetic_screen.h"
+#include "common/base64.h"
+#include "cv/find_image.h"
+#include "cv/png.h"
+#include "cv/requests.h"
 
 namespace quorvane::cv {
 namespace {
@@ -50,9 +49,8 @@ BENCHMARK(BM_DecodePngParam)->Arg(kDesktop)->Arg(kDocument)->Unit(benchmark::kMi
 
 void BM_DecodeRawParam(benchmark::State& state) {
   const RgbImage& img = screen(kDesktop);
-  const json param = {{"data", base64_encode(img.pixels.data(), img.pixels.size())},
-                      {"width", img.width},
-                      {"height", img.height}};
+  const json param = {
+      {"data", base64_encode(img.pixels.data(), img.pixels.size())}, {"width", img.width}, {"height", img.height}};
   for (auto _ : state) {
     auto decoded = decode_image_param(param, "image");
     benchmark::DoNotOptimize(decoded);
@@ -87,9 +85,7 @@ void BM_FindImage(benchmark::State& state) {
   state.counters["matches"] = static_cast<double>(found);
   state.counters["first_at_cut"] = exact ? 1 : 0;
 }
-BENCHMARK(BM_FindImage)
-    ->ArgsProduct({{15, 16, 24, 32, 48, 64, 96, 128}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindImage)->ArgsProduct({{15, 16, 24, 32, 48, 64, 96, 128}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvane::cv

@@ -10,21 +10,20 @@
 // Each run also prints what the chunk walk alone (check_png) costs on the same bytes.
 //
 // Linux only (the figures come from /proc/self/status).
-#include "common/base64.h"
-#include "cv/requests.h"
-#include "cv/png.h"
-
-#include "../tests/png_builder.h"
-#include "../tests/synthetic_screen.h"
-
 #include <zlib.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
+
+#include "../tests/png_builder.h"
+#include "../tests/synthetic_screen.h"
+#include "common/base64.h"
+#include "cv/png.h"
+#include "cv/requests.h"
 
 namespace quorvane::cv {
 namespace {
@@ -98,10 +97,14 @@ int main(int argc, char** argv) {
   using namespace quorvane::cv;
   const std::string which = argc > 1 ? argv[1] : "";
   Bytes png;
-  if (which == "huge") png = zero_png(18000, 18000);
-  else if (which == "limit") png = zero_png(16384, 8192);
-  else if (which == "lying") png = lying_png();
-  else if (which == "screen") png = screen_png();
+  if (which == "huge")
+    png = zero_png(18000, 18000);
+  else if (which == "limit")
+    png = zero_png(16384, 8192);
+  else if (which == "lying")
+    png = lying_png();
+  else if (which == "screen")
+    png = screen_png();
   else {
     std::fprintf(stderr, "usage: %s huge|limit|lying|screen\n", argv[0]);
     return 2;

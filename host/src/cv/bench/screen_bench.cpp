@@ -1,11 +1,11 @@
 // The host's own share of a 1920x1080 capture, without the screen: the BGRA to RGBA swap
 // with the alpha fix-up, and the whole capture_screen_rgb around a copy that only fills
 // the buffer (so what remains is the conversion into the searched image).
-#include "cv/capture.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+
+#include "cv/capture.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ BENCHMARK(BM_BgraToRgba)->Unit(benchmark::kMillisecond);
 
 // A screen whose copy is a plain fill: the rest is the host's conversion work.
 class FillScreen final : public ScreenPlatform {
-public:
+ public:
   Result<std::vector<MonitorHandle>> enumerate_monitors() override { return std::vector<MonitorHandle>{1}; }
   Result<DisplayMode> monitor_display_mode(MonitorHandle) override { return DisplayMode{0, 0, kWidth, kHeight}; }
   Result<float> monitor_scale_factor(MonitorHandle) override { return 1.0f; }

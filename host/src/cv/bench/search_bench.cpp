@@ -9,15 +9,9 @@
 // Prints CPU milliseconds of this thread, the ratios asked about (size variation against
 // one scale; flat pattern against a normal search) and the peak of heap memory in use
 // above what was held before the call. "same" says whether the result equals the old way's.
-#include "cv/find_image.h"
-#include "cv/stb_decode.h"
-
-#include "../tests/synthetic_screen.h"
-
 #include <lumetra/color.h>
 #include <lumetra/resample.h>
 #include <lumetra/rounding.h>
-
 #include <malloc.h>
 #include <time.h>
 
@@ -30,6 +24,10 @@
 #include <new>
 #include <optional>
 #include <string>
+
+#include "../tests/synthetic_screen.h"
+#include "cv/find_image.h"
+#include "cv/stb_decode.h"
 
 // Heap accounting: bytes in use now and the most since the last reset.
 namespace {
@@ -74,8 +72,8 @@ double cpu_ms() {
 }
 
 struct Measured {
-  double ms = 0;        // best of the repeats
-  double peak_mb = 0;   // heap peak above the start, of the first run
+  double ms = 0;       // best of the repeats
+  double peak_mb = 0;  // heap peak above the start, of the first run
 };
 
 template <typename F>
@@ -181,7 +179,6 @@ RgbImage load_screen(const char* name) {
   return std::move(img).value();
 }
 
-
 // 8000x6000 of the two real desktops, side by side and mirrored by turns.
 RgbImage huge_screen(const RgbImage& a, const RgbImage& b) {
   RgbImage out(8000, 6000);
@@ -263,7 +260,8 @@ void huge(const RgbImage& dark, const RgbImage& light) {
   for (const bool variation : {false, true}) {
     const Measured now = measure([&] { new_find_image(screen, pattern, 0.8f, variation); }, 1);
     const Measured old = measure([&] { old_find_image(screen, pattern, 0.8f, variation); }, 1);
-    const bool same = new_find_image(screen, pattern, 0.8f, variation) == old_find_image(screen, pattern, 0.8f, variation);
+    const bool same =
+        new_find_image(screen, pattern, 0.8f, variation) == old_find_image(screen, pattern, 0.8f, variation);
     std::printf("%-14s %10.2f %10.2f %10.2f %10.2f %8.2f %5s\n", variation ? "+variation" : "1 scale", now.ms,
                 now.peak_mb, old.ms, old.peak_mb, old.ms / now.ms, same ? "yes" : "NO");
   }

@@ -1,14 +1,13 @@
-#include "cv/capture.h"
-
-#include "cv/png.h"
-#include "screen_fake.h"
-#include "stb_reference.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+
+#include "cv/capture.h"
+#include "cv/png.h"
+#include "screen_fake.h"
+#include "stb_reference.h"
 
 namespace quorvane::cv {
 namespace {
@@ -56,7 +55,8 @@ TEST(SelectCaptureMonitor, PrimaryWhenTheBrowserIsNotInFrontOrOffEveryMonitor) {
 
 TEST(SelectCaptureMonitor, PrimaryFallbackSkipsUnreadableMonitorsThenTakesTheFirst) {
   FakeScreen screen;
-  screen.monitors = {monitor(1, 0, 0, 100, 100), monitor(2, 100, 0, 100, 100, true), monitor(3, 200, 0, 100, 100, true)};
+  screen.monitors = {monitor(1, 0, 0, 100, 100), monitor(2, 100, 0, 100, 100, true),
+                     monitor(3, 200, 0, 100, 100, true)};
   screen.monitors[1].info = fail("unreadable");
   EXPECT_EQ(select(screen), 3u);
 
@@ -91,8 +91,8 @@ TEST(ParseBuildNumber, AcceptsDigitsWithAnOptionalPlus) {
 
 TEST(BgraToRgba, SwapsRedAndBlueAndFillsZeroAlphaOnOldBuilds) {
   const std::vector<std::uint8_t> bgra = {1, 2, 3, 0, 4, 5, 6, 128, 7, 8, 9, 255};
-  for (std::optional<std::uint32_t> old_build : {std::optional<std::uint32_t>(7601), std::optional<std::uint32_t>(9199),
-                                                 std::optional<std::uint32_t>()}) {
+  for (std::optional<std::uint32_t> old_build :
+       {std::optional<std::uint32_t>(7601), std::optional<std::uint32_t>(9199), std::optional<std::uint32_t>()}) {
     std::vector<std::uint8_t> pixels = bgra;
     bgra_to_rgba_in_place(pixels, old_build);
     EXPECT_EQ(pixels, (std::vector<std::uint8_t>{3, 2, 1, 255, 6, 5, 4, 128, 9, 8, 7, 255}));
@@ -173,7 +173,7 @@ std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
 }
 
 class CaptureFiles : public ::testing::Test {
-protected:
+ protected:
   std::filesystem::path folder;
   void SetUp() override {
     folder = std::filesystem::temp_directory_path() /
@@ -185,7 +185,8 @@ protected:
 };
 
 TEST_F(CaptureFiles, RgbaAndRgbPngsCarryTheirPixelsAndDpi) {
-  const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0, 10, 20, 30, 40, 1, 2, 3, 4, 5, 6, 7, 8};
+  const std::vector<std::uint8_t> rgba = {255, 0,  0,  255, 0, 255, 0, 128, 0, 0, 255, 0,
+                                          10,  20, 30, 40,  1, 2,   3, 4,   5, 6, 7,   8};
   const std::filesystem::path path = folder / "rgba.png";
   ASSERT_TRUE(save_capture_png(path, rgba, 3, 2, CaptureColour::Rgba, 144.0).ok());
   std::vector<std::uint8_t> bytes = read_file(path);
@@ -261,7 +262,8 @@ TEST_F(CaptureFiles, ErrorsNameTheFileOrTheEncoder) {
 
 std::vector<std::string> names_in(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(path_text(entry.path().filename()));
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(path_text(entry.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -1,8 +1,7 @@
-#include "cv/color_methods.h"
-
-#include "cv/tests/screen_fake.h"
-
 #include <gtest/gtest.h>
+
+#include "cv/color_methods.h"
+#include "cv/tests/screen_fake.h"
 
 namespace quorvane::cv {
 namespace {
@@ -23,8 +22,8 @@ struct Drawing {
   std::array<std::uint8_t, 4> operator()(std::int32_t x, std::int32_t y) const {
     std::array<std::uint8_t, 4> bgra{128, 128, 128, 0};
     for (const Shape& s : shapes) {
-      const bool inside = x >= s.x && y >= s.y && x < s.x + static_cast<std::int32_t>(s.w) &&
-                          y < s.y + static_cast<std::int32_t>(s.h);
+      const bool inside =
+          x >= s.x && y >= s.y && x < s.x + static_cast<std::int32_t>(s.w) && y < s.y + static_cast<std::int32_t>(s.h);
       const bool edge = x == s.x || y == s.y || x == s.x + static_cast<std::int32_t>(s.w) - 1 ||
                         y == s.y + static_cast<std::int32_t>(s.h) - 1;
       if (inside && (s.filled || edge)) bgra = {s.rgb[2], s.rgb[1], s.rgb[0], 0};
@@ -128,7 +127,8 @@ TEST(FindRectangle, LargestRectangleOutlinedOrFilled) {
 
   // Tolerance 5: one channel off by 5 still matches, by 6 does not.
   FakeScreen off_by_5 = screen_with({{-1800, 40, 30, 20, {250, 0, 0}}});
-  EXPECT_EQ(find_rectangle({{"color", "ff0000"}}, off_by_5)->dump(), "{\"height\":20,\"width\":30,\"x\":-1800,\"y\":40}");
+  EXPECT_EQ(find_rectangle({{"color", "ff0000"}}, off_by_5)->dump(),
+            "{\"height\":20,\"width\":30,\"x\":-1800,\"y\":40}");
   FakeScreen off_by_6 = screen_with({{-1800, 40, 30, 20, {249, 0, 0}}});
   EXPECT_EQ(find_rectangle({{"color", "ff0000"}}, off_by_6)->dump(), "{\"height\":0,\"width\":0,\"x\":0,\"y\":0}");
 }

@@ -1,8 +1,6 @@
 // The capture encoder's compressor and kernels, checked against zlib's own inflate and
 // checksum: every stream must inflate to its input with a valid Adler-32, and every
 // vector kernel must give exactly what the scalar one gives.
-#include "cv/deflate.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cv/deflate.h"
 #include "cv/png_kernels.h"
 #include "lumetra/cpu.h"
 #include "png_unfilter.h"

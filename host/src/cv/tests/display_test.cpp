@@ -1,8 +1,7 @@
-#include "cv/display.h"
-
-#include "screen_fake.h"
-
 #include <gtest/gtest.h>
+
+#include "cv/display.h"
+#include "screen_fake.h"
 
 namespace quorvane::cv {
 namespace {
@@ -115,7 +114,7 @@ TEST(DisplayList, IdIsTheHandlesLow32Bits) {
 }
 
 class FriendlyName : public ::testing::Test {
-protected:
+ protected:
   FakeScreen screen;
   void SetUp() override { screen.monitors = {monitor(7, 0, 0, 10, 10, true, 1.0f, u"\\\\.\\DISPLAY2")}; }
   std::optional<std::string> name() { return monitor_friendly_name(screen, 7); }
@@ -145,7 +144,8 @@ TEST_F(FriendlyName, DefaultsAndFailures) {
   screen.paths = std::vector<FakePath>{};
   EXPECT_EQ(name(), "Unknown Monitor 7");
 
-  screen.paths = std::vector<FakePath>{{{1, 0, 0, 10}, testing::device_name(u"\\\\.\\DISPLAY2"), testing::friendly_units(u"")}};
+  screen.paths =
+      std::vector<FakePath>{{{1, 0, 0, 10}, testing::device_name(u"\\\\.\\DISPLAY2"), testing::friendly_units(u"")}};
   EXPECT_EQ(name(), "Unknown Monitor 7");
 
   std::array<char16_t, 64> unpaired = testing::friendly_units(u"ab");

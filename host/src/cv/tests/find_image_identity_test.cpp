@@ -2,20 +2,18 @@
 // it searches. Neither may change a result: these tests run it next to the plain way of
 // doing the same thing (every scale searched on its own, every hit collected, ranked
 // and suppressed) and require the very same matches, scores and order.
-#include "cv/find_image.h"
-#include "cv/stb_decode.h"
-
-#include "synthetic_screen.h"
-
+#include <gtest/gtest.h>
 #include <lumetra/resample.h>
 #include <lumetra/rounding.h>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
 #include <iterator>
 #include <random>
+
+#include "cv/find_image.h"
+#include "cv/stb_decode.h"
+#include "synthetic_screen.h"
 
 namespace quorvane::cv {
 namespace {

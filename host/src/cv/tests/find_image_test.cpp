@@ -1,16 +1,14 @@
-#include "cv/find_image.h"
-#include "cv/requests.h"
-
-#include "synthetic_screen.h"
-
-#include <lumetra/resample.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <lumetra/resample.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
+
+#include "cv/find_image.h"
+#include "cv/requests.h"
+#include "synthetic_screen.h"
 
 namespace quorvane::cv {
 namespace {
@@ -39,7 +37,7 @@ std::string find_error(const RgbImage& hay, const RgbImage& pattern, const json&
 
 // A screen with a row of distinct icons on a text-filled window, shared by several tests.
 class FindImageOnScreen : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() {
     screen_ = new RgbImage(testing::make_desktop_screen(1280, 720, 11));
     // A dialog with text and an icon at a known place, and a tray clock in the corner,
@@ -55,7 +53,7 @@ protected:
   static void TearDownTestSuite() { delete screen_; }
   static const RgbImage& screen() { return *screen_; }
 
-private:
+ private:
   static RgbImage* screen_;
 };
 RgbImage* FindImageOnScreen::screen_ = nullptr;
@@ -187,24 +185,23 @@ TEST_F(FindImageOnScreen, SearchAreaIsClippedAndMatchesStayInFullImagePixels) {
   testing::blit(hay, icon, 1000, 600);
 
   // Only the second icon lies in the area; the area hangs over the right and bottom edges.
-  auto matches = find(hay, icon,
-                      {{"limitSearchArea", true},
-                       {"searchArea", {{"x", 900}, {"y", 500}, {"width", 5000}, {"height", 5000}}}});
+  auto matches =
+      find(hay, icon,
+           {{"limitSearchArea", true}, {"searchArea", {{"x", 900}, {"y", 500}, {"width", 5000}, {"height", 5000}}}});
   ASSERT_EQ(matches.size(), 1u);
   EXPECT_EQ(matches[0].x, 1000);
   EXPECT_EQ(matches[0].y, 600);
 
   // Hanging over the left edge: the visible part is [0, 150) x [0, 150).
-  matches = find(hay, icon,
-                 {{"limitSearchArea", true},
-                  {"searchArea", {{"x", -50}, {"y", -50.4}, {"width", 200}, {"height", 200.0}}}});
+  matches =
+      find(hay, icon,
+           {{"limitSearchArea", true}, {"searchArea", {{"x", -50}, {"y", -50.4}, {"width", 200}, {"height", 200.0}}}});
   ASSERT_EQ(matches.size(), 1u);
   EXPECT_EQ(matches[0].x, 100);
 
   // An icon cut by the area's edge is not found.
   matches = find(hay, icon,
-                 {{"limitSearchArea", true},
-                  {"searchArea", {{"x", 110}, {"y", 0}, {"width", 500}, {"height", 500}}}});
+                 {{"limitSearchArea", true}, {"searchArea", {{"x", 110}, {"y", 0}, {"width", 500}, {"height", 500}}}});
   EXPECT_TRUE(matches.empty());
 
   // limitSearchArea must be the boolean true.
@@ -218,14 +215,14 @@ TEST(FindImage, SearchAreaErrors) {
   const RgbImage hay = testing::make_desktop_screen(200, 100, 1);
   const RgbImage pattern = testing::crop(hay, 10, 10, 8, 8);
   EXPECT_EQ(find_error(hay, pattern, {{"limitSearchArea", true}}), "bad_params: limitSearchArea set but no searchArea");
-  EXPECT_EQ(find_error(hay, pattern,
-                       {{"limitSearchArea", true},
-                        {"searchArea", {{"x", 250}, {"y", 5}, {"width", 10}, {"height", 10}}}}),
-            "bad_params: searchArea 10x10 at (250,5) lies fully outside the 200x100 image");
+  EXPECT_EQ(
+      find_error(hay, pattern,
+                 {{"limitSearchArea", true}, {"searchArea", {{"x", 250}, {"y", 5}, {"width", 10}, {"height", 10}}}}),
+      "bad_params: searchArea 10x10 at (250,5) lies fully outside the 200x100 image");
   // Values are quoted as read: floats rounded half away from zero, unclipped.
-  EXPECT_EQ(find_error(hay, pattern,
-                       {{"limitSearchArea", true},
-                        {"searchArea", {{"x", -20.5}, {"y", 5}, {"width", 20.4}, {"height", 10}}}}),
+  EXPECT_EQ(find_error(
+                hay, pattern,
+                {{"limitSearchArea", true}, {"searchArea", {{"x", -20.5}, {"y", 5}, {"width", 20.4}, {"height", 10}}}}),
             "bad_params: searchArea 20x10 at (-21,5) lies fully outside the 200x100 image");
   // Missing and non-numeric members count as 0; so does a searchArea that is no object.
   EXPECT_EQ(find_error(hay, pattern, {{"limitSearchArea", true}, {"searchArea", {{"x", "1"}, {"width", 50}}}}),
@@ -233,15 +230,15 @@ TEST(FindImage, SearchAreaErrors) {
   EXPECT_EQ(find_error(hay, pattern, {{"limitSearchArea", true}, {"searchArea", nullptr}}),
             "bad_params: searchArea 0x0 at (0,0) lies fully outside the 200x100 image");
   // Far beyond 64 bits: saturated, and the sum x + width does not wrap.
-  EXPECT_EQ(find_error(hay, pattern,
-                       {{"limitSearchArea", true},
-                        {"searchArea",
-                         {{"x", 1e300}, {"y", 0}, {"width", std::numeric_limits<std::uint64_t>::max()}, {"height", 9}}}}),
-            "bad_params: searchArea 9223372036854775807x9 at (9223372036854775807,0) lies fully outside the 200x100 "
-            "image");
+  EXPECT_EQ(
+      find_error(hay, pattern,
+                 {{"limitSearchArea", true},
+                  {"searchArea",
+                   {{"x", 1e300}, {"y", 0}, {"width", std::numeric_limits<std::uint64_t>::max()}, {"height", 9}}}}),
+      "bad_params: searchArea 9223372036854775807x9 at (9223372036854775807,0) lies fully outside the 200x100 "
+      "image");
   // The search-area check comes before any matching, even for a zero-size haystack.
-  EXPECT_EQ(find_error(RgbImage(), pattern,
-                       {{"limitSearchArea", true}, {"searchArea", {{"width", 1}, {"height", 1}}}}),
+  EXPECT_EQ(find_error(RgbImage(), pattern, {{"limitSearchArea", true}, {"searchArea", {{"width", 1}, {"height", 1}}}}),
             "bad_params: searchArea 1x1 at (0,0) lies fully outside the 0x0 image");
 }
 
@@ -320,8 +317,7 @@ TEST(SearchOptionsReading, DefaultsTypesAndAnchorBoxes) {
 
   // Area members keep their JSON kind: the screen methods move x and y before rounding.
   o = read({{"options",
-             {{"limitSearchArea", true},
-              {"searchArea", {{"x", -3}, {"y", 4u}, {"width", 2.5}, {"height", "9"}}}}}});
+             {{"limitSearchArea", true}, {"searchArea", {{"x", -3}, {"y", 4u}, {"width", 2.5}, {"height", "9"}}}}}});
   ASSERT_TRUE(o.ok());
   EXPECT_TRUE(o->area.limit && o->area.given);
   EXPECT_EQ(std::get<std::int64_t>(o->area.x), -3);
@@ -348,8 +344,8 @@ TEST(SearchOptionsReading, DefaultsTypesAndAnchorBoxes) {
 
 TEST(FindImage, ScaleListAndSuppressionRules) {
   EXPECT_THAT(search_scales(1.0f, false), ::testing::ElementsAre(1.0f));
-  EXPECT_THAT(search_scales(2.0f, true), ::testing::ElementsAre(2.0f, 0.9f * 2.0f, 0.95f * 2.0f, 1.05f * 2.0f,
-                                                                 1.1f * 2.0f));
+  EXPECT_THAT(search_scales(2.0f, true),
+              ::testing::ElementsAre(2.0f, 0.9f * 2.0f, 0.95f * 2.0f, 1.05f * 2.0f, 1.1f * 2.0f));
 
   auto m = [](std::int32_t x, std::int32_t y, std::uint32_t w, std::uint32_t h, float s) {
     return Match{x, y, w, h, s, 1.0f};

@@ -1,13 +1,12 @@
-#include "cv/requests.h"
-
-#include "common/base64.h"
-#include "cv/png.h"
-#include "png_builder.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "common/base64.h"
+#include "cv/png.h"
+#include "cv/requests.h"
+#include "png_builder.h"
 
 namespace quorvane::cv {
 namespace {
@@ -76,8 +75,7 @@ TEST(DecodeImageParam, MissingOrMalformedDataIsReportedByName) {
     ASSERT_FALSE(decoded.ok()) << text;
     EXPECT_EQ(decode_error(json{{"data", text}}), "bad_params: base64 decode failed: " + decoded.error());
   }
-  EXPECT_EQ(decode_error(json{{"data", ""}}, "image"),
-            decode_error(json{{"data", ""}, {"width", 0}}, "image"));
+  EXPECT_EQ(decode_error(json{{"data", ""}}, "image"), decode_error(json{{"data", ""}, {"width", 0}}, "image"));
   EXPECT_THAT(decode_error(json{{"data", ""}}, "image"),
               StartsWith("bad_image: image is neither raw RGB of 0x0x3 bytes nor decodable: "));
 }
@@ -314,9 +312,15 @@ TEST(DecodeImageParam, CorruptedPngsFailCleanly) {
     for (int e = 0; e < edits; ++e) {
       const std::size_t at = rng() % b.size();
       switch (rng() % 3) {
-        case 0: b[at] = static_cast<std::uint8_t>(rng()); break;
-        case 1: b.resize(at); break;
-        default: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(rng())); break;
+        case 0:
+          b[at] = static_cast<std::uint8_t>(rng());
+          break;
+        case 1:
+          b.resize(at);
+          break;
+        default:
+          b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(rng()));
+          break;
       }
       if (b.empty()) b.push_back(0);
     }
@@ -353,8 +357,13 @@ TEST(GetImageInfo, ReportsHeaderFacts) {
   testing::put_chunk(no_phys, "IDAT", {});
   auto r = get_image_info("get_image_info", json{{"content", b64(no_phys)}});
   ASSERT_TRUE(r.ok()) << r.error();
-  EXPECT_EQ(r.value(), (json{{"bitDepth", 32}, {"color", 5}, {"dpiX", 0.0}, {"dpiY", 0.0}, {"format", 1},
-                              {"height", 50}, {"width", 100}}));
+  EXPECT_EQ(r.value(), (json{{"bitDepth", 32},
+                             {"color", 5},
+                             {"dpiX", 0.0},
+                             {"dpiY", 0.0},
+                             {"format", 1},
+                             {"height", 50},
+                             {"width", 100}}));
   EXPECT_TRUE(r.value()["dpiX"].is_number_float());
 
   r = get_image_info("get_image_info", json{{"content", b64(rgba)}});
@@ -366,8 +375,8 @@ TEST(GetImageInfo, ReportsHeaderFacts) {
     std::uint8_t depth, type;
     int bit_depth, color;
   };
-  for (const Case c : {Case{16, 0, 16, 2}, Case{4, 3, 4, 1}, Case{8, 4, 16, 3}, Case{16, 2, 48, 4},
-                       Case{16, 6, 64, 5}, Case{1, 0, 1, 2}}) {
+  for (const Case c : {Case{16, 0, 16, 2}, Case{4, 3, 4, 1}, Case{8, 4, 16, 3}, Case{16, 2, 48, 4}, Case{16, 6, 64, 5},
+                       Case{1, 0, 1, 2}}) {
     Bytes png = testing::signature();
     testing::put_chunk(png, "IHDR", testing::ihdr_data(3, 4, c.depth, c.type));
     if (c.type == 3) testing::put_chunk(png, "PLTE", {0, 0, 0});

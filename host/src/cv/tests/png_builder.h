@@ -90,8 +90,7 @@ inline Bytes rgb_png(std::uint32_t w, std::uint32_t h, const Bytes& rgb) {
   PngLayout s;
   s.width = w;
   s.height = h;
-  for (std::uint32_t y = 0; y < h; ++y)
-    s.rows.emplace_back(rgb.begin() + y * w * 3, rgb.begin() + (y + 1) * w * 3);
+  for (std::uint32_t y = 0; y < h; ++y) s.rows.emplace_back(rgb.begin() + y * w * 3, rgb.begin() + (y + 1) * w * 3);
   return build_png(s);
 }
 

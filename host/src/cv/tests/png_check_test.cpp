@@ -1,14 +1,13 @@
 // The chunk walk that every picture passes before its pixels are decoded.
-#include "cv/png.h"
-
-#include "png_builder.h"
-
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "cv/png.h"
+#include "png_builder.h"
 
 namespace quorvane::cv {
 namespace {

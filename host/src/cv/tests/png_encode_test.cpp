@@ -1,7 +1,5 @@
 // The capture encoder, decoded by others: zlib's inflate with our own unfilter (which also
 // shows the filter chosen for each row), stb_image, and natively ImageMagick.
-#include "cv/png_encode.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -12,6 +10,7 @@
 #include <string>
 
 #include "cv/png.h"
+#include "cv/png_encode.h"
 #include "lumetra/cpu.h"
 #include "png_builder.h"
 #include "png_unfilter.h"

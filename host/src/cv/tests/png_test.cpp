@@ -1,9 +1,3 @@
-#include "cv/png.h"
-
-#include "png_builder.h"
-#include "stb_reference.h"
-#include "synthetic_screen.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +5,11 @@
 #include <limits>
 #include <random>
 #include <string>
+
+#include "cv/png.h"
+#include "png_builder.h"
+#include "stb_reference.h"
+#include "synthetic_screen.h"
 
 namespace quorvane::cv {
 namespace {

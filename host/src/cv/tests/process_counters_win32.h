@@ -4,8 +4,8 @@
 // environment block points, in the classic 24-byte entry layout).
 #pragma once
 
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -69,8 +69,8 @@ inline DWORD gdi_objects_in_handle_table(HANDLE process) {
     return 0;
   std::vector<GdiTableEntry> entries(0x10000);
   SIZE_T got = 0;
-  ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(), entries.size() * sizeof(GdiTableEntry),
-                    &got);
+  ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
+                    entries.size() * sizeof(GdiTableEntry), &got);
   DWORD count = 0;
   for (std::size_t i = 0; i < got / sizeof(GdiTableEntry); ++i)
     if (entries[i].type != 0) ++count;

@@ -7,18 +7,9 @@
 //   chrome.exe --write-desktop FILE   writes the picture as a PNG and exits
 //   chrome.exe [gtest options]        runs the tests; the screen-content tests run only
 //                                     when QUORVANE_DESKTOP_PNG says the picture is shown
-#include "host_process.h"
-#include "stb_reference.h"
-
-#include "common/base64.h"
-#include "common/utf.h"
-#include "cv/png.h"
-#include "cv/tests/windows_config_win32.h"
-
-#include <gtest/gtest.h>
-
-#include <windows.h>
 #include <dwmapi.h>
+#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -31,6 +22,13 @@
 #include <iterator>
 #include <memory>
 #include <thread>
+
+#include "common/base64.h"
+#include "common/utf.h"
+#include "cv/png.h"
+#include "cv/tests/windows_config_win32.h"
+#include "host_process.h"
+#include "stb_reference.h"
 
 namespace quorvane {
 namespace {
@@ -50,8 +48,8 @@ struct Box {
 constexpr Box kNoise{100, 100, 800, 500};
 constexpr Box kRedOutline{1000, 100, 200, 100};
 constexpr Box kRedBlock{1300, 150, 50, 50};
-constexpr Box kBlueBoxes[] = {{1000, 400, 10, 10}, {1100, 380, 20, 15}, {1200, 400, 2, 10}, {1300, 400, 6, 6},
-                              {1306, 406, 6, 6}};
+constexpr Box kBlueBoxes[] = {
+    {1000, 400, 10, 10}, {1100, 380, 20, 15}, {1200, 400, 2, 10}, {1300, 400, 6, 6}, {1306, 406, 6, 6}};
 constexpr Box kCutout{523, 217, 48, 40};
 // A pattern of 4x3 tiles as a page at 100 % would show it (16-pixel tiles), drawn on the
 // screen 1.5 times as large, as a 150 % monitor shows that page. Its corner and size are
@@ -87,7 +85,8 @@ Picture desktop_picture() {
   for (std::uint32_t y = 0; y < kNoise.h; ++y)
     for (std::uint32_t x = 0; x < kNoise.w; ++x)
       for (int c = 0; c < 3; ++c)
-        p.at(kNoise.x + x, kNoise.y + y)[c] = static_cast<std::uint8_t>(40 + ((state = state * 1664525u + 1013904223u) >> 24) % 176);
+        p.at(kNoise.x + x, kNoise.y + y)[c] =
+            static_cast<std::uint8_t>(40 + ((state = state * 1664525u + 1013904223u) >> 24) % 176);
   fill(p, kRedOutline, 255, 0, 0, true);
   fill(p, kRedBlock, 255, 0, 0);
   for (const Box& b : kBlueBoxes) fill(p, b, 0, 0, 255);
@@ -128,7 +127,7 @@ std::vector<std::uint8_t> read_file(const std::wstring& path) {
 // while the main thread waits for the host (which sends messages to them when it raises
 // one).
 class BrowserWindows {
-public:
+ public:
   HWND browser = nullptr;         // visible, Chrome_WidgetWin_1
   HWND hidden_browser = nullptr;  // the same class, never shown, above the visible one
   HWND plain = nullptr;           // a window of no browser class
@@ -179,7 +178,7 @@ public:
     Sleep(500);
   }
 
-private:
+ private:
   static constexpr UINT kRaise = WM_APP + 1;
 
   static void register_class(const wchar_t* name) {
@@ -204,7 +203,7 @@ json rect_json(const RECT& r) {
 }
 
 class ScreenE2E : public ::testing::Test {
-protected:
+ protected:
   static inline std::unique_ptr<BrowserWindows> windows;
   static inline std::unique_ptr<standin::HostProcess> host;
   static inline Picture picture;
@@ -292,7 +291,8 @@ TEST_F(ScreenE2E, DisplayMethodsDescribeTheRealMonitor) {
     MONITORINFOEXW info{};
     info.cbSize = sizeof info;
     ASSERT_TRUE(GetMonitorInfoW(monitors[i], &info));
-    EXPECT_EQ(record["id"].get<std::uint64_t>(), static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(monitors[i])));
+    EXPECT_EQ(record["id"].get<std::uint64_t>(),
+              static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(monitors[i])));
     EXPECT_EQ(record["x"].get<std::int64_t>(), info.rcMonitor.left);
     EXPECT_EQ(record["y"].get<std::int64_t>(), info.rcMonitor.top);
     EXPECT_EQ(record["width"].get<std::int64_t>(), info.rcMonitor.right - info.rcMonitor.left);
@@ -372,7 +372,8 @@ TEST_F(ScreenE2E, SearchDesktopFindsACutOutWhereItIs) {
   windows->hide_all();
   json found = result("search_desktop", {{"pattern", cutout(picture, kCutout)}});
   ASSERT_EQ(found["regions"].size(), 1u) << found.dump();
-  EXPECT_EQ(found["regions"][0]["matchedRect"], (json{{"height", kCutout.h}, {"width", kCutout.w}, {"x", kCutout.x}, {"y", kCutout.y}}));
+  EXPECT_EQ(found["regions"][0]["matchedRect"],
+            (json{{"height", kCutout.h}, {"width", kCutout.w}, {"x", kCutout.x}, {"y", kCutout.y}}));
   EXPECT_GT(found["regions"][0]["score"].get<double>(), 0.999);
   EXPECT_FALSE(found.contains("capturePath"));
 
@@ -398,14 +399,15 @@ TEST_F(ScreenE2E, HighDpiSearchScalesThePatternByTheScreensDpi) {
   if (!picture_shown()) GTEST_SKIP() << "the test picture is not on the screen; run screen_e2e.sh";
   windows->hide_all();
   const json at_150 = {{"height", kTilesAt150.h}, {"width", kTilesAt150.w}, {"x", kTilesAt150.x}, {"y", kTilesAt150.y}};
-  json found = result("search_desktop",
-                      {{"pattern", tiles_at_100(config.dpi / 1.5)}, {"options", {{"enableHighDpi", true}}}});
+  json found =
+      result("search_desktop", {{"pattern", tiles_at_100(config.dpi / 1.5)}, {"options", {{"enableHighDpi", true}}}});
   ASSERT_EQ(found["regions"].size(), 1u) << config.dpi << " DPI: " << found.dump();
   EXPECT_EQ(found["regions"][0]["matchedRect"], at_150);
   EXPECT_GT(found["regions"][0]["score"].get<double>(), 0.95);
 
   // Without the DPI values the pattern is searched at its own size, and is not there.
-  json plain = result("search_desktop", {{"pattern", tiles_at_100(config.dpi / 1.5)}, {"options", {{"minSimilarity", 0.95}}}});
+  json plain =
+      result("search_desktop", {{"pattern", tiles_at_100(config.dpi / 1.5)}, {"options", {{"minSimilarity", 0.95}}}});
   EXPECT_EQ(plain["regions"], json::array()) << plain.dump();
 
   // A pattern at the screen's own DPI is searched at its own size.
@@ -468,11 +470,13 @@ TEST_F(ScreenE2E, ColourMethodsFindTheDrawnShapes) {
   json blue = result("find_color_regions", {{"color", "#0000FF"}});
   json expected = json::array();
   for (int i : {1, 0, 3, 4})  // by y, then x; the 2-pixel line is below the minimum width
-    expected.push_back({{"height", kBlueBoxes[i].h}, {"width", kBlueBoxes[i].w}, {"x", kBlueBoxes[i].x}, {"y", kBlueBoxes[i].y}});
+    expected.push_back(
+        {{"height", kBlueBoxes[i].h}, {"width", kBlueBoxes[i].w}, {"x", kBlueBoxes[i].x}, {"y", kBlueBoxes[i].y}});
   EXPECT_EQ(blue["regions"], expected);
 
-  json line = result("find_color_regions",
-                     {{"color", "0000ff"}, {"minWidth", 2}, {"searchArea", {{"x", 1150}, {"y", 390}, {"width", 100}, {"height", 50}}}});
+  json line = result("find_color_regions", {{"color", "0000ff"},
+                                            {"minWidth", 2},
+                                            {"searchArea", {{"x", 1150}, {"y", 390}, {"width", 100}, {"height", 50}}}});
   EXPECT_EQ(line["regions"].dump(), "[{\"height\":10,\"width\":2,\"x\":1200,\"y\":400}]");
 
   EXPECT_EQ(result("find_rectangle", {{"color", "ff0000"}}),

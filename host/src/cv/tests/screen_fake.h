@@ -3,12 +3,12 @@
 // so a capture of any monitor can be checked against where its pixels lie.
 #pragma once
 
-#include "cv/capture.h"
-
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "cv/capture.h"
 
 namespace quorvane::cv::testing {
 
@@ -57,7 +57,7 @@ inline std::array<std::uint8_t, 4> coordinate_colour(std::int32_t x, std::int32_
 }
 
 class FakeScreen final : public ScreenPlatform {
-public:
+ public:
   std::vector<FakeMonitor> monitors;
   std::string enumerate_error;  // empty: the enumeration succeeds
   std::optional<std::vector<FakePath>> paths = std::vector<FakePath>{};

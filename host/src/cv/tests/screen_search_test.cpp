@@ -1,14 +1,13 @@
-#include "cv/screen_search.h"
-
-#include "common/base64.h"
-#include "cv/png.h"
-#include "screen_fake.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 #include <limits>
+
+#include "common/base64.h"
+#include "cv/png.h"
+#include "cv/screen_search.h"
+#include "screen_fake.h"
 
 namespace quorvane::cv {
 namespace {
@@ -42,7 +41,8 @@ json raw_image(std::uint32_t w, std::uint32_t h, PixelFn pixel, double dpi = 0) 
 
 // The desktop's pixels at [x, x+w) x [y, y+h).
 json desktop_cutout(std::int32_t x, std::int32_t y, std::uint32_t w, std::uint32_t h, double dpi = 0) {
-  return raw_image(w, h, [&](std::int32_t col, std::int32_t row) { return noise(x + col, y + row); }, dpi);
+  return raw_image(
+      w, h, [&](std::int32_t col, std::int32_t row) { return noise(x + col, y + row); }, dpi);
 }
 
 // A primary monitor at the origin and a browser on a second one at (1920, 0).
@@ -55,7 +55,7 @@ FakeScreen desktop() {
 }
 
 class FakeClock final : public WaitClock {
-public:
+ public:
   std::chrono::nanoseconds time{std::chrono::seconds(5)};
   std::chrono::nanoseconds per_attempt{0};  // time one capture takes
   std::vector<std::uint64_t> sleeps;
@@ -104,8 +104,9 @@ TEST(SearchDesktop, SearchAreaIsGivenInDesktopCoordinates) {
   // Left of the pattern on the same monitor: nothing.
   EXPECT_EQ(search_in({{"x", 1920}, {"y", 0}, {"width", 150}, {"height", 300}}), 0u);
   // A desktop area left of the monitor lies outside the capture: the error quotes the moved values.
-  json params = {{"pattern", pattern},
-                 {"options", {{"limitSearchArea", true}, {"searchArea", {{"x", 100}, {"y", 0}, {"width", 50}, {"height", 50}}}}}};
+  json params = {
+      {"pattern", pattern},
+      {"options", {{"limitSearchArea", true}, {"searchArea", {{"x", 100}, {"y", 0}, {"width", 50}, {"height", 50}}}}}};
   EXPECT_EQ(search_desktop(params, screen).error(),
             "bad_params: searchArea 50x50 at (-1820,0) lies fully outside the 400x300 image");
 }
@@ -165,8 +166,9 @@ TEST(SearchDesktop, SavesTheCaptureWhenAsked) {
 TEST(ScreenSearch, ErrorsComeInStepOrder) {
   FakeScreen screen = desktop();
   EXPECT_EQ(search_desktop(json::object(), screen).error(), "bad_params: missing 'pattern'");
-  EXPECT_TRUE(search_desktop({{"options", {{"enableGreenPinkBoxes", true}}}}, screen).error().starts_with(
-      "green_pink_not_supported: "));
+  EXPECT_TRUE(search_desktop({{"options", {{"enableGreenPinkBoxes", true}}}}, screen)
+                  .error()
+                  .starts_with("green_pink_not_supported: "));
   EXPECT_EQ(search_desktop({{"pattern", {{"data", 5}}}}, screen).error(), "bad_params: missing 'pattern.data'");
   EXPECT_TRUE(screen.copies.empty());
 
@@ -185,8 +187,8 @@ TEST(ScreenSearch, ErrorsComeInStepOrder) {
   screen.copy_error = "Get RGBA data failed";
   FakeClock clock;
   EXPECT_EQ(wait_for_image(params, screen, clock).error(), "capture_failed: Get RGBA data failed");
-  EXPECT_EQ(search_relative({{"offset", {{"x", 0}, {"y", 0}, {"width", 1}, {"height", 1}}}, {"pattern", params["pattern"]}},
-                            screen)
+  EXPECT_EQ(search_relative(
+                {{"offset", {{"x", 0}, {"y", 0}, {"width", 1}, {"height", 1}}}, {"pattern", params["pattern"]}}, screen)
                 .error(),
             "capture_failed: Get RGBA data failed");
 }
@@ -198,7 +200,8 @@ TEST(WaitForImage, TimeOutZeroStillMakesOneFullAttempt) {
   json flat = {{"data", base64_encode(std::string(4 * 4 * 3, '\x7f'))}, {"width", 4}, {"height", 4}};
   Result<json> result = wait_for_image({{"pattern", flat}, {"timeoutMs", 0}}, screen, clock);
   ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(result->dump(), "{\"containsGreenPinkBoxes\":false,\"elapsedMs\":0,\"errorCode\":0,\"found\":false,\"regions\":[]}");
+  EXPECT_EQ(result->dump(),
+            "{\"containsGreenPinkBoxes\":false,\"elapsedMs\":0,\"errorCode\":0,\"found\":false,\"regions\":[]}");
   EXPECT_EQ(screen.copies.size(), 1u);
   EXPECT_TRUE(clock.sleeps.empty());
 }
@@ -236,7 +239,8 @@ TEST(WaitForImage, PausesNeverRunPastTheTimeOut) {
                                json(std::numeric_limits<std::uint64_t>::max()), json(300)}) {
     FakeScreen screen = desktop();
     FakeClock clock;
-    Result<json> result = wait_for_image({{"pattern", flat}, {"timeoutMs", 300}, {"intervalMs", interval}}, screen, clock);
+    Result<json> result =
+        wait_for_image({{"pattern", flat}, {"timeoutMs", 300}, {"intervalMs", interval}}, screen, clock);
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_EQ(clock.sleeps, (std::vector<std::uint64_t>{300})) << interval.dump();
     EXPECT_EQ(screen.copies.size(), 2u);
@@ -320,7 +324,8 @@ TEST(SearchRelative, TargetAreaFollowsTheAnchorAndItsScale) {
   // Haystack: the desktop area at (2000, 0), sent as an image; the anchor sits at (100, 200) in it.
   const json image = desktop_cutout(2000, 0, 300, 260);
   const json pattern = desktop_cutout(2100, 200, 20, 20);
-  json params = {{"offset", {{"x", 10}, {"y", 20}, {"width", 30}, {"height", 40}}}, {"pattern", pattern}, {"image", image}};
+  json params = {
+      {"offset", {{"x", 10}, {"y", 20}, {"width", 30}, {"height", 40}}}, {"pattern", pattern}, {"image", image}};
   Result<json> result = search_relative(params, screen);
   ASSERT_TRUE(result.ok()) << result.error();
   ASSERT_EQ((*result)["regions"].size(), 1u);
@@ -334,7 +339,8 @@ TEST(SearchRelative, TargetAreaFollowsTheAnchorAndItsScale) {
   // Without an image the browser's monitor is searched and the anchor is on the desktop;
   // the search area stays in capture pixels.
   params.erase("image");
-  params["options"] = {{"limitSearchArea", true}, {"searchArea", {{"x", 150}, {"y", 150}, {"width", 100}, {"height", 100}}}};
+  params["options"] = {{"limitSearchArea", true},
+                       {"searchArea", {{"x", 150}, {"y", 150}, {"width", 100}, {"height", 100}}}};
   result = search_relative(params, screen);
   ASSERT_TRUE(result.ok()) << result.error();
   ASSERT_EQ((*result)["regions"].size(), 1u);
@@ -346,8 +352,10 @@ TEST(SearchRelative, AnAnchorFoundAtScaleTwoScalesTheOffset) {
   FakeScreen screen = desktop();
   // The haystack shows the desktop noise at twice its size and twice the pattern's DPI,
   // so the pattern at (50, 100) of the noise is the anchor at (100, 200).
-  const json image = raw_image(300, 260, [](std::int32_t x, std::int32_t y) { return noise(x / 2, y / 2); }, 192.0);
-  const json pattern = raw_image(20, 20, [](std::int32_t x, std::int32_t y) { return noise(50 + x, 100 + y); }, 96.0);
+  const json image = raw_image(
+      300, 260, [](std::int32_t x, std::int32_t y) { return noise(x / 2, y / 2); }, 192.0);
+  const json pattern = raw_image(
+      20, 20, [](std::int32_t x, std::int32_t y) { return noise(50 + x, 100 + y); }, 96.0);
   json params = {{"offset", {{"x", 10}, {"y", 20}, {"width", 30}, {"height", 40}}},
                  {"pattern", pattern},
                  {"image", image},

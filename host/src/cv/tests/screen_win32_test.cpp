@@ -1,14 +1,13 @@
 // The Win32 screen services against the system itself: what they report must agree with
 // user32's own view, and no capture, failing or not, may leave a handle or GDI object
 // behind.
+#include <gtest/gtest.h>
+#include <shellscalingapi.h>
+#include <windows.h>
+
 #include "cv/capture.h"
 #include "cv/tests/process_counters_win32.h"
 #include "cv/tests/windows_config_win32.h"
-
-#include <gtest/gtest.h>
-
-#include <windows.h>
-#include <shellscalingapi.h>
 
 namespace quorvane::cv {
 namespace {

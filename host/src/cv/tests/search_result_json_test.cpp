@@ -1,14 +1,13 @@
 // The search result object as it goes over the wire, written by the host's own JSON
 // writer: member order, integer and float forms, widened scores.
-#include "cv/search_image.h"
-#include "cv/search_result.h"
-
-#include "common/base64.h"
-#include "common/json.h"
-
 #include <gtest/gtest.h>
 
 #include <limits>
+
+#include "common/base64.h"
+#include "common/json.h"
+#include "cv/search_image.h"
+#include "cv/search_result.h"
 
 namespace quorvane::cv {
 namespace {

@@ -1,17 +1,15 @@
-#include "cv/search_image.h"
-#include "cv/search_image.h"
-#include "cv/search_result.h"
-
-#include "common/base64.h"
-#include "cv/png.h"
-#include "png_builder.h"
-#include "synthetic_screen.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+#include "common/base64.h"
+#include "cv/png.h"
+#include "cv/search_image.h"
+#include "cv/search_result.h"
+#include "png_builder.h"
+#include "synthetic_screen.h"
 
 namespace quorvane::cv {
 namespace {
@@ -20,9 +18,8 @@ using lumetra::Match;
 using lumetra::RgbImage;
 
 json raw_param(const RgbImage& img) {
-  return json{{"data", base64_encode(img.pixels.data(), img.pixels.size())},
-              {"width", img.width},
-              {"height", img.height}};
+  return json{
+      {"data", base64_encode(img.pixels.data(), img.pixels.size())}, {"width", img.width}, {"height", img.height}};
 }
 
 json png_param(const RgbImage& img, double dpi = 96.0) {
@@ -36,9 +33,11 @@ std::string error_of(const json& params) {
 }
 
 TEST(SearchResult, ReadingOrderIsRowThenColumnAndStableOnTies) {
-  const std::vector<Match> matches = {
-      {50, 10, 1, 1, 0.9f, 1}, {10, 10, 1, 1, 0.8f, 1}, {10, 10, 1, 1, 0.7f, 1}, {0, -5, 1, 1, 0.6f, 1},
-      {-3, 200, 1, 1, 0.5f, 1}};
+  const std::vector<Match> matches = {{50, 10, 1, 1, 0.9f, 1},
+                                      {10, 10, 1, 1, 0.8f, 1},
+                                      {10, 10, 1, 1, 0.7f, 1},
+                                      {0, -5, 1, 1, 0.6f, 1},
+                                      {-3, 200, 1, 1, 0.5f, 1}};
   EXPECT_THAT(reading_order(matches), ::testing::ElementsAre(3, 1, 2, 0, 4));
 }
 
@@ -57,12 +56,12 @@ TEST(SearchResult, OffsetsSaturate) {
 // ---------------------------------------------------------------------------------------
 
 class SearchImageMethod : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() { screen_ = new RgbImage(testing::make_desktop_screen(1024, 640, 4)); }
   static void TearDownTestSuite() { delete screen_; }
   static const RgbImage& screen() { return *screen_; }
 
-private:
+ private:
   static RgbImage* screen_;
 };
 RgbImage* SearchImageMethod::screen_ = nullptr;
@@ -84,9 +83,8 @@ TEST_F(SearchImageMethod, ImageEqualToPatternIsOneFullSizeRegion) {
 TEST_F(SearchImageMethod, FindsTaskbarIconsThroughTheMethodTable) {
   // The taskbar repeats seven icons; icon 100 appears at every seventh slot.
   const RgbImage icon = testing::make_icon(32, 100);
-  const json params = {{"image", png_param(screen(), 144.0)},
-                       {"pattern", raw_param(icon)},
-                       {"options", {{"minSimilarity", 0.95}}}};
+  const json params = {
+      {"image", png_param(screen(), 144.0)}, {"pattern", raw_param(icon)}, {"options", {{"minSimilarity", 0.95}}}};
   const HandlerResult r = search_image("search_image", params);
   ASSERT_TRUE(r.ok()) << r.error();
   const json& regions = r.value()["regions"];
@@ -113,8 +111,8 @@ TEST_F(SearchImageMethod, HighDpiUsesTheDpiOfEachImage) {
   // The screen's DPI from dpiX, the pattern's from its pHYs chunk.
   json image = raw_param(hay);
   image["dpiX"] = 240;
-  auto r = search_image(
-      {{"image", image}, {"pattern", png_param(pattern, 120.0)}, {"options", {{"enableHighDpi", true}}}});
+  auto r =
+      search_image({{"image", image}, {"pattern", png_param(pattern, 120.0)}, {"options", {{"enableHighDpi", true}}}});
   ASSERT_TRUE(r.ok()) << r.error();
   ASSERT_FALSE(r->at("regions").empty());
   const json& rect = r->at("regions")[0]["matchedRect"];
@@ -144,10 +142,11 @@ TEST_F(SearchImageMethod, ErrorsComeInTheOrderOptionsImagePatternSearch) {
             "bad_params: base64 decode failed: Invalid symbol 37, offset 0.");
   EXPECT_THAT(error_of({{"image", good}, {"pattern", {{"data", "AAAA"}, {"width", 3}, {"height", 2}}}}),
               ::testing::StartsWith("bad_image: pattern is neither raw RGB of 3x2x3 bytes nor decodable: "));
-  EXPECT_EQ(error_of({{"image", good},
-                      {"pattern", good},
-                      {"options", {{"limitSearchArea", true}, {"searchArea", {{"x", 20}, {"width", 5}, {"height", 5}}}}}}),
-            "bad_params: searchArea 5x5 at (20,0) lies fully outside the 20x20 image");
+  EXPECT_EQ(
+      error_of({{"image", good},
+                {"pattern", good},
+                {"options", {{"limitSearchArea", true}, {"searchArea", {{"x", 20}, {"width", 5}, {"height", 5}}}}}}),
+      "bad_params: searchArea 5x5 at (20,0) lies fully outside the 20x20 image");
 }
 
 TEST_F(SearchImageMethod, NothingFoundIsAnEmptyResultNotAnError) {

@@ -130,8 +130,8 @@ RgbImage make_desktop_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
       p[1] = static_cast<std::uint8_t>(std::clamp(100 + 25 * v - 15 * u, 0.0, 255.0));
       p[2] = static_cast<std::uint8_t>(std::clamp(170 + 35 * u * v + 20 * u, 0.0, 255.0));
     }
-  static const char* const kWords[] = {"File", "Edit", "View", "Window", "Help", "Open", "Save", "quorvane",
-                                       "report", "total", "2024", "Settings", "name", "value", "OK", "Cancel"};
+  static const char* const kWords[] = {"File",   "Edit",  "View", "Window",   "Help", "Open",  "Save", "quorvane",
+                                       "report", "total", "2024", "Settings", "name", "value", "OK",   "Cancel"};
   const int iw = static_cast<int>(w), ih = static_cast<int>(h);
   const int windows = 2 + static_cast<int>(rng() % 3);
   for (int k = 0; k < windows; ++k) {
@@ -172,8 +172,8 @@ RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
   std::fill(img.pixels.begin(), img.pixels.end(), std::uint8_t{255});
   std::mt19937 rng(seed);
   const int iw = static_cast<int>(w), ih = static_cast<int>(h);
-  static const char* const kWords[] = {"the", "image", "search", "returns", "a", "list", "of", "matches", "with",
-                                       "their", "scores", "and", "rectangles", "in", "screen", "pixels"};
+  static const char* const kWords[] = {"the",  "image", "search", "returns", "a",          "list", "of",     "matches",
+                                       "with", "their", "scores", "and",     "rectangles", "in",   "screen", "pixels"};
   auto sentence = [&](int words) {
     std::string text;
     for (int i = 0; i < words; ++i) (text += kWords[rng() % 16]) += ' ';
@@ -217,7 +217,8 @@ RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
           const unsigned grain = (static_cast<unsigned>(px * 7919 + py * 104729) * 2654435761u) >> 29;
           const double u = std::sin(px * fx) * std::cos(py * fy);
           fill_rect(img, left + px, y + py, 1, 1,
-                    {static_cast<std::uint8_t>(120 + 80 * u + grain), static_cast<std::uint8_t>(140 + 60 * std::sin(py * fx) + grain),
+                    {static_cast<std::uint8_t>(120 + 80 * u + grain),
+                     static_cast<std::uint8_t>(140 + 60 * std::sin(py * fx) + grain),
                      static_cast<std::uint8_t>(90 + 50 * std::cos(px * fy) + grain)});
         }
       y += ph + 30;
@@ -235,7 +236,8 @@ RgbImage make_document_screen(std::uint32_t w, std::uint32_t h, unsigned seed) {
   }
   // Taskbar.
   fill_rect(img, 0, ih - 40, iw, 40, {32, 34, 40});
-  for (int i = 0; i * 44 + 8 < iw - 200; i += 1) blit(img, make_icon(32, 100 + static_cast<unsigned>(i % 7)), 8 + i * 44, ih - 36);
+  for (int i = 0; i * 44 + 8 < iw - 200; i += 1)
+    blit(img, make_icon(32, 100 + static_cast<unsigned>(i % 7)), 8 + i * 44, ih - 36);
   return img;
 }
 

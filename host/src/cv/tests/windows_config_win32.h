@@ -5,8 +5,8 @@
 // taken from here instead of being written into the tests as 96 DPI and Windows 7.
 #pragma once
 
-#include <windows.h>
 #include <shellscalingapi.h>
+#include <windows.h>
 
 #include <cmath>
 #include <cstdint>
@@ -32,8 +32,8 @@ inline std::vector<HMONITOR> user32_monitors() {
 }
 
 struct WindowsConfig {
-  std::uint32_t dpi = 96;     // effective DPI of the primary monitor
-  std::uint32_t build = 0;    // CurrentBuildNumber, 0 when unreadable
+  std::uint32_t dpi = 96;   // effective DPI of the primary monitor
+  std::uint32_t build = 0;  // CurrentBuildNumber, 0 when unreadable
   // Captures on builds before Windows 8 get opaque alpha; later ones keep the system's.
   bool capture_keeps_alpha() const { return build >= 9200; }
   double scale() const { return dpi / 96.0; }

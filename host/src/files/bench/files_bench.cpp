@@ -4,13 +4,8 @@
 // runs it and times cat on the same files for comparison.
 //
 //   files_bench [folder]      (default Z:\tmp\quorvane-files-bench)
-#include "main/dispatch.h"
-#include "host_process.h"
-
-#include "common/json.h"
-#include "common/win32_handle.h"
-
 #include <windows.h>
+// psapi.h needs the types of windows.h.
 #include <psapi.h>
 
 #include <chrono>
@@ -18,11 +13,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/json.h"
+#include "common/win32_handle.h"
+#include "host_process.h"
+#include "main/dispatch.h"
+
 namespace {
 
+using quorvane::unique_handle;
 using quorvane::standin::HostProcess;
 using quorvane::standin::json;
-using quorvane::unique_handle;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;

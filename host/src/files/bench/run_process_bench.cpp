@@ -2,15 +2,16 @@
 // carries: time and the host's peak memory. Prints figures; a benchmark, not a test.
 //
 //   run_process_bench [megabytes]      (default 300; the child writes them to stdout)
-#include "host_process.h"
-
 #include <windows.h>
+// psapi.h needs the types of windows.h.
 #include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "host_process.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include "files/content.h"
 #include "files/filetime.h"
-
-#include <gtest/gtest.h>
 
 namespace quorvane::files {
 namespace {

@@ -1,14 +1,15 @@
 // The file content methods on the real (Wine) file system.
-#include "common/base64.h"
-#include "win32_test_support.h"
-
-#include <winioctl.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
+// winioctl.h needs the types of windows.h.
+#include <winioctl.h>
 
 #include <atomic>
 #include <cstdio>
 #include <thread>
+
+#include "common/base64.h"
+#include "win32_test_support.h"
 
 namespace quorvane::files::testing {
 namespace {
@@ -341,9 +342,11 @@ TEST(Ranges, AFileRewrittenAndExtendedWhileItIsRead) {
       std::string got(buffer.begin(), buffer.end());
       bool consistent = false;
       for (int version = 0; version < 251 && !consistent; ++version) {
-        if (got[0] == version_byte(version, start)) consistent = got == version_bytes(version, start, start + got.size());
+        if (got[0] == version_byte(version, start))
+          consistent = got == version_bytes(version, start, start + got.size());
       }
-      if (!consistent && mixed++ == 0) first_mixed = "start " + std::to_string(start) + ", " + std::to_string(got.size()) + " bytes";
+      if (!consistent && mixed++ == 0)
+        first_mixed = "start " + std::to_string(start) + ", " + std::to_string(got.size()) + " bytes";
     }
   }
   stop = true;

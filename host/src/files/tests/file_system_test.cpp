@@ -1,5 +1,3 @@
-#include "files/file_system.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "files/file_system.h"
 #include "files/listing.h"
 
 namespace quorvane::files {

@@ -1,10 +1,9 @@
 // Every file-access method once through the real executable, as the browser drives it.
-#include "host_process.h"
-#include "win32_test_support.h"
+#include <gtest/gtest.h>
 
 #include "common/base64.h"
-
-#include <gtest/gtest.h>
+#include "host_process.h"
+#include "win32_test_support.h"
 
 namespace quorvane::files::testing {
 namespace {

@@ -1,10 +1,10 @@
 // The file-system methods on the real (Wine) file system.
-#include "files/fs_win32.h"
-#include "win32_test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "files/fs_win32.h"
+#include "win32_test_support.h"
 
 namespace quorvane::files::testing {
 namespace {
@@ -339,14 +339,15 @@ TEST(DeleteFileMethod, ARunningProgramStaysReadOnly) {
   // system still refuses (a program's image cannot be deleted while it runs).
   TempDir dir;
   std::string exe = dir / "running.exe";
-  ASSERT_TRUE(CopyFileW(to_wide(std::string(QUORVANE_BIN_DIR) + "/files_test_child.exe").c_str(), to_wide(exe).c_str(),
-                        FALSE));
+  ASSERT_TRUE(
+      CopyFileW(to_wide(std::string(QUORVANE_BIN_DIR) + "/files_test_child.exe").c_str(), to_wide(exe).c_str(), FALSE));
   set_readonly(exe, true);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::wstring line = L"running.exe sleep 3000";
-  ASSERT_TRUE(CreateProcessW(to_wide(exe).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ASSERT_TRUE(
+      CreateProcessW(to_wide(exe).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   bool deleted = ok("delete_file", path_params(exe)).get<bool>();
   TerminateProcess(pi.hProcess, 0);
   WaitForSingleObject(pi.hProcess, INFINITE);

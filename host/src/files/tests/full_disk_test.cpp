@@ -2,14 +2,13 @@
 // must leave the file it would have replaced exactly as it was, and no stray file
 // behind. full_disk.sh mounts a small RAM disk and names it in QUORVANE_FULL_DISK_DIR
 // (a Windows path); without it there is nothing to test on.
-#include "host_process.h"
-#include "win32_test_support.h"
-
-#include "common/base64.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "common/base64.h"
+#include "host_process.h"
+#include "win32_test_support.h"
 
 namespace quorvane::files::testing {
 namespace {
@@ -57,7 +56,8 @@ void fill_disk(const std::string& filler) {
   int rounds = 0;
   while (WriteFile(h.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) && written > 0) ++rounds;
   for (std::size_t size = chunk.size() / 2; size > 0; size /= 2)
-    while (WriteFile(h.get(), chunk.data(), static_cast<DWORD>(size), &written, nullptr) && written > 0) {}
+    while (WriteFile(h.get(), chunk.data(), static_cast<DWORD>(size), &written, nullptr) && written > 0) {
+    }
   h.reset();
   ASSERT_LT(rounds, 100000) << "the folder is not on a small disk";
 }

@@ -1,11 +1,10 @@
-#include "files/launch.h"
-
-#include "files/errors.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
+
+#include "files/errors.h"
+#include "files/launch.h"
 
 namespace quorvane::files {
 namespace {
@@ -54,9 +53,7 @@ struct FakeDisk {
   }
 };
 
-std::u16string located(const Result<std::u16string, std::string_view>& r) {
-  return r ? *r : u"<error>";
-}
+std::u16string located(const Result<std::u16string, std::string_view>& r) { return r ? *r : u"<error>"; }
 
 TEST(Launch, BareNamesAreSearchedInOrderAndTheFirstHitWins) {
   FakeDisk disk;

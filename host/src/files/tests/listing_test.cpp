@@ -1,6 +1,6 @@
-#include "files/listing.h"
-
 #include <gtest/gtest.h>
+
+#include "files/listing.h"
 
 namespace quorvane::files {
 namespace {

@@ -1,6 +1,6 @@
-#include "files/long_path.h"
-
 #include <gtest/gtest.h>
+
+#include "files/long_path.h"
 
 namespace quorvane::files {
 namespace {

@@ -1,7 +1,7 @@
 // run_process for real: the child is a helper program built beside this test.
-#include "win32_test_support.h"
-
 #include <gtest/gtest.h>
+
+#include "win32_test_support.h"
 
 namespace quorvane::files::testing {
 namespace {

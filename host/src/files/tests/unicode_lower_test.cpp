@@ -1,6 +1,6 @@
-#include "files/unicode_lower.h"
-
 #include <gtest/gtest.h>
+
+#include "files/unicode_lower.h"
 
 namespace quorvane::files {
 namespace {

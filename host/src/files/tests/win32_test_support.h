@@ -3,20 +3,19 @@
 // through the code under test.
 #pragma once
 
-#include "common/handler.h"
-#include "common/utf.h"
-#include "common/win32_handle.h"
-#include "main/dispatch.h"
-
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/handler.h"
+#include "common/utf.h"
+#include "common/win32_handle.h"
+#include "main/dispatch.h"
 
 namespace quorvane::files::testing {
 

@@ -1,17 +1,16 @@
 // The input methods end to end: the real host, driven over its pipes as a browser would,
 // injects into the desktop; low-level hooks in this process record what arrived, and a
 // real edit control in this process receives the typing.
-#include "host_process.h"
-#include "input_hooks_win32.h"
-
-#include "common/utf.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "common/utf.h"
+#include "host_process.h"
+#include "input_hooks_win32.h"
 
 namespace quorvane::input {
 namespace {
@@ -45,16 +44,35 @@ std::vector<std::string> trace(InputHooks& hooks) {
   for (const auto& m : hooks.mice()) {
     std::string s;
     switch (m.message) {
-      case WM_MOUSEMOVE: s = "move"; break;
-      case WM_LBUTTONDOWN: s = "left down"; break;
-      case WM_LBUTTONUP: s = "left up"; break;
-      case WM_RBUTTONDOWN: s = "right down"; break;
-      case WM_RBUTTONUP: s = "right up"; break;
-      case WM_MBUTTONDOWN: s = "middle down"; break;
-      case WM_MBUTTONUP: s = "middle up"; break;
-      case WM_MOUSEWHEEL: s = "wheel " + std::to_string(static_cast<short>(HIWORD(m.data))); break;
-      case WM_MOUSEHWHEEL: s = "hwheel " + std::to_string(static_cast<short>(HIWORD(m.data))); break;
-      default: s = "mouse " + hex(static_cast<unsigned long>(m.message));
+      case WM_MOUSEMOVE:
+        s = "move";
+        break;
+      case WM_LBUTTONDOWN:
+        s = "left down";
+        break;
+      case WM_LBUTTONUP:
+        s = "left up";
+        break;
+      case WM_RBUTTONDOWN:
+        s = "right down";
+        break;
+      case WM_RBUTTONUP:
+        s = "right up";
+        break;
+      case WM_MBUTTONDOWN:
+        s = "middle down";
+        break;
+      case WM_MBUTTONUP:
+        s = "middle up";
+        break;
+      case WM_MOUSEWHEEL:
+        s = "wheel " + std::to_string(static_cast<short>(HIWORD(m.data)));
+        break;
+      case WM_MOUSEHWHEEL:
+        s = "hwheel " + std::to_string(static_cast<short>(HIWORD(m.data)));
+        break;
+      default:
+        s = "mouse " + hex(static_cast<unsigned long>(m.message));
     }
     s += " @" + std::to_string(m.pt.x) + "," + std::to_string(m.pt.y);
     if (m.extra != 100 || !(m.flags & LLMHF_INJECTED)) s += " FOREIGN";
@@ -86,7 +104,7 @@ std::string error_of(const json& reply) {
 }
 
 class InputE2E : public ::testing::Test {
-protected:
+ protected:
   // Waits until the hooks have seen `count` events, then a little longer, so that an extra
   // event would show.
   std::vector<std::string> trace_of(InputHooks& hooks, std::size_t count) {
@@ -116,10 +134,10 @@ TEST_F(InputE2E, TypesIntoAnEditControl) {
             (json{{"id", 1}, {"result", true}}));
   EXPECT_TRUE(window.wait_for_text(L"b-x")) << from_wide(window.text());
   const std::vector<std::string> keys = {
-      "down 25 4b ext", "up 25 4b ext",                                  // Left
-      "down 10 2a",     "down 24 47 ext", "up 24 47 ext", "up 10 2a",    // Shift+Home
-      "down 2e 53 ext", "up 2e 53 ext",                                  // Delete
-      "down 23 4f ext", "up 23 4f ext",                                  // End
+      "down 25 4b ext", "up 25 4b ext",                                // Left
+      "down 10 2a",     "down 24 47 ext", "up 24 47 ext", "up 10 2a",  // Shift+Home
+      "down 2e 53 ext", "up 2e 53 ext",                                // Delete
+      "down 23 4f ext", "up 23 4f ext",                                // End
   };
   EXPECT_EQ(trace_of(hooks, 18),
             (typed(u"ab") + keys + typed(u"-") + std::vector<std::string>{"down 58 2d", "up 58 2d"}));
@@ -146,8 +164,9 @@ TEST_F(InputE2E, RejectedSequencesInjectNothing) {
   EXPECT_EQ(error_of(host.call("send_text", {{"text", tokens + "${KEY_CTRL+KEY_F16}"}})),
             "bad_key: unknown key 'KEY_F16' in '${KEY_CTRL+KEY_F16}'");
   EXPECT_EQ(error_of(host.call("send_text", {{"text", "Hello${KEY_ENTER"}})), "bad_key: unterminated '${'");
-  EXPECT_EQ(error_of(host.call("send_text", {{"text", std::string("a\0b\n", 4)}})),
-            "input_failed: TypeText(\"a\\0b\\n\"): you tried to simulate invalid input: (the text contained a null byte)");
+  EXPECT_EQ(
+      error_of(host.call("send_text", {{"text", std::string("a\0b\n", 4)}})),
+      "input_failed: TypeText(\"a\\0b\\n\"): you tried to simulate invalid input: (the text contained a null byte)");
   EXPECT_EQ(error_of(host.call("send_text", {{"text", 5}})), "bad_params: missing 'text'");
 
   // A megabyte of text with a null at its end fails whole, before anything is typed.
@@ -183,11 +202,18 @@ TEST_F(InputE2E, ClicksAndWheels) {
             (json{{"id", 1}, {"result", true}}));
   ASSERT_EQ(host.call("send_mouse_wheel_event", {{"deltaX", 2}, {"deltaY", -1}}), (json{{"id", 1}, {"result", true}}));
   EXPECT_EQ(trace_of(hooks, 16), (std::vector<std::string>{
-                                     "move @1500,900", "right down @1500,900", "right up @1500,900",
-                                     "right down @1500,900", "right up @1500,900",
-                                     "move @1501,901", "down 11 1d", "middle down @1501,901", "middle up @1501,901",
+                                     "move @1500,900",
+                                     "right down @1500,900",
+                                     "right up @1500,900",
+                                     "right down @1500,900",
+                                     "right up @1500,900",
+                                     "move @1501,901",
+                                     "down 11 1d",
+                                     "middle down @1501,901",
+                                     "middle up @1501,901",
                                      "up 11 1d",
-                                     "wheel -240 @1501,901", "hwheel -120 @1501,901",
+                                     "wheel -240 @1501,901",
+                                     "hwheel -120 @1501,901",
                                  }));
 }
 

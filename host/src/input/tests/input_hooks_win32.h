@@ -53,7 +53,7 @@ bool pump_until(Done done, int timeout_ms = 5000) {
 // Low-level keyboard (and optionally mouse) hooks on a thread of their own, recording
 // every event they see. Hooks carry no context pointer, so one recorder at a time.
 class InputHooks {
-public:
+ public:
   explicit InputHooks(bool with_mouse_hook) {
     if (active_ != nullptr) throw std::logic_error("one InputHooks at a time");
     active_ = this;
@@ -102,7 +102,7 @@ public:
         timeout_ms);
   }
 
-private:
+ private:
   static LRESULT CALLBACK on_key(int code, WPARAM message, LPARAM data) {
     if (code == HC_ACTION) {
       const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
@@ -133,7 +133,7 @@ private:
 // A top-level window holding a multi-line edit control, brought to the foreground with the
 // keyboard focus in the edit control.
 class EditWindow {
-public:
+ public:
   EditWindow() {
     WNDCLASSW wc{};
     wc.lpfnWndProc = DefWindowProcW;
@@ -142,8 +142,8 @@ public:
     RegisterClassW(&wc);
     frame_ = CreateWindowExW(0, wc.lpszClassName, L"input test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 600, 400,
                              nullptr, nullptr, wc.hInstance, nullptr);
-    edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL, 0, 0,
-                            580, 360, frame_, nullptr, wc.hInstance, nullptr);
+    edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL, 0,
+                            0, 580, 360, frame_, nullptr, wc.hInstance, nullptr);
     focus();
   }
   ~EditWindow() { DestroyWindow(frame_); }
@@ -170,7 +170,7 @@ public:
     return pump_until([&] { return text() == expected; }, timeout_ms);
   }
 
-private:
+ private:
   HWND frame_ = nullptr;
   HWND edit_ = nullptr;
 };

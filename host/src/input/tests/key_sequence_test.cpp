@@ -1,10 +1,10 @@
-#include "input/key_sequence.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "input/key_sequence.h"
 
 namespace quorvane::input {
 namespace {
@@ -44,30 +44,52 @@ TEST(KeySequence, LiteralTextAndTokens) {
 }
 
 TEST(KeySequence, CombosPressInOrderAndReleaseFirstPressedFirst) {
-  EXPECT_THAT(parsed("${key_ctrl + key_c}"), ElementsAre("ModifierDown(Ctrl)", "KeyTap(Letter(99))", "ModifierUp(Ctrl)"));
+  EXPECT_THAT(parsed("${key_ctrl + key_c}"),
+              ElementsAre("ModifierDown(Ctrl)", "KeyTap(Letter(99))", "ModifierUp(Ctrl)"));
   EXPECT_THAT(parsed("${KEY_CTRL+KEY_SHIFT+KEY_T}"),
               ElementsAre("ModifierDown(Ctrl)", "ModifierDown(Shift)", "KeyTap(Letter(116))", "ModifierUp(Ctrl)",
                           "ModifierUp(Shift)"));
   EXPECT_EQ(parsed("${KEY_A+KEY_CTRL}"), parsed("${KEY_CTRL+KEY_A}"));
   EXPECT_THAT(parsed("${KEY_SHIFT}"), ElementsAre("ModifierDown(Shift)", "ModifierUp(Shift)"));
-  EXPECT_THAT(parsed("${KEY_OPTION+KEY_CMD+KEY_DEL}"),
-              ElementsAre("ModifierDown(Alt)", "ModifierDown(Meta)", "KeyTap(Delete)", "ModifierUp(Alt)",
-                          "ModifierUp(Meta)"));
+  EXPECT_THAT(
+      parsed("${KEY_OPTION+KEY_CMD+KEY_DEL}"),
+      ElementsAre("ModifierDown(Alt)", "ModifierDown(Meta)", "KeyTap(Delete)", "ModifierUp(Alt)", "ModifierUp(Meta)"));
 }
 
 TEST(KeySequence, KeyNames) {
   const std::pair<const char*, const char*> names[] = {
-      {"KEY_UP", "Up"},           {"KEY_DOWN", "Down"},         {"KEY_LEFT", "Left"},
-      {"KEY_RIGHT", "Right"},     {"KEY_PAGE_UP", "PageUp"},    {"KEY_PGUP", "PageUp"},
-      {"KEY_PAGE_DOWN", "PageDown"}, {"KEY_PGDN", "PageDown"}, {"KEY_BACKSPACE", "Backspace"},
-      {"KEY_BKSP", "Backspace"},  {"KEY_DELETE", "Delete"},     {"KEY_DEL", "Delete"},
-      {"KEY_ENTER", "Enter"},     {"KEY_TAB", "Tab"},           {"KEY_ESCAPE", "Escape"},
-      {"KEY_ESC", "Escape"},      {"KEY_HOME", "Home"},         {"KEY_END", "End"},
-      {"KEY_SPACE", "Space"},     {"KEY_COMMA", "Comma"},       {"KEY_PERIOD", "Period"},
-      {"KEY_SEMICOLON", "Semicolon"}, {"KEY_MINUS", "Minus"},  {"KEY_F15", "F(15)"},
-      {"KEY_F01", "F(1)"},        {"key_f005", "F(5)"},         {"KEY_NUM7", "Digit(7)"},
-      {"KEY_7", "Digit(7)"},      {"KEY_0", "Digit(0)"},        {"KEY_Z", "Letter(122)"},
-      {"key_n", "Letter(110)"},   {"KEY_F000000000000000000000000000012", "F(12)"},
+      {"KEY_UP", "Up"},
+      {"KEY_DOWN", "Down"},
+      {"KEY_LEFT", "Left"},
+      {"KEY_RIGHT", "Right"},
+      {"KEY_PAGE_UP", "PageUp"},
+      {"KEY_PGUP", "PageUp"},
+      {"KEY_PAGE_DOWN", "PageDown"},
+      {"KEY_PGDN", "PageDown"},
+      {"KEY_BACKSPACE", "Backspace"},
+      {"KEY_BKSP", "Backspace"},
+      {"KEY_DELETE", "Delete"},
+      {"KEY_DEL", "Delete"},
+      {"KEY_ENTER", "Enter"},
+      {"KEY_TAB", "Tab"},
+      {"KEY_ESCAPE", "Escape"},
+      {"KEY_ESC", "Escape"},
+      {"KEY_HOME", "Home"},
+      {"KEY_END", "End"},
+      {"KEY_SPACE", "Space"},
+      {"KEY_COMMA", "Comma"},
+      {"KEY_PERIOD", "Period"},
+      {"KEY_SEMICOLON", "Semicolon"},
+      {"KEY_MINUS", "Minus"},
+      {"KEY_F15", "F(15)"},
+      {"KEY_F01", "F(1)"},
+      {"key_f005", "F(5)"},
+      {"KEY_NUM7", "Digit(7)"},
+      {"KEY_7", "Digit(7)"},
+      {"KEY_0", "Digit(0)"},
+      {"KEY_Z", "Letter(122)"},
+      {"key_n", "Letter(110)"},
+      {"KEY_F000000000000000000000000000012", "F(12)"},
   };
   for (const auto& [name, key] : names) {
     EXPECT_THAT(parsed("${" + std::string(name) + "}"), ElementsAre("KeyTap(" + std::string(key) + ")")) << name;
@@ -119,8 +141,8 @@ TEST(KeySequence, AnErrorAnywhereYieldsNoActions) {
 }
 
 TEST(KeySequence, UnicodeWhiteSpaceAroundNamesIsTrimmed) {
-  for (const char* space : {"\u00A0", "\u3000", "\u2003", "\u0085", "\u2028", "\u202F", "\u205F", "\u1680", "\v", "\f",
-                            "\r\n\t "}) {
+  for (const char* space :
+       {"\u00A0", "\u3000", "\u2003", "\u0085", "\u2028", "\u202F", "\u205F", "\u1680", "\v", "\f", "\r\n\t "}) {
     const std::string s = space;
     EXPECT_THAT(parsed("${" + s + "KEY_A" + s + "}"), ElementsAre("KeyTap(Letter(97))")) << s;
     EXPECT_THAT(parsed("${" + s + "key_ctrl" + s + "+" + s + "KEY_A" + s + "}"),
@@ -135,7 +157,8 @@ TEST(KeySequence, NonAsciiTextPassesThroughWhole) {
   EXPECT_THAT(parsed(text + "${KEY_ENTER}" + text),
               ElementsAre("TypeText(\"" + text + "\")", "KeyTap(Enter)", "TypeText(\"" + text + "\")"));
   // Malformed UTF-8 must not confuse token scanning or error quoting.
-  EXPECT_THAT(parsed("\xFF${KEY_A}\xC3"), ElementsAre("TypeText(\"\uFFFD\")", "KeyTap(Letter(97))", "TypeText(\"\uFFFD\")"));
+  EXPECT_THAT(parsed("\xFF${KEY_A}\xC3"),
+              ElementsAre("TypeText(\"\uFFFD\")", "KeyTap(Letter(97))", "TypeText(\"\uFFFD\")"));
   EXPECT_THAT(parsed("${\xE2\x80}"), ElementsAre(unknown("\xE2\x80", "\xE2\x80")));
 }
 

@@ -1,21 +1,20 @@
-#include "input/injection.h"
-#include "input/permissions.h"
-
-#include "recording_input_queue.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <limits>
 
+#include "input/injection.h"
+#include "input/permissions.h"
+#include "recording_input_queue.h"
+
 namespace quorvane::input {
 namespace {
 
 using namespace input_flags;
-using testing::RecordingInputQueue;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing::RecordingInputQueue;
 
 constexpr std::int64_t I64_MAX = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t I64_MIN = std::numeric_limits<std::int64_t>::min();
@@ -85,7 +84,8 @@ TEST(SendMouseEvent, ParametersAreCheckedInOrder) {
 // The platform events of a whole send_mouse_event, with the move left out.
 std::vector<std::vector<InputEvent>> clicks_of(int type, int button) {
   RecordingInputQueue queue;
-  const HandlerResult result = send_mouse_event(json{{"type", type}, {"button", button}, {"x", 500}, {"y", 300}}, queue);
+  const HandlerResult result =
+      send_mouse_event(json{{"type", type}, {"button", button}, {"x", 500}, {"y", 300}}, queue);
   EXPECT_TRUE(result.ok() && result.value() == true) << error_of(result);
   EXPECT_FALSE(queue.calls.empty());
   EXPECT_EQ(queue.calls[0],
@@ -121,9 +121,10 @@ TEST(SendMouseEvent, TypeIsTruncatedAndCoordinatesKeepLow32Bits) {
   RecordingInputQueue queue;
   queue.pointer_follows_moves = false;
   queue.inserted_on_call[0] = 0;  // fail the move so the error shows the coordinates used
-  EXPECT_EQ(error_of(mouse_event(json{{"type", 1.9}, {"button", 0}, {"x", 4294967296LL + 5}, {"y", 2147483648LL}}, queue)),
-            "input_failed: MouseMove(5, -2147483648): simulating input failed: (not all input events were sent. they "
-            "may have been blocked by UIPI)");
+  EXPECT_EQ(
+      error_of(mouse_event(json{{"type", 1.9}, {"button", 0}, {"x", 4294967296LL + 5}, {"y", 2147483648LL}}, queue)),
+      "input_failed: MouseMove(5, -2147483648): simulating input failed: (not all input events were sent. they "
+      "may have been blocked by UIPI)");
   EXPECT_EQ(error_of(mouse_event(json{{"type", 0}, {"button", 0}, {"x", -1e300}, {"y", 1e300}}, queue)),
             "<ok>");  // saturated to the 64-bit limits, whose low 32 bits are 0 and -1
   EXPECT_EQ(queue.calls[1][0].dx, 0);
@@ -158,7 +159,8 @@ TEST(SendMouseWheelEvent, DeltaXTurnsTheVerticalWheel) {
                           ElementsAre(InputEvent::mouse(0, 0, 120, MOUSEEVENTF_HWHEEL))));
 
   RecordingInputQueue queue;
-  EXPECT_EQ(error_of(send_mouse_wheel_event(json{{"deltaY", 1}}, queue)), "bad_params: missing or non-numeric 'deltaX'");
+  EXPECT_EQ(error_of(send_mouse_wheel_event(json{{"deltaY", 1}}, queue)),
+            "bad_params: missing or non-numeric 'deltaX'");
   EXPECT_EQ(error_of(send_mouse_wheel_event(json{{"deltaX", 1}, {"deltaY", false}}, queue)),
             "bad_params: missing or non-numeric 'deltaY'");
   EXPECT_THAT(queue.log, IsEmpty());

@@ -1,11 +1,10 @@
-#include "input/player.h"
-
-#include "recording_input_queue.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
+
+#include "input/player.h"
+#include "recording_input_queue.h"
 
 namespace quorvane::input {
 
@@ -21,9 +20,9 @@ void PrintTo(const InputEvent& e, std::ostream* os) {
 namespace {
 
 using namespace input_flags;
-using testing::RecordingInputQueue;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing::RecordingInputQueue;
 
 constexpr std::uint16_t VK_RETURN = 0x0D, VK_TAB = 0x09, VK_CONTROL = 0x11, VK_SHIFT = 0x10, VK_MENU = 0x12,
                         VK_LWIN = 0x5B;
@@ -81,9 +80,9 @@ TEST(Player, LineFeedAndTabAlsoPressTheirKeys) {
   ASSERT_EQ(queue.calls.size(), 1u);
   EXPECT_THAT(queue.calls[0],
               ElementsAre(unicode_down(u'a'), unicode_up(u'a'), vk_down(VK_RETURN), vk_up(VK_RETURN),
-                          unicode_down(u'\n'), unicode_up(u'\n'), unicode_down(u'b'), unicode_up(u'b'),
-                          vk_down(VK_TAB), vk_up(VK_TAB), unicode_down(u'\t'), unicode_up(u'\t'), unicode_down(u'c'),
-                          unicode_up(u'c'), unicode_down(u'\r'), unicode_up(u'\r')));
+                          unicode_down(u'\n'), unicode_up(u'\n'), unicode_down(u'b'), unicode_up(u'b'), vk_down(VK_TAB),
+                          vk_up(VK_TAB), unicode_down(u'\t'), unicode_up(u'\t'), unicode_down(u'c'), unicode_up(u'c'),
+                          unicode_down(u'\r'), unicode_up(u'\r')));
 }
 
 TEST(Player, CharactersBeyondTheBmpAreSurrogatePairs) {
@@ -97,27 +96,28 @@ TEST(Player, CharactersBeyondTheBmpAreSurrogatePairs) {
 TEST(Player, NullInTextFailsBeforeAnyEvent) {
   RecordingInputQueue queue;
   const auto error = play({TypeText{"ok"}, TypeText{std::string("a\0\"b", 4)}, TypeText{"never"}}, queue);
-  EXPECT_EQ(error, "input_failed: TypeText(\"a\\0\\\"b\"): you tried to simulate invalid input: (the text contained a "
-                   "null byte)");
+  EXPECT_EQ(error,
+            "input_failed: TypeText(\"a\\0\\\"b\"): you tried to simulate invalid input: (the text contained a "
+            "null byte)");
   EXPECT_EQ(queue.calls.size(), 1u);
 }
 
 TEST(Player, FixedKeysUseTheirVirtualKeysAndExtendedFlag) {
   using K = Key::Kind;
   const std::pair<Key, std::uint16_t> extended[] = {
-      {Key::of(K::Up), 0x26},   {Key::of(K::Right), 0x27},    {Key::of(K::Down), 0x28},
-      {Key::of(K::Left), 0x25}, {Key::of(K::PageUp), 0x21},   {Key::of(K::PageDown), 0x22},
-      {Key::of(K::Home), 0x24}, {Key::of(K::End), 0x23},      {Key::of(K::Delete), 0x2E},
+      {Key::of(K::Up), 0x26},   {Key::of(K::Right), 0x27},  {Key::of(K::Down), 0x28},
+      {Key::of(K::Left), 0x25}, {Key::of(K::PageUp), 0x21}, {Key::of(K::PageDown), 0x22},
+      {Key::of(K::Home), 0x24}, {Key::of(K::End), 0x23},    {Key::of(K::Delete), 0x2E},
   };
   const std::pair<Key, std::uint16_t> plain[] = {
-      {Key::of(K::Backspace), 0x08}, {Key::of(K::Enter), 0x0D}, {Key::of(K::Tab), 0x09},
-      {Key::of(K::Escape), 0x1B},    {Key::of(K::Space), 0x20}, {Key::function(1), 0x70},
-      {Key::function(15), 0x7E},
+      {Key::of(K::Backspace), 0x08}, {Key::of(K::Enter), 0x0D}, {Key::of(K::Tab), 0x09},   {Key::of(K::Escape), 0x1B},
+      {Key::of(K::Space), 0x20},     {Key::function(1), 0x70},  {Key::function(15), 0x7E},
   };
   for (const auto& [key, vk] : extended) {
     RecordingInputQueue queue;
     EXPECT_EQ(play({KeyTap{key}}, queue), std::nullopt);
-    EXPECT_THAT(queue.calls, ElementsAre(ElementsAre(vk_down(vk, KEYEVENTF_EXTENDEDKEY), vk_up(vk, KEYEVENTF_EXTENDEDKEY))))
+    EXPECT_THAT(queue.calls,
+                ElementsAre(ElementsAre(vk_down(vk, KEYEVENTF_EXTENDEDKEY), vk_up(vk, KEYEVENTF_EXTENDEDKEY))))
         << key_text(key);
   }
   for (const auto& [key, vk] : plain) {
@@ -137,16 +137,15 @@ TEST(Player, LayoutKeysGoThroughTheForegroundLayout) {
                   KeyTap{Key::of(K::Period)}, KeyTap{Key::of(K::Comma)}, KeyTap{Key::of(K::Minus)}},
                  queue),
             std::nullopt);
-  EXPECT_THAT(queue.calls,
-              ElementsAre(ElementsAre(layout_down(0x56), layout_up(0x56)),
-                          ElementsAre(unicode_down(u';'), unicode_up(u';')),
-                          ElementsAre(layout_down(0x0137), layout_up(0x0137)),
-                          ElementsAre(InputEvent::key(0x2E, RecordingInputQueue::scan_for(0x2E),
-                                                      KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY),
-                                      InputEvent::key(0x2E, RecordingInputQueue::scan_for(0x2E),
-                                                      KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP)),
-                          ElementsAre(layout_down(0xBC), layout_up(0xBC)),
-                          ElementsAre(layout_down(0xBD), layout_up(0xBD))));
+  EXPECT_THAT(
+      queue.calls,
+      ElementsAre(ElementsAre(layout_down(0x56), layout_up(0x56)), ElementsAre(unicode_down(u';'), unicode_up(u';')),
+                  ElementsAre(layout_down(0x0137), layout_up(0x0137)),
+                  ElementsAre(InputEvent::key(0x2E, RecordingInputQueue::scan_for(0x2E),
+                                              KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY),
+                              InputEvent::key(0x2E, RecordingInputQueue::scan_for(0x2E),
+                                              KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP)),
+                  ElementsAre(layout_down(0xBC), layout_up(0xBC)), ElementsAre(layout_down(0xBD), layout_up(0xBD))));
   EXPECT_EQ(queue.layout_queries, 6);  // afresh for every key action
   EXPECT_EQ(queue.count("wrong layout"), 0);
 }
@@ -171,10 +170,10 @@ TEST(Player, HeldModifiersAreReleasedInPressOrderAfterAFailure) {
                            ButtonDown{MouseButton::Left}, ButtonUp{MouseButton::Left}, ModifierUp{Modifier::Shift}},
                           queue);
   EXPECT_EQ(error, "input_failed: ButtonDown(Left): " + NOT_ALL_SENT);
-  EXPECT_THAT(queue.calls, ElementsAre(ElementsAre(vk_down(VK_SHIFT)), ElementsAre(vk_down(VK_CONTROL)),
-                                       ElementsAre(vk_down(VK_MENU)), ElementsAre(mouse(MOUSEEVENTF_LEFTDOWN)),
-                                       ElementsAre(vk_up(VK_SHIFT)), ElementsAre(vk_up(VK_CONTROL)),
-                                       ElementsAre(vk_up(VK_MENU))));
+  EXPECT_THAT(queue.calls,
+              ElementsAre(ElementsAre(vk_down(VK_SHIFT)), ElementsAre(vk_down(VK_CONTROL)),
+                          ElementsAre(vk_down(VK_MENU)), ElementsAre(mouse(MOUSEEVENTF_LEFTDOWN)),
+                          ElementsAre(vk_up(VK_SHIFT)), ElementsAre(vk_up(VK_CONTROL)), ElementsAre(vk_up(VK_MENU))));
 }
 
 TEST(Player, ModifiersLeftDownBySuccessfulListAreReleased) {
@@ -183,9 +182,9 @@ TEST(Player, ModifiersLeftDownBySuccessfulListAreReleased) {
                   ModifierUp{Modifier::Ctrl}},
                  queue),
             std::nullopt);
-  EXPECT_THAT(queue.calls, ElementsAre(ElementsAre(vk_down(VK_LWIN)), ElementsAre(vk_down(VK_CONTROL)),
-                                       ElementsAre(vk_down(VK_LWIN)), ElementsAre(vk_up(VK_CONTROL)),
-                                       ElementsAre(vk_up(VK_LWIN))));
+  EXPECT_THAT(queue.calls,
+              ElementsAre(ElementsAre(vk_down(VK_LWIN)), ElementsAre(vk_down(VK_CONTROL)),
+                          ElementsAre(vk_down(VK_LWIN)), ElementsAre(vk_up(VK_CONTROL)), ElementsAre(vk_up(VK_LWIN))));
 }
 
 TEST(Player, ARejectedReleaseIsTriedAgainAtTheEnd) {
@@ -213,16 +212,16 @@ TEST(Player, ButtonsAndWheels) {
                   WheelVertical{-2147483647 - 1}, WheelHorizontal{2147483647}},
                  queue),
             std::nullopt);
-  EXPECT_THAT(queue.calls,
-              ElementsAre(ElementsAre(mouse(0x0002)), ElementsAre(mouse(0x0004)), ElementsAre(mouse(0x0008)),
-                          ElementsAre(mouse(0x0010)), ElementsAre(mouse(0x0020)), ElementsAre(mouse(0x0040)),
-                          ElementsAre(mouse(MOUSEEVENTF_WHEEL, static_cast<std::uint32_t>(-240))),
-                          ElementsAre(mouse(MOUSEEVENTF_WHEEL, 120)),
-                          ElementsAre(mouse(MOUSEEVENTF_HWHEEL, static_cast<std::uint32_t>(-120))),
-                          ElementsAre(mouse(MOUSEEVENTF_HWHEEL, 360)),
-                          // 32-bit products wrap: -2^31 * -120 and (2^31 - 1) * 120.
-                          ElementsAre(mouse(MOUSEEVENTF_WHEEL, 0)),
-                          ElementsAre(mouse(MOUSEEVENTF_HWHEEL, 0xFFFFFF88u))));
+  EXPECT_THAT(
+      queue.calls,
+      ElementsAre(ElementsAre(mouse(0x0002)), ElementsAre(mouse(0x0004)), ElementsAre(mouse(0x0008)),
+                  ElementsAre(mouse(0x0010)), ElementsAre(mouse(0x0020)), ElementsAre(mouse(0x0040)),
+                  ElementsAre(mouse(MOUSEEVENTF_WHEEL, static_cast<std::uint32_t>(-240))),
+                  ElementsAre(mouse(MOUSEEVENTF_WHEEL, 120)),
+                  ElementsAre(mouse(MOUSEEVENTF_HWHEEL, static_cast<std::uint32_t>(-120))),
+                  ElementsAre(mouse(MOUSEEVENTF_HWHEEL, 360)),
+                  // 32-bit products wrap: -2^31 * -120 and (2^31 - 1) * 120.
+                  ElementsAre(mouse(MOUSEEVENTF_WHEEL, 0)), ElementsAre(mouse(MOUSEEVENTF_HWHEEL, 0xFFFFFF88u))));
 }
 
 TEST(Player, SleepMakesNoCall) {

@@ -2,8 +2,6 @@
 // events it injects, and can be told to misbehave.
 #pragma once
 
-#include "input/player.h"
-
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -11,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "input/player.h"
+
 namespace quorvane::testing {
 
 using namespace quorvane::input;
 
 class RecordingInputQueue : public InputQueue {
-public:
+ public:
   static constexpr KeyboardLayout LAYOUT = 0x04090409;
 
   // Scan codes the fake layout reports: distinct per code and easy to predict in tests.
@@ -66,11 +66,16 @@ public:
     if (character >= u'a' && character <= u'z') return static_cast<std::int16_t>(character - u'a' + 'A');
     if (character >= u'0' && character <= u'9') return static_cast<std::int16_t>(character);
     switch (character) {
-      case u',': return 0xBC;
-      case u'.': return 0xBE;
-      case u';': return 0xBA;
-      case u'-': return 0xBD;
-      default: return -1;
+      case u',':
+        return 0xBC;
+      case u'.':
+        return 0xBE;
+      case u';':
+        return 0xBA;
+      case u'-':
+        return 0xBD;
+      default:
+        return -1;
     }
   }
   std::uint32_t scan_code_of(std::uint32_t code, KeyboardLayout layout) override {
@@ -96,7 +101,7 @@ public:
     return n;
   }
 
-private:
+ private:
   static std::int32_t denormalize(std::int32_t v, std::int32_t extent) {
     const std::int64_t scaled = std::int64_t{v} * (extent - 1);
     return static_cast<std::int32_t>((scaled + (scaled >= 0 ? 32767 : -32767)) / 65535);

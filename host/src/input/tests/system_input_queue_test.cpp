@@ -1,15 +1,14 @@
 // The system input queue for real: what the player injects, as low-level hooks see it
 // under the Windows build's test platform, and what a real edit control makes of it.
-#include "input/key_sequence.h"
-#include "input/player.h"
-#include "input/system_input_queue.h"
-#include "common/utf.h"
-
-#include "input_hooks_win32.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "common/utf.h"
+#include "input/key_sequence.h"
+#include "input/player.h"
+#include "input/system_input_queue.h"
+#include "input_hooks_win32.h"
 
 namespace quorvane::input {
 namespace {
@@ -57,7 +56,7 @@ Key down(DWORD vk, DWORD scan, bool extended = false) { return {WM_KEYDOWN, vk, 
 Key up(DWORD vk, DWORD scan, bool extended = false) { return {WM_KEYUP, vk, scan, extended}; }
 
 class SystemInputQueueTest : public ::testing::Test {
-protected:
+ protected:
   SystemInputQueue queue;
 };
 
@@ -68,12 +67,28 @@ TEST_F(SystemInputQueueTest, KeyboardEventsArriveAsBuilt) {
   ASSERT_TRUE(hooks.wait_for(22, 0));
   // US layout scan codes; a Unicode event carries its UTF-16 unit as the scan code.
   const std::vector<Key> expected = {
-      down(VK_PACKET_, 'a'),    up(VK_PACKET_, 'a'),    down(VK_RETURN, 0x1C),  up(VK_RETURN, 0x1C),
-      down(VK_PACKET_, '\n'),   up(VK_PACKET_, '\n'),   down(VK_PACKET_, 0xD83D), up(VK_PACKET_, 0xD83D),
-      down(VK_PACKET_, 0xDE00), up(VK_PACKET_, 0xDE00), down(VK_CONTROL, 0x1D), down('V', 0x2F),
-      up('V', 0x2F),            up(VK_CONTROL, 0x1D),   down(VK_UP, 0x48, true), up(VK_UP, 0x48, true),
-      down(VK_F5, 0x3F),        up(VK_F5, 0x3F),        down('7', 0x08),        up('7', 0x08),
-      down(VK_BACK, 0x0E),      up(VK_BACK, 0x0E),
+      down(VK_PACKET_, 'a'),
+      up(VK_PACKET_, 'a'),
+      down(VK_RETURN, 0x1C),
+      up(VK_RETURN, 0x1C),
+      down(VK_PACKET_, '\n'),
+      up(VK_PACKET_, '\n'),
+      down(VK_PACKET_, 0xD83D),
+      up(VK_PACKET_, 0xD83D),
+      down(VK_PACKET_, 0xDE00),
+      up(VK_PACKET_, 0xDE00),
+      down(VK_CONTROL, 0x1D),
+      down('V', 0x2F),
+      up('V', 0x2F),
+      up(VK_CONTROL, 0x1D),
+      down(VK_UP, 0x48, true),
+      up(VK_UP, 0x48, true),
+      down(VK_F5, 0x3F),
+      up(VK_F5, 0x3F),
+      down('7', 0x08),
+      up('7', 0x08),
+      down(VK_BACK, 0x0E),
+      up(VK_BACK, 0x0E),
   };
   EXPECT_EQ(injected_keys(hooks.keys()), expected);
   EXPECT_FALSE(GetAsyncKeyState(VK_CONTROL) & 0x8000);
@@ -91,9 +106,14 @@ TEST_F(SystemInputQueueTest, MouseEventsArriveAsBuilt) {
   ASSERT_TRUE(hooks.wait_for(0, 8));
   const std::vector<HookedMouse> mice = hooks.mice();
   const std::pair<WPARAM, DWORD> expected[] = {
-      {WM_MOUSEMOVE, 0},   {WM_LBUTTONDOWN, 0}, {WM_LBUTTONUP, 0},
-      {WM_MBUTTONDOWN, 0}, {WM_MBUTTONUP, 0},   {WM_MOUSEWHEEL, static_cast<DWORD>(-240) << 16},
-      {WM_MOUSEHWHEEL, static_cast<DWORD>(-120) << 16}, {WM_MOUSEHWHEEL, DWORD{360} << 16},
+      {WM_MOUSEMOVE, 0},
+      {WM_LBUTTONDOWN, 0},
+      {WM_LBUTTONUP, 0},
+      {WM_MBUTTONDOWN, 0},
+      {WM_MBUTTONUP, 0},
+      {WM_MOUSEWHEEL, static_cast<DWORD>(-240) << 16},
+      {WM_MOUSEHWHEEL, static_cast<DWORD>(-120) << 16},
+      {WM_MOUSEHWHEEL, DWORD{360} << 16},
   };
   ASSERT_EQ(mice.size(), std::size(expected));
   for (std::size_t i = 0; i < mice.size(); ++i) {

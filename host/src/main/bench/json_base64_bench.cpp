@@ -9,9 +9,6 @@
 // touch, which is what Windows' heap does for blocks this large. The difference between
 // the two is the page-fault cost, which no code change here can remove except by
 // touching less fresh memory.
-#include "common/base64.h"
-#include "common/json.h"
-
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -21,6 +18,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "common/base64.h"
+#include "common/json.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ const Data& data_for(int screen) {
     std::mt19937 rng(42);
     for (auto& b : d.raw) b = static_cast<std::uint8_t>(rng());
     d.base64 = quorvane::base64_encode(d.raw.data(), d.raw.size());
-    d.request = R"({"id":1,"method":"search_image","params":{"image":{"data":")" + d.base64 +
-                R"(","width":)" + std::to_string(s.width) + R"(,"height":)" + std::to_string(s.height) + "}}}";
+    d.request = R"({"id":1,"method":"search_image","params":{"image":{"data":")" + d.base64 + R"(","width":)" +
+                std::to_string(s.width) + R"(,"height":)" + std::to_string(s.height) + "}}}";
     d.reply = {{"id", 1}, {"result", {{"content", d.base64}, {"errorCode", 0}}}};
     std::string text;
     while (text.size() < d.base64.size())
@@ -83,18 +83,18 @@ long minor_faults() {
 
 // Call right before the timed loop; the destructor adds the counters after it.
 class Report {
-public:
+ public:
   Report(benchmark::State& state, std::size_t bytes) : state_(state), bytes_(bytes), faults_(minor_faults()) {}
   ~Report() {
     state_.counters["GB/s"] =
         benchmark::Counter(static_cast<double>(bytes_) / 1e9, benchmark::Counter::kIsIterationInvariantRate);
     state_.counters["MB"] = static_cast<double>(bytes_) / 1e6;
     // Page faults per iteration show whether the memory mode did what it says.
-    state_.counters["faults"] = benchmark::Counter(static_cast<double>(minor_faults() - faults_),
-                                                   benchmark::Counter::kAvgIterations);
+    state_.counters["faults"] =
+        benchmark::Counter(static_cast<double>(minor_faults() - faults_), benchmark::Counter::kAvgIterations);
   }
 
-private:
+ private:
   benchmark::State& state_;
   std::size_t bytes_;
   long faults_;
@@ -203,9 +203,9 @@ int main(int argc, char** argv) {
   // blocks from its free lists instead of fresh mappings. Each run's "faults" counter
   // confirms which kind of memory it got.
   const std::pair<const char*, void (*)(benchmark::State&)> benchmarks[] = {
-      {"BM_ParseRequest", BM_ParseRequest}, {"BM_WriteReply", BM_WriteReply},
+      {"BM_ParseRequest", BM_ParseRequest},     {"BM_WriteReply", BM_WriteReply},
       {"BM_WriteTextReply", BM_WriteTextReply}, {"BM_Base64Decode", BM_Base64Decode},
-      {"BM_Base64Encode", BM_Base64Encode}, {"BM_Memcpy", BM_Memcpy},
+      {"BM_Base64Encode", BM_Base64Encode},     {"BM_Memcpy", BM_Memcpy},
   };
   for (int cold : {1, 0})
     for (const auto& [name, fn] : benchmarks)

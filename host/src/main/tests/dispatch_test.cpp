@@ -1,10 +1,10 @@
-#include "main/dispatch.h"
-#include "common/json.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "common/json.h"
+#include "main/dispatch.h"
 
 namespace quorvane {
 namespace {
@@ -25,7 +25,8 @@ TEST(Dispatch, EnvelopeAndVersion) {
 }
 
 TEST(Dispatch, UnknownNamesAreAnsweredWithTheNameExactly) {
-  EXPECT_EQ(answer(R"({"id":3,"method":"Get_Version"})"), R"({"error":{"message":"Unknown method: Get_Version"},"id":3})");
+  EXPECT_EQ(answer(R"({"id":3,"method":"Get_Version"})"),
+            R"({"error":{"message":"Unknown method: Get_Version"},"id":3})");
   EXPECT_EQ(answer(R"({"id":4})"), R"({"error":{"message":"Unknown method: "},"id":4})");
   EXPECT_EQ(answer(R"({"id":5,"method":17})"), R"({"error":{"message":"Unknown method: "},"id":5})");
   EXPECT_EQ(answer(R"({"id":6,"method":" get_version"})"),
@@ -41,18 +42,52 @@ TEST(Dispatch, NonObjectRequestsGetANullId) {
 
 TEST(Dispatch, TheTableListsEveryMethodOnce) {
   // The methods every build answers, then those that need Windows.
-  std::vector<std::string_view> expected = {
-      "get_version", "get_display_list", "get_desktop_dpi", "get_screen_backing_scale_factor", "capture_desktop",
-      "get_image_info", "search_image", "search_desktop", "wait_for_image", "search_relative", "find_color_regions",
-      "find_rectangle", "focus_browser", "get_active_browser_window_rect", "get_active_browser_outer_rect",
-      "get_permission_status", "request_permission", "open_permission_pane", "get_max_file_range"};
+  std::vector<std::string_view> expected = {"get_version",
+                                            "get_display_list",
+                                            "get_desktop_dpi",
+                                            "get_screen_backing_scale_factor",
+                                            "capture_desktop",
+                                            "get_image_info",
+                                            "search_image",
+                                            "search_desktop",
+                                            "wait_for_image",
+                                            "search_relative",
+                                            "find_color_regions",
+                                            "find_rectangle",
+                                            "focus_browser",
+                                            "get_active_browser_window_rect",
+                                            "get_active_browser_outer_rect",
+                                            "get_permission_status",
+                                            "request_permission",
+                                            "open_permission_pane",
+                                            "get_max_file_range"};
 #ifdef _WIN32
-  for (std::string_view name :
-       {"send_text", "send_mouse_event", "send_mouse_wheel_event", "ocr_image", "ocr_language_list", "file_exists",
-        "directory_exists", "create_directory", "remove_directory", "delete_file", "copy_file", "move_file",
-        "get_files", "get_directories", "get_file_system_entries", "get_file_system_entry_info",
-        "get_special_folder_path", "read_all_text", "read_all_bytes", "write_all_text", "write_all_bytes",
-        "append_all_text", "append_all_bytes", "get_file_size", "read_file_range", "run_process"})
+  for (std::string_view name : {"send_text",
+                                "send_mouse_event",
+                                "send_mouse_wheel_event",
+                                "ocr_image",
+                                "ocr_language_list",
+                                "file_exists",
+                                "directory_exists",
+                                "create_directory",
+                                "remove_directory",
+                                "delete_file",
+                                "copy_file",
+                                "move_file",
+                                "get_files",
+                                "get_directories",
+                                "get_file_system_entries",
+                                "get_file_system_entry_info",
+                                "get_special_folder_path",
+                                "read_all_text",
+                                "read_all_bytes",
+                                "write_all_text",
+                                "write_all_bytes",
+                                "append_all_text",
+                                "append_all_bytes",
+                                "get_file_size",
+                                "read_file_range",
+                                "run_process"})
     expected.push_back(name);
   ASSERT_EQ(expected.size(), 45u);
 #endif

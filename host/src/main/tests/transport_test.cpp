@@ -1,5 +1,3 @@
-#include "main/transport.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "main/transport.h"
+
 namespace quorvane {
 namespace {
 
 // Hands out its bytes in pieces of at most `chunk`, like a pipe that returns partial reads.
 class MemoryInput final : public InputStream {
-public:
+ public:
   explicit MemoryInput(std::string bytes, std::size_t chunk = 7) : bytes_(std::move(bytes)), chunk_(chunk) {}
   std::size_t read(void* buffer, std::size_t size) override {
     std::size_t n = std::min({size, chunk_, bytes_.size() - pos_});
@@ -21,14 +21,14 @@ public:
     return n;
   }
 
-private:
+ private:
   std::string bytes_;
   std::size_t chunk_;
   std::size_t pos_ = 0;
 };
 
 class MemoryOutput final : public OutputStream {
-public:
+ public:
   bool write(const void* data, std::size_t size) override {
     ++writes;
     if (fail_after_writes >= 0 && writes > fail_after_writes) return false;
@@ -74,7 +74,10 @@ TEST(Transport, LengthIsLittleEndian) {
 TEST(Transport, IncompleteFramesEndTheLoop) {
   MemoryInput header_cut(std::string("\x05\x00", 2));
   EXPECT_FALSE(read_frame(header_cut));
-  MemoryInput payload_cut(std::string("\x05\x00\x00\x00" "abc", 7));
+  MemoryInput payload_cut(
+      std::string("\x05\x00\x00\x00"
+                  "abc",
+                  7));
   EXPECT_FALSE(read_frame(payload_cut));
   MemoryInput empty("");
   EXPECT_FALSE(read_frame(empty));
@@ -83,7 +86,8 @@ TEST(Transport, IncompleteFramesEndTheLoop) {
 TEST(Transport, AnswersEachFrameInTwoWritesAndAFlush) {
   MemoryOutput out;
   std::string replies = serve(frame(R"({"id":1,"method":"get_version"})") + frame(R"({"id":2,"method":"nope"})"), out);
-  EXPECT_EQ(replies, frame(R"({"id":1,"result":"2.0.7"})") + frame(R"({"error":{"message":"Unknown method: nope"},"id":2})"));
+  EXPECT_EQ(replies,
+            frame(R"({"id":1,"result":"2.0.7"})") + frame(R"({"error":{"message":"Unknown method: nope"},"id":2})"));
   EXPECT_EQ(out.writes, 4);
   EXPECT_EQ(out.flushes, 2);
 }
@@ -94,15 +98,16 @@ TEST(Transport, SurroundingWhitespaceIsAccepted) {
 
 TEST(Transport, MalformedPayloadStopsWithoutReply) {
   const std::string good = frame(R"({"id":9,"method":"get_version"})");
-  for (std::string bad : {std::string(R"({"id":1,"method":"get_version"} x)"), std::string(""),
-                          std::string("\xEF\xBB\xBF{}"), std::string("{\"a\":\"\xFF\"}"),
-                          std::string(128, '[') + std::string(128, ']')}) {
+  for (std::string bad :
+       {std::string(R"({"id":1,"method":"get_version"} x)"), std::string(""), std::string("\xEF\xBB\xBF{}"),
+        std::string("{\"a\":\"\xFF\"}"), std::string(128, '[') + std::string(128, ']')}) {
     EXPECT_EQ(serve(good + frame(bad) + good), frame(R"({"id":9,"result":"2.0.7"})")) << bad;
   }
 }
 
 TEST(Transport, NestingLimit) {
-  std::string deep = R"({"id":1,"method":"get_version","params":)" + std::string(126, '[') + std::string(126, ']') + "}";
+  std::string deep =
+      R"({"id":1,"method":"get_version","params":)" + std::string(126, '[') + std::string(126, ']') + "}";
   EXPECT_EQ(serve(frame(deep)), frame(R"({"id":1,"result":"2.0.7"})"));
 }
 
@@ -121,7 +126,7 @@ TEST(Transport, WriteFailureStopsTheLoop) {
 // Hands out `bytes` and records, for every read, the room it was offered and how many
 // payload bytes (past the 4-byte header) had been handed out before it.
 class RecordingInput final : public InputStream {
-public:
+ public:
   RecordingInput(std::string bytes, std::size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
   std::size_t read(void* buffer, std::size_t size) override {
     offers.push_back({size, pos_ > 4 ? pos_ - 4 : 0});
@@ -136,7 +141,7 @@ public:
   };
   std::vector<Offer> offers;
 
-private:
+ private:
   std::string bytes_;
   std::size_t chunk_;
   std::size_t pos_ = 0;

@@ -1,10 +1,10 @@
 // The factory cache's publication rule and the one-time apartment join.
-#include "ocr/factory_slot.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
+
+#include "ocr/factory_slot.h"
 
 namespace quorvane::ocr {
 namespace {

@@ -1,12 +1,11 @@
 // Request reading, error strings and the result shape of text recognition.
-#include "ocr/ocr_core.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 #include "common/base64.h"
+#include "ocr/ocr_core.h"
 
 namespace quorvane::ocr {
 namespace {

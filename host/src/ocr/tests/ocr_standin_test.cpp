@@ -123,8 +123,9 @@ TEST(OcrStandin, FirstActivationJoinsTheMtaAndFactoriesAreCached) {
 std::string line_calls(int words) {
   std::string out = "LinesIterator.get_HasCurrent\nLinesIterator.get_Current\nOcrLine.get_Words\nWords.First\n";
   for (int i = 0; i < words; ++i) {
-    out += "WordsIterator.get_HasCurrent\nWordsIterator.get_Current\nOcrWord.get_BoundingRect\nOcrWord.get_Text\n"
-           "WordsIterator.MoveNext\n";
+    out +=
+        "WordsIterator.get_HasCurrent\nWordsIterator.get_Current\nOcrWord.get_BoundingRect\nOcrWord.get_Text\n"
+        "WordsIterator.MoveNext\n";
   }
   out += "WordsIterator.get_HasCurrent\nOcrLine.get_Text\nLinesIterator.MoveNext\n";
   return out;

@@ -1,9 +1,9 @@
-#include "window/browser_window.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <vector>
+
+#include "window/browser_window.h"
 
 namespace quorvane::window {
 namespace {
@@ -19,7 +19,7 @@ struct FakeWindow {
 };
 
 class FakeWindows final : public WindowPlatform {
-public:
+ public:
   std::vector<FakeWindow> windows;  // z-order
   std::map<std::uint32_t, std::string> images;
   std::optional<std::uint32_t> parent;

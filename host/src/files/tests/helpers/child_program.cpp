@@ -8,6 +8,7 @@
 //   sleep MS           sleep
 //   exit CODE          end with CODE (a signed or 0x-prefixed number)
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
 #include <algorithm>

@@ -1,17 +1,18 @@
 // The real executable when its peer misbehaves: a length it never pays for, input that
 // ends inside a frame, a reader that leaves in the middle of a reply, and messages that
 // quote bytes which are not text. In each case the host ends (or answers) in order.
-#include "host_process_testing.h"
-
-#include "common/json.h"
-
 #include <gtest/gtest.h>
+#include <windows.h>
+// psapi.h needs the types of windows.h.
 #include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "common/json.h"
+#include "host_process_testing.h"
 
 namespace quorvane::standin {
 namespace {
@@ -130,7 +131,8 @@ std::string base64(std::string_view bytes) {
 // raw; the writer's own handling of them is tested with the JSON writer.)
 TEST(FaultE2E, PatternsWithNonTextChunkTypesGetWellFormedReplies) {
   HostProcess host;
-  for (const std::string& type : {std::string("\xC1\xFF\x00T", 4), std::string("\x80" "AAA")}) {
+  for (const std::string& type : {std::string("\xC1\xFF\x00T", 4), std::string("\x80"
+                                                                               "AAA")}) {
     SCOPED_TRACE(::testing::PrintToString(type));
     const json request = {{"id", 5},
                           {"method", "search_image"},

@@ -1,10 +1,10 @@
 // The real executable under the browser stand-in: framing, stop conditions and exact
 // reply bytes as a browser sees them.
-#include "host_process_testing.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "host_process_testing.h"
 
 namespace quorvane::standin {
 namespace {
