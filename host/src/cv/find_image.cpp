@@ -211,6 +211,12 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
   const lumetra::SearchHaystack prepared(hay);
   auto search = [&](const lumetra::MatchSink& sink) {
     if (!searchable) return;
+    // Neighbouring scales of a small pattern often round to the same size (0.9 and 0.95
+    // of 14 pixels are both 13). Such a scale searches with the very template of the one
+    // before and finds the same hits at the same places and scores, each of which comes
+    // after its twin in the ranking and so is always suppressed by it, or by whatever
+    // suppressed the twin: it cannot change the result and is not searched again.
+    std::vector<lumetra::TemplateAtScale> searched;
     for (const float k : scales) {
       if (!std::isfinite(k) || !(k > 0.0f)) continue;
       if (k >= 1.25f) {
@@ -225,6 +231,9 @@ Result<std::vector<lumetra::Match>> find_image(const lumetra::RgbImage& haystack
           continue;
         }
       }
+      const lumetra::TemplateAtScale at = lumetra::template_at_scale(pattern, k);
+      if (std::find(searched.begin(), searched.end(), at) != searched.end()) continue;
+      searched.push_back(at);
       lumetra::match_template(prepared, pattern, k, options.min_similarity, sink);
     }
   };

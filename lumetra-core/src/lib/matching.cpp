@@ -115,6 +115,16 @@ const RgbImage& SearchHaystack::coarse() const {
   return *coarse_;
 }
 
+TemplateAtScale template_at_scale(const RgbImage& templ, float scale) {
+  TemplateAtScale at{templ.width, templ.height, false, false};
+  if (std::fabs(scale - 1.0f) < 0.001f) return at;
+  at.resized = true;
+  at.enlarged = scale > 1.0f;
+  at.width = std::max<std::uint32_t>(1, round_to_u32(static_cast<float>(templ.width) * scale));
+  at.height = std::max<std::uint32_t>(1, round_to_u32(static_cast<float>(templ.height) * scale));
+  return at;
+}
+
 std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale, float threshold) {
   return match_template(SearchHaystack(haystack), templ, scale, threshold);
 }
@@ -132,19 +142,15 @@ void match_template(const SearchHaystack& prepared_haystack, const RgbImage& tem
   detail::require_well_formed(templ, "match_template template");
   if (!std::isfinite(scale) || std::isnan(threshold) || haystack.empty() || templ.empty()) return;
 
-  const bool rescale = !(std::fabs(scale - 1.0f) < 0.001f);
-  std::uint32_t tw = templ.width, th = templ.height;
-  if (rescale) {
-    tw = std::max<std::uint32_t>(1, round_to_u32(static_cast<float>(templ.width) * scale));
-    th = std::max<std::uint32_t>(1, round_to_u32(static_cast<float>(templ.height) * scale));
-  }
+  const TemplateAtScale at = template_at_scale(templ, scale);
+  const std::uint32_t tw = at.width, th = at.height;
   const std::uint32_t W = haystack.width, H = haystack.height;
   // Checked before resizing, so that no scale, however large, makes us build a template
   // that could never fit.
   if (W < tw || H < th) return;
 
   std::optional<RgbImage> resized;
-  if (rescale) resized = resize(templ, tw, th, scale > 1.0f ? ResizeFilter::Lanczos3 : ResizeFilter::Triangle);
+  if (at.resized) resized = resize(templ, tw, th, at.enlarged ? ResizeFilter::Lanczos3 : ResizeFilter::Triangle);
   const RgbImage& t = resized ? *resized : templ;
 
   if (th < kCoarseMinTemplateSide || tw < kCoarseMinTemplateSide || std::max(W, H) < kCoarseMinHaystackSide) {

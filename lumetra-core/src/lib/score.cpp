@@ -1,6 +1,7 @@
 #include "score.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "block_bound.h"
 #include "simd.h"
@@ -469,7 +470,7 @@ class WindowScorer {
   // Per row of cells: energies, mean samples, limits, the bound on the bands not summed
   // yet and each band's bound, computed for the whole row in straight loops before the
   // cells are visited one by one; then each cell's state and exact sums so far.
-  std::vector<double> e_, a_[3], limit_, rest_, bound_, qsum_, scale_;
+  std::vector<double> e_, a_[3], limit_, rest_, bound_, scale_;
   std::vector<std::uint8_t> todo_, state_;
   std::vector<double> exact_;
   std::vector<std::int64_t> pp_[3];
@@ -545,7 +546,7 @@ void WindowScorer::sum_segments() {
   }
   // The per-row buffers, sized once for the window.
   const std::size_t nbands = t_.bands.size();
-  for (auto* v : {&e_, &a_[0], &a_[1], &a_[2], &limit_, &rest_, &qsum_, &scale_, &exact_}) v->resize(pw);
+  for (auto* v : {&e_, &a_[0], &a_[1], &a_[2], &limit_, &rest_, &scale_, &exact_}) v->resize(pw);
   bound_.resize(nbands * pw);
   todo_.resize(pw);
   state_.resize(pw);
@@ -602,23 +603,31 @@ void WindowScorer::bound_row(std::uint32_t j) {
                 kSumAllowance * (scale_[i] + t.sum_slack);
     rest_[i] = 0.0;
   }
+  // One pass per band over the cells, the three channels in turn within it: the same
+  // additions in the same order as channel by channel, with a third of the memory traffic.
   for (std::size_t b = 0; b < t.bands.size(); ++b) {
     const auto& band = t.bands[b];
     double* ub = bound_.data() + b * pw;
-    std::fill(ub, ub + pw, 0.0);
-    std::fill(qsum_.begin(), qsum_.end(), 0.0);
+    const double *hs[3], *ls[3], *hq[3], *lq[3];
     for (int c = 0; c < 3; ++c) {
-      const auto [hi_s, lo_s] = band_sum(cum_s_[c], j + band.r0, j + band.r1);
-      const auto [hi_q, lo_q] = band_sum(cum_q_[c], j + band.r0, j + band.r1);
-      const double* ac = a_[c].data();
-      for (std::uint32_t i = 0; i < pw; ++i) {
-        const double sb = hi_s[i] - lo_s[i], qb = hi_q[i] - lo_q[i];
-        ub[i] += qb - 2.0 * ac[i] * sb + band.n * ac[i] * ac[i];
-        qsum_[i] += qb;
-      }
+      std::tie(hs[c], ls[c]) = band_sum(cum_s_[c], j + band.r0, j + band.r1);
+      std::tie(hq[c], lq[c]) = band_sum(cum_q_[c], j + band.r0, j + band.r1);
     }
+    const double *a0 = a_[0].data(), *a1 = a_[1].data(), *a2 = a_[2].data();
+    const double bn = band.n, be = band.energy;
     for (std::uint32_t i = 0; i < pw; ++i) {
-      ub[i] = std::sqrt(((ub[i] > 0.0 ? ub[i] : 0.0) + kEnergyAllowance * qsum_[i]) * band.energy);
+      const double s0 = hs[0][i] - ls[0][i], q0 = hq[0][i] - lq[0][i];
+      const double s1 = hs[1][i] - ls[1][i], q1 = hq[1][i] - lq[1][i];
+      const double s2 = hs[2][i] - ls[2][i], q2 = hq[2][i] - lq[2][i];
+      double u = 0.0;
+      u += q0 - 2.0 * a0[i] * s0 + bn * a0[i] * a0[i];
+      u += q1 - 2.0 * a1[i] * s1 + bn * a1[i] * a1[i];
+      u += q2 - 2.0 * a2[i] * s2 + bn * a2[i] * a2[i];
+      double qs = 0.0;
+      qs += q0;
+      qs += q1;
+      qs += q2;
+      ub[i] = std::sqrt(((u > 0.0 ? u : 0.0) + kEnergyAllowance * qs) * be);
       rest_[i] += ub[i];
     }
   }

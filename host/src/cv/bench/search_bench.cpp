@@ -198,7 +198,7 @@ void size_variation(const char* name, const RgbImage& screen, std::uint32_t x, s
   std::printf("\nSize variation on %s (pattern cut at %u,%u; minSimilarity 0.8)\n", name, x, y);
   std::printf("%6s %10s %10s %10s %9s %9s %8s %5s\n", "size", "1 scale", "5 scales", "old 5", "5/1", "old 5/1",
               "old/new", "same");
-  for (const std::uint32_t size : {15u, 16u, 24u, 32u, 64u, 128u}) {
+  for (const std::uint32_t size : {12u, 14u, 15u, 16u, 24u, 32u, 64u, 128u}) {
     const RgbImage pattern = lumetra::crop(screen, x, y, size, size);
     const Measured one = measure([&] { new_find_image(screen, pattern, 0.8f, false); });
     const Measured five = measure([&] { new_find_image(screen, pattern, 0.8f, true); });

@@ -106,7 +106,9 @@ TEST(FindImageSameResults, RealScreensAtEveryPathAndScale) {
                        {"editor", 300, 200, 16, 0.5f, true},
                        {"manual page", 200, 600, 48, 0.8f, true},
                        {"clock", 1700, 100, 64, 0.8f, true},
-                       {"plain wallpaper (flat)", 1850, 1000, 12, 0.9f, false}},
+                       {"plain wallpaper (flat)", 1850, 1000, 12, 0.9f, false},
+                       // Two pairs of scales round to one size (13 and 15): each searched once.
+                       {"editor", 1200, 300, 14, 0.6f, true}},
                       "light");
 }
 
