@@ -395,6 +395,38 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
 
 namespace {
 
+// One band's rows of a refinement window: prefix sums after its last and before its first
+// row (hs/ls for the sums, hq/lq for the squares) and the window means a, per channel.
+struct BandRows {
+  const double *hs[3], *ls[3], *hq[3], *lq[3], *a[3];
+};
+
+// Each cell's bound on the band's term (see WindowScorer::bound_row) into `bound`, added to
+// `rest`. The three channels are taken in turn within one pass, the same additions in the
+// same order as channel by channel; the outputs are declared unaliased so that the loop,
+// square root included, is vectorised.
+void band_bounds(const BandRows& r, double n, double energy, double* __restrict bound, double* __restrict rest,
+                 std::uint32_t count) {
+  const double* __restrict hs0 = r.hs[0], * __restrict ls0 = r.ls[0], * __restrict hq0 = r.hq[0], * __restrict lq0 = r.lq[0], * __restrict a0 = r.a[0];
+  const double* __restrict hs1 = r.hs[1], * __restrict ls1 = r.ls[1], * __restrict hq1 = r.hq[1], * __restrict lq1 = r.lq[1], * __restrict a1 = r.a[1];
+  const double* __restrict hs2 = r.hs[2], * __restrict ls2 = r.ls[2], * __restrict hq2 = r.hq[2], * __restrict lq2 = r.lq[2], * __restrict a2 = r.a[2];
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const double s0 = hs0[i] - ls0[i], q0 = hq0[i] - lq0[i];
+    const double s1 = hs1[i] - ls1[i], q1 = hq1[i] - lq1[i];
+    const double s2 = hs2[i] - ls2[i], q2 = hq2[i] - lq2[i];
+    double u = 0.0;
+    u += q0 - 2.0 * a0[i] * s0 + n * a0[i] * a0[i];
+    u += q1 - 2.0 * a1[i] * s1 + n * a1[i] * a1[i];
+    u += q2 - 2.0 * a2[i] * s2 + n * a2[i] * a2[i];
+    double qs = 0.0;
+    qs += q0;
+    qs += q1;
+    qs += q2;
+    bound[i] = std::sqrt(((u > 0.0 ? u : 0.0) + kEnergyAllowance * qs) * energy);
+    rest[i] += bound[i];
+  }
+}
+
 // The scores of one refinement window (see score_window), phase by phase: the window's
 // row sums once, then each row of cells bounded, summed band by band while any cell may
 // still reach the threshold, and written out. Every buffer is overwritten before it is
@@ -603,33 +635,15 @@ void WindowScorer::bound_row(std::uint32_t j) {
                 kSumAllowance * (scale_[i] + t.sum_slack);
     rest_[i] = 0.0;
   }
-  // One pass per band over the cells, the three channels in turn within it: the same
-  // additions in the same order as channel by channel, with a third of the memory traffic.
   for (std::size_t b = 0; b < t.bands.size(); ++b) {
     const auto& band = t.bands[b];
-    double* ub = bound_.data() + b * pw;
-    const double *hs[3], *ls[3], *hq[3], *lq[3];
+    BandRows rows;
     for (int c = 0; c < 3; ++c) {
-      std::tie(hs[c], ls[c]) = band_sum(cum_s_[c], j + band.r0, j + band.r1);
-      std::tie(hq[c], lq[c]) = band_sum(cum_q_[c], j + band.r0, j + band.r1);
+      std::tie(rows.hs[c], rows.ls[c]) = band_sum(cum_s_[c], j + band.r0, j + band.r1);
+      std::tie(rows.hq[c], rows.lq[c]) = band_sum(cum_q_[c], j + band.r0, j + band.r1);
+      rows.a[c] = a_[c].data();
     }
-    const double *a0 = a_[0].data(), *a1 = a_[1].data(), *a2 = a_[2].data();
-    const double bn = band.n, be = band.energy;
-    for (std::uint32_t i = 0; i < pw; ++i) {
-      const double s0 = hs[0][i] - ls[0][i], q0 = hq[0][i] - lq[0][i];
-      const double s1 = hs[1][i] - ls[1][i], q1 = hq[1][i] - lq[1][i];
-      const double s2 = hs[2][i] - ls[2][i], q2 = hq[2][i] - lq[2][i];
-      double u = 0.0;
-      u += q0 - 2.0 * a0[i] * s0 + bn * a0[i] * a0[i];
-      u += q1 - 2.0 * a1[i] * s1 + bn * a1[i] * a1[i];
-      u += q2 - 2.0 * a2[i] * s2 + bn * a2[i] * a2[i];
-      double qs = 0.0;
-      qs += q0;
-      qs += q1;
-      qs += q2;
-      ub[i] = std::sqrt(((u > 0.0 ? u : 0.0) + kEnergyAllowance * qs) * be);
-      rest_[i] += ub[i];
-    }
+    band_bounds(rows, band.n, band.energy, bound_.data() + b * pw, rest_.data(), pw);
   }
 }
 
