@@ -66,6 +66,19 @@ ScoreMap score_map(const RgbImage& image, const RgbImage& templ);
 std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uint32_t height, float threshold,
                               std::int32_t offset_x, std::int32_t offset_y, float scale);
 
+// The template match_template searches with at `scale`: its size, and whether (and how)
+// it is resized. Two scales with equal answers search with the same template and so find
+// the same hits, apart from the scale each hit carries.
+struct TemplateAtScale {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool resized = false;   // false: the template as given
+  bool enlarged = false;  // resized with Lanczos-3 (scale > 1), else with the triangle
+
+  friend bool operator==(const TemplateAtScale&, const TemplateAtScale&) = default;
+};
+TemplateAtScale template_at_scale(const RgbImage& templ, float scale);
+
 // Single-scale search of `templ` in `haystack`, without overlap suppression.
 //
 // The template is first resized by `scale` (unchanged when |scale - 1| < 0.001; otherwise
@@ -85,19 +98,6 @@ std::vector<Match> find_peaks(const ScoreMap& map, std::uint32_t width, std::uin
 // Returns no hits when the resized template does not fit in the haystack (checked before
 // any resize, so an absurd scale never allocates), when `scale` is not finite, when either
 // image has no pixels, or when `threshold` is NaN.
-// The template match_template searches with at `scale`: its size, and whether (and how)
-// it is resized. Two scales with equal answers search with the same template and so find
-// the same hits, apart from the scale each hit carries.
-struct TemplateAtScale {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  bool resized = false;   // false: the template as given
-  bool enlarged = false;  // resized with Lanczos-3 (scale > 1), else with the triangle
-
-  friend bool operator==(const TemplateAtScale&, const TemplateAtScale&) = default;
-};
-TemplateAtScale template_at_scale(const RgbImage& templ, float scale);
-
 std::vector<Match> match_template(const RgbImage& haystack, const RgbImage& templ, float scale, float threshold);
 
 // A haystack searched several times, at several scales or for several templates: what

@@ -407,9 +407,9 @@ struct BandRows {
 // square root included, is vectorised.
 void band_bounds(const BandRows& r, double n, double energy, double* __restrict bound, double* __restrict rest,
                  std::uint32_t count) {
-  const double* __restrict hs0 = r.hs[0], * __restrict ls0 = r.ls[0], * __restrict hq0 = r.hq[0], * __restrict lq0 = r.lq[0], * __restrict a0 = r.a[0];
-  const double* __restrict hs1 = r.hs[1], * __restrict ls1 = r.ls[1], * __restrict hq1 = r.hq[1], * __restrict lq1 = r.lq[1], * __restrict a1 = r.a[1];
-  const double* __restrict hs2 = r.hs[2], * __restrict ls2 = r.ls[2], * __restrict hq2 = r.hq[2], * __restrict lq2 = r.lq[2], * __restrict a2 = r.a[2];
+  const double *hs0 = r.hs[0], *ls0 = r.ls[0], *hq0 = r.hq[0], *lq0 = r.lq[0], *a0 = r.a[0];
+  const double *hs1 = r.hs[1], *ls1 = r.ls[1], *hq1 = r.hq[1], *lq1 = r.lq[1], *a1 = r.a[1];
+  const double *hs2 = r.hs[2], *ls2 = r.ls[2], *hq2 = r.hq[2], *lq2 = r.lq[2], *a2 = r.a[2];
   for (std::uint32_t i = 0; i < count; ++i) {
     const double s0 = hs0[i] - ls0[i], q0 = hq0[i] - lq0[i];
     const double s1 = hs1[i] - ls1[i], q1 = hq1[i] - lq1[i];
