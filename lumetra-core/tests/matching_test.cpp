@@ -110,9 +110,14 @@ TEST(MatchTemplate, CoarseToFineFollowsTheRulesWindowByWindow) {
   // A 16 px patch of small text is a blur of a few pixels at quarter resolution, which
   // hundreds of places resemble more than the original does; whether it survives among
   // the 48 best coarse peaks is not for the refinement to decide.
-  for (const Cut& c : {Cut{330, 150, 16, 16, 0.8f, false}, Cut{330, 150, 64, 64, 0.8f, true},
-                       Cut{screen.icons.back().x - 20, screen.icons.back().y, 70, 60, 0.8f, true},
-                       Cut{58, 40, 100, 40, 0.6f, true}, Cut{400, 1020, 130, 40, 0.9f, true}}) {
+  // Small ones have their windows scored as maps of their own, larger ones cell by cell;
+  // the one at the left edge has its windows clipped.
+  for (const Cut& c :
+       {Cut{330, 150, 16, 16, 0.8f, false}, Cut{330, 150, 64, 64, 0.8f, true},
+        Cut{screen.icons[2].x, screen.icons[2].y, 24, 24, 0.8f, true},
+        Cut{screen.icons[5].x - 2, screen.icons[5].y - 3, 32, 30, 0.7f, true}, Cut{0, 40, 30, 20, 0.8f, true},
+        Cut{screen.icons.back().x - 20, screen.icons.back().y, 70, 60, 0.8f, true}, Cut{58, 40, 100, 40, 0.6f, true},
+        Cut{400, 1020, 130, 40, 0.9f, true}}) {
     const RgbImage t = crop(screen.image, c.x, c.y, c.w, c.h);
     const auto hits = match_template(screen.image, t, 1.0f, c.threshold);
     EXPECT_EQ(hits, coarse_to_fine_by_hand(screen.image, t, c.threshold)) << c.x << "," << c.y;
@@ -143,12 +148,16 @@ TEST(MatchTemplate, ThresholdsExactlyAtAScoreKeepThatHit) {
     const auto above = match_template(small, t, 1.0f, std::nextafter(m.score, 2.0f));
     EXPECT_EQ(std::find(above.begin(), above.end(), m), above.end()) << k;
   }
+  // Windows scored cell by cell (64 px) and as maps of their own (24 px).
   const testing::Screen other = render_screen(1920, 1080, 8);
-  const RgbImage big = crop(other.image, 330, 150, 64, 64);
-  const auto loose = by_score(coarse_to_fine_by_hand(other.image, big, 0.3f));
-  ASSERT_GE(loose.size(), 2u);
-  const float edge = loose.back().score;
-  EXPECT_EQ(match_template(other.image, big, 1.0f, edge), coarse_to_fine_by_hand(other.image, big, edge));
+  for (const std::uint32_t side : {64u, 24u}) {
+    const RgbImage pattern = crop(other.image, 330, 150, side, side);
+    const auto loose = by_score(coarse_to_fine_by_hand(other.image, pattern, 0.3f));
+    ASSERT_GE(loose.size(), 2u);
+    const float edge = loose.back().score;
+    EXPECT_EQ(match_template(other.image, pattern, 1.0f, edge), coarse_to_fine_by_hand(other.image, pattern, edge))
+        << side;
+  }
 }
 
 // A template to look for in a haystack at a threshold.
@@ -332,12 +341,15 @@ TEST(MatchTemplate, DegenerateInputsEndInAnOrderlyResult) {
 TEST(MatchTemplate, HaystackExactlyAsTallAsThePatternIsStillSearched) {
   // A wide strip, as a search area around a toolbar row would give: every refinement
   // window is exactly as tall as the template, and the match must still be found.
+  // Both ways of scoring a window: as a map of its own (small templates) and cell by cell.
   const testing::Screen screen = render_screen(1920, 1080, 63);
-  const RgbImage strip = crop(screen.image, 0, 40, 1920, 40);
-  const RgbImage t = crop(strip, screen.icons[3].x - 4, 0, 40, 40);
-  const auto hits = match_template(strip, t, 1.0f, 0.9f);
-  const Match exact{static_cast<std::int32_t>(screen.icons[3].x - 4), 0, 40, 40, 1.0f, 1.0f};
-  EXPECT_NE(std::find(hits.begin(), hits.end(), exact), hits.end());
+  for (const std::uint32_t side : {40u, 24u}) {
+    const RgbImage strip = crop(screen.image, 0, 40 + (40 - side) / 2, 1920, side);
+    const RgbImage t = crop(strip, screen.icons[3].x - 4, 0, side, side);
+    const auto hits = match_template(strip, t, 1.0f, 0.9f);
+    const Match exact{static_cast<std::int32_t>(screen.icons[3].x - 4), 0, side, side, 1.0f, 1.0f};
+    EXPECT_NE(std::find(hits.begin(), hits.end(), exact), hits.end()) << side;
+  }
 }
 
 }  // namespace

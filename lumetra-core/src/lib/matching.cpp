@@ -22,6 +22,11 @@ constexpr std::size_t kMaxCoarsePeaks = 48;
 // Slack around a coarse peak's full-resolution position: a quarter-resolution cell covers
 // four pixels, and the reduction blurs the peak by about as much again.
 constexpr std::int64_t kRefineMargin = 8;
+// Up to this many template pixels a refinement window costs less as a score map of its
+// own, every cell summed in full a row of cells at a time, than cell by cell with bounds:
+// the cross sums of a small template are cheap next to the bookkeeping that would spare
+// most of them.
+constexpr std::uint64_t kWholeWindowMaxPixels = 32 * 32;
 constexpr float kCoarseThresholdDrop = 0.15f;
 constexpr float kCoarseThresholdFloor = 0.3f;
 
@@ -181,9 +186,16 @@ void match_template(const SearchHaystack& prepared_haystack, const RgbImage& tem
     // A window just as large as the template still holds one position, and on a haystack
     // exactly as tall (or wide) as the template every window is that size; it is scored.
     if (x1 - x0 < tw || y1 - y0 < th) continue;
-    const ScoreMap window =
-        detail::score_window(haystack, prepared, static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
-                             static_cast<std::uint32_t>(x1), static_cast<std::uint32_t>(y1), threshold, cache, scratch);
+    const auto left = static_cast<std::uint32_t>(x0), top = static_cast<std::uint32_t>(y0);
+    const auto right = static_cast<std::uint32_t>(x1), bottom = static_cast<std::uint32_t>(y1);
+    ScoreMap window;
+    if (static_cast<std::uint64_t>(tw) * th <= kWholeWindowMaxPixels) {
+      const RgbImage part = crop(haystack, left, top, right - left, bottom - top);
+      window = empty_map_for(part, t);
+      detail::score_full(part, prepared, window, threshold);
+    } else {
+      window = detail::score_window(haystack, prepared, left, top, right, bottom, threshold, cache, scratch);
+    }
     for_each_peak(window, tw, th, threshold, static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), scale, sink);
   }
 }

@@ -142,9 +142,13 @@ PreparedTemplate prepare_template(const RgbImage& templ) {
   return t;
 }
 
-// Sliding window sums of one channel over columns: colS/colQ hold the sums of h rows per
-// column; the window sums of a row of positions come from running prefix sums.
 namespace {
+
+// A whole number below 2^32 as a double, by the conversion the vectoriser has (signed 32
+// bits to double) rather than the one it lacks (unsigned).
+inline double exact_double(std::uint32_t v) {
+  return static_cast<double>(static_cast<std::int32_t>(v ^ 0x80000000u)) + 2147483648.0;
+}
 
 // Sums of h rows per column, per channel, kept interleaved like the pixels (element
 // 3x + c) so that sliding the rows down by one is a single straight loop over the row.
@@ -293,8 +297,12 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
     }
     cols.windows(w, P, ws, wq);
     float* dst = map.scores.data() + static_cast<std::size_t>(y) * P;
-    for (int c = 0; c < 3; ++c)
-      for (std::uint32_t dy = 0; dy < h; ++dy) ptrs[c][dy] = slot(c, y + dy);
+    // Rows y .. y + h - 1 sit in the ring from slot y % h on, wrapping once.
+    const std::uint32_t first = y % h;
+    for (int c = 0; c < 3; ++c) {
+      const std::uint32_t* base = slot(c, 0);
+      for (std::uint32_t dy = 0, r = first; dy < h; ++dy, r = r + 1 == h ? 0 : r + 1) ptrs[c][dy] = base + r * row_len;
+    }
 
     if (bounded) {
       if (bound4.usable()) {
@@ -324,9 +332,9 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
                   rest32.data(), n);
             // Partial sums of at most 2^32 each, added exactly in doubles.
             if (d0 == 0) {
-              for (std::uint32_t i = 0; i < n; ++i) sums[i] = part[i];
+              for (std::uint32_t i = 0; i < n; ++i) sums[i] = exact_double(part[i]);
             } else {
-              for (std::uint32_t i = 0; i < n; ++i) sums[i] += part[i];
+              for (std::uint32_t i = 0; i < n; ++i) sums[i] += exact_double(part[i]);
             }
           }
         }
@@ -339,7 +347,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
       for (int c = 0; c < 3; ++c) {
         if (!chunked) {
           k.row(ptrs[c].data(), t.taps[c].data(), h, t.npairs, out32[c].data(), P);
-          for (std::uint32_t x = 0; x < P; ++x) wp[c][x] = out32[c][x];
+          for (std::uint32_t x = 0; x < P; ++x) wp[c][x] = exact_double(out32[c][x]);
         } else {
           std::fill(wp[c].begin(), wp[c].end(), 0.0);
           for (std::uint32_t d0 = 0; d0 < h; d0 += static_cast<std::uint32_t>(t.rows_per_chunk)) {
@@ -347,7 +355,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
             k.row(ptrs[c].data() + d0, t.taps[c].data() + static_cast<std::size_t>(d0) * t.npairs, n, t.npairs,
                   out32[c].data(), P);
             // Partial sums of at most 2^32 each, added exactly in doubles (all below 2^53).
-            for (std::uint32_t x = 0; x < P; ++x) wp[c][x] += out32[c][x];
+            for (std::uint32_t x = 0; x < P; ++x) wp[c][x] += exact_double(out32[c][x]);
           }
         }
       }
@@ -364,7 +372,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
     }
     SplitRow srow;
     for (int c = 0; c < 3; ++c) {
-      for (std::uint32_t x = 0; x < P; ++x) wp[c][x] = out32[c][x];
+      for (std::uint32_t x = 0; x < P; ++x) wp[c][x] = exact_double(out32[c][x]);
       srow.s[c] = ws[c].data();
       srow.q[c] = wq[c].data();
       srow.sa[c] = wsa[c].data();
@@ -386,7 +394,7 @@ void score_full(const RgbImage& image, const PreparedTemplate& t, ScoreMap& map,
         k.row(rows_b.data(), t.taps[c].data() + static_cast<std::size_t>(b0) * t.npairs, nb, t.npairs, rest32.data(),
               n);
         // Both parts are exact and their total is below 2^32.
-        for (std::uint32_t i = 0; i < n; ++i) wp[c][x0 + i] = static_cast<std::uint32_t>(out32[c][x0 + i] + rest32[i]);
+        for (std::uint32_t i = 0; i < n; ++i) wp[c][x0 + i] = exact_double(out32[c][x0 + i] + rest32[i]);
       }
       k.finalize(row_of(x0), t.consts, dst + x0, n);
     }
