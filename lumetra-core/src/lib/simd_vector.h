@@ -68,14 +68,22 @@ LUMETRA_TARGET inline void row_block(const std::uint32_t* const* rows, const std
   for (int j = 0; j < N; ++j) V::store(out + x + j * V::kLanes, acc[j]);
 }
 
-// Four vectors of positions per step; what is left (at most two vectors) in half the
-// step, so that narrow maps waste less.
+// Four vectors of positions per step; what is left (one to three vectors) in a step of
+// just that many, so that narrow maps waste little: a refinement window's row of 17
+// positions takes three vectors of eight, not four.
 template <typename V>
 LUMETRA_TARGET void row_kernel(const std::uint32_t* const* rows, const std::uint32_t* taps, std::size_t nrows,
                                std::size_t npairs, std::uint32_t* out, std::size_t count) {
   std::size_t x = 0;
-  for (; x + 2 * V::kLanes < count; x += 4 * V::kLanes) row_block<V, 4>(rows, taps, nrows, npairs, out, x);
-  if (x < count) row_block<V, 2>(rows, taps, nrows, npairs, out, x);
+  for (; x + 3 * V::kLanes < count; x += 4 * V::kLanes) row_block<V, 4>(rows, taps, nrows, npairs, out, x);
+  const std::size_t left = x < count ? count - x : 0;  // the last step may pass the end
+  if (left > 2 * V::kLanes) {
+    row_block<V, 3>(rows, taps, nrows, npairs, out, x);
+  } else if (left > V::kLanes) {
+    row_block<V, 2>(rows, taps, nrows, npairs, out, x);
+  } else if (left > 0) {
+    row_block<V, 1>(rows, taps, nrows, npairs, out, x);
+  }
 }
 
 // Adds the cross sums over samples [i0, i1) of every row, in vectors of W, at four
