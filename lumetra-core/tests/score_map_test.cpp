@@ -218,7 +218,7 @@ TEST(SimdKernels, RowAndDotKernelsAgreeWithScalarUpToTheirWidth) {
   Rng rng(51);
   cpu::for_each_level(testing::kKernelLevels, [&](cpu::Level level) {
     const detail::Kernels& k = detail::active_kernels();
-    for (std::size_t count : {1u, 7u, 11u, 17u, 24u, 31u, 33u, 64u, 65u, 200u}) {
+    for (std::size_t count : {1u, 7u, 11u, 17u, 24u, 31u, 33u, 62u, 64u, 65u, 200u}) {
       for (std::size_t npairs : {1u, 2u, 8u, 33u}) {
         const std::size_t nrows = 1 + rng.next() % 5;
         const std::size_t len = (count + 63) / 64 * 64 + 2 * npairs;
